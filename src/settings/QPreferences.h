@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QDateTime>
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QRect>
+#include <QStringList>
+#include <QVariant>
+
+class QSettings;
+
+// The program's persistent key/value store: QSettings behind a read-through, write-through
+// value cache. Safe to call from the GUI thread and the update worker at the same time.
+// Without a backend every getter returns the empty value of its type and writes are ignored.
+class QPreferences : public QObject
+{
+    Q_OBJECT
+public:
+    // Native format, user scope (on Linux: $XDG_CONFIG_HOME/<organization>/<application>.conf).
+    QPreferences(const QString& application, const QString& organization,
+                 QObject* pParent = nullptr);
+    // INI file at the given path.
+    QPreferences(const QString& iniFilePath, QObject* pParent = nullptr);
+    // No backend at all.
+    explicit QPreferences(QObject* pParent);
+
+    QVariant getValue(const QString& key, const QVariant& defaultValue = QVariant()) const;
+    void setValue(const QString& key, const QVariant& value);
+
+    QString getString(const QString& key) const;
+    void setString(const QString& key, const QString& value);
+
+    QStringList getStringList(const QString& key) const;
+    void setStringList(const QString& key, const QStringList& value);
+
+    int getInt(const QString& key, int defaultValue) const;
+    void setInt(const QString& key, int value);
+
+    QRect getRect(const QString& key) const;
+    void setRect(const QString& key, QRect value);
+
+    QDateTime getDateTime(const QString& key) const;
+    void setDateTime(const QString& key, const QDateTime& value);
+
+    void remove(const QString& key);
+    void clear();
+
+    // Writes pending changes to disk now (QSettings otherwise does it on its own schedule).
+    void sync();
+
+private:
+    mutable QMutex m_Mutex;
+    mutable QMap<QString, QVariant> m_Cache;
+    QSettings* m_pSettings = nullptr;
+};

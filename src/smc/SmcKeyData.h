@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The one structure exchanged with the AppleSMC user client per call (method selector 2).
+// Multi-byte integers are in host byte order; the value bytes are as the controller holds them.
+struct SMCKeyData_t
+{
+    uint32_t key;            // packed key, first character most significant
+    uint8_t reserved0[24];   // zero on input, not examined on output
+    uint32_t dataSize;       // value size in bytes
+    uint32_t dataType;       // packed type code
+    uint8_t dataAttributes;  // attribute byte
+    uint8_t padding0[3];     //
+    uint8_t reserved1[2];    // zero on input, not examined on output
+    uint8_t command;         // one of SmcCommand
+    uint8_t padding1;        //
+    uint32_t index;          // key index, for SmcCmdReadIndex
+    uint8_t bytes[32];       // value bytes
+};
+
+static_assert(sizeof(SMCKeyData_t) == 80, "SMCKeyData_t must be 80 bytes");
+static_assert(offsetof(SMCKeyData_t, key) == 0, "key offset");
+static_assert(offsetof(SMCKeyData_t, dataSize) == 28, "dataSize offset");
+static_assert(offsetof(SMCKeyData_t, dataType) == 32, "dataType offset");
+static_assert(offsetof(SMCKeyData_t, dataAttributes) == 36, "dataAttributes offset");
+static_assert(offsetof(SMCKeyData_t, command) == 42, "command offset");
+static_assert(offsetof(SMCKeyData_t, index) == 44, "index offset");
+static_assert(offsetof(SMCKeyData_t, bytes) == 48, "bytes offset");
+
+enum SmcCommand : uint8_t
+{
+    SmcCmdReadBytes = 5,
+    SmcCmdWriteBytes = 6,
+    SmcCmdReadIndex = 8,
+    SmcCmdReadKeyInfo = 9,
+};
+
+// Every call of the AppleSMC protocol uses this structure-method selector.
+constexpr uint32_t kSmcMethodSelector = 2;
+
+// IOKit return codes the protocol code produces or the simulator answers with.
+constexpr int kIOReturnSuccess = 0;
+constexpr int kIOReturnError = static_cast<int>(0xE00002BC);
+constexpr int kIOReturnBadArgument = static_cast<int>(0xE00002C2);
+constexpr int kIOReturnNotPrivileged = static_cast<int>(0xE00002C1);
+constexpr int kIOReturnNotFound = static_cast<int>(0xE00002F0);

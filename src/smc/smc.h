@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QMutex>
+#include <QSharedPointer>
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+
+// One record of the controller's key index, as cached by the key layer (13 bytes, no padding).
+#pragma pack(push, 1)
+struct applesmc_entry
+{
+    char key[5];        // four key characters and a NUL
+    uint8_t valid;      // 0 = not yet fetched, 1 = fetched
+    uint8_t dataSize;   // value size in bytes
+    char dataType[5];   // four type characters and a NUL
+    uint8_t attributes; // attribute byte
+};
+#pragma pack(pop)
+static_assert(sizeof(applesmc_entry) == 13, "applesmc_entry must be 13 bytes");
+
+// The single, process-wide access point to the System Management Controller. Backends
+// implement the five OS_ operations; every call into a backend runs under m_Mutex, held for
+// exactly one backend call.
+class QSmcControl
+{
+public:
+    QSmcControl();
+    virtual ~QSmcControl();
+
+    virtual bool Open() = 0;
+    virtual void Close() = 0;
+    virtual int OS_GetKeyInfoByIndex(int index, applesmc_entry* entry) = 0;
+    virtual int OS_ReadKey(const char* key, unsigned char* buffer, unsigned char size) = 0;
+    virtual int OS_WriteKey(const char* key, const unsigned char* buffer, unsigned char size) = 0;
+
+    // The process-wide object; the platform backend is created on the first call, which
+    // happens on the main thread at start-up.
+    static QSmcControl* instance();
+    static void destroyInstance();
+    // Installs a backend as the process-wide object (takes ownership, destroys the previous
+    // one). Tools and tests use it to put a chosen backend behind the key layer.
+    static void setInstance(QSmcControl* pControl);
+
+    int ReadKey(const char* key, unsigned char* buffer, unsigned char size);
+    int WriteKey(const char* key, const unsigned char* buffer, unsigned char size);
+
+    void LoadRegisters();
+    applesmc_entry* applesmc_get_entry_by_index(int index);
+    int applesmc_get_lower_bound(unsigned int* lo, const char* key);
+    void LoadTempSensors(QVector<QString>& keys);
+
+    quint32 keyCount() const;
+
+    // The model identifier the backend's machine reports, where it can tell; empty otherwise.
+    virtual QString machineModel() { return QString(); }
+
+private:
+    Q_DISABLE_COPY(QSmcControl)
+
+    mutable QMutex m_Mutex;
+    quint32 m_nKeyCount = 0;
+    applesmc_entry* m_pEntries = nullptr;
+};

@@ -1,0 +1,2 @@
+// Placeholder until the start-up code lands.
+int main() { return 0; }
