@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// Paths that CTest hands every test through its environment, with fall-backs for running a
+// test binary by hand from the build tree.
+namespace TestSupport {
+QString binDir();      // build/bin: thermora, smc, thermora-smcsim
+QString sourceDir();   // the repository root
+QString profilesDir(); // the shipped machine profiles
+} // namespace TestSupport
