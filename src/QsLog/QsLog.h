@@ -2,6 +2,7 @@
 
 #include "QsLog/QsLogDest.h"
 #include "QsLog/QsLogLevel.h"
+#include "QsLog/QsLogPath.h"
 
 #include <QDebug>
 #include <QString>

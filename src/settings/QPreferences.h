@@ -50,6 +50,8 @@ public:
     void sync();
 
 private:
+    void checkBackend();
+
     mutable QMutex m_Mutex;
     mutable QMap<QString, QVariant> m_Cache;
     QSettings* m_pSettings = nullptr;

@@ -1,0 +1,182 @@
+#include "QsLog/QsLog.h"
+
+#include "helpers/QClock.h"
+#include "helpers/QCoreServices.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QRunnable>
+#include <QThreadPool>
+#include <QVector>
+#include <QWaitCondition>
+
+#include <atomic>
+
+namespace QsLogging {
+
+namespace {
+
+const char* levelToText(Level theLevel)
+{
+    switch (theLevel) {
+    case TraceLevel:
+        return "TRACE";
+    case DebugLevel:
+        return "DEBUG";
+    case InfoLevel:
+        return "INFO ";
+    case WarnLevel:
+        return "WARN ";
+    case ErrorLevel:
+        return "ERROR";
+    case FatalLevel:
+        return "FATAL";
+    case OffLevel:
+        return "";
+    }
+    qFatal("bad log level");
+    return "";
+}
+
+std::atomic<Logger*> g_pLogger{nullptr};
+QBasicMutex g_InstanceMutex;
+
+} // namespace
+
+class LoggerImpl
+{
+public:
+    LoggerImpl()
+    {
+        // One writer thread keeps lines in statement order; it stays until the logger dies.
+        threadPool.setMaxThreadCount(1);
+        threadPool.setExpiryTimeout(-1);
+        destList.reserve(2);
+    }
+
+    QThreadPool threadPool;
+    QMutex logMutex; // guards destList while lines are written
+    std::atomic<int> level{InfoLevel};
+    QVector<DestinationPtr> destList;
+
+    // Lines queued but not yet written, for waitForWrites().
+    QMutex pendingMutex;
+    QWaitCondition pendingDone;
+    int nPending = 0;
+};
+
+// One finished line on its way to the destinations, run on the logger's writer thread.
+class LogWriterRunnable : public QRunnable
+{
+public:
+    LogWriterRunnable(Logger* pLogger, LoggerImpl* pImpl, const QString& message, Level level)
+        : m_pLogger(pLogger), m_pImpl(pImpl), m_message(message), m_level(level)
+    {}
+
+    void run() override
+    {
+        m_pLogger->write(m_message, m_level);
+        QMutexLocker lock(&m_pImpl->pendingMutex);
+        if (--m_pImpl->nPending == 0)
+            m_pImpl->pendingDone.wakeAll();
+    }
+
+private:
+    Logger* m_pLogger;
+    LoggerImpl* m_pImpl;
+    QString m_message;
+    Level m_level;
+};
+
+Logger& Logger::instance()
+{
+    Logger* pLogger = g_pLogger.load(std::memory_order_acquire);
+    if (pLogger)
+        return *pLogger;
+    QMutexLocker lock(&g_InstanceMutex);
+    pLogger = g_pLogger.load(std::memory_order_relaxed);
+    if (!pLogger) {
+        pLogger = new Logger;
+        g_pLogger.store(pLogger, std::memory_order_release);
+    }
+    return *pLogger;
+}
+
+void Logger::destroyInstance()
+{
+    QMutexLocker lock(&g_InstanceMutex);
+    Logger* pLogger = g_pLogger.exchange(nullptr);
+    delete pLogger;
+}
+
+Logger::Logger() : d(new LoggerImpl)
+{}
+
+Logger::~Logger()
+{
+    // Every queued line is written before the destinations go away.
+    d->threadPool.waitForDone(-1);
+}
+
+void Logger::setLoggingLevel(Level newLevel)
+{
+    d->level.store(newLevel, std::memory_order_relaxed);
+}
+
+Level Logger::loggingLevel() const
+{
+    return static_cast<Level>(d->level.load(std::memory_order_relaxed));
+}
+
+void Logger::addDestination(DestinationPtr destination)
+{
+    Q_ASSERT(destination);
+    if (!destination)
+        return;
+    QMutexLocker lock(&d->logMutex);
+    d->destList.push_back(destination);
+}
+
+void Logger::write(const QString& message, Level level)
+{
+    QMutexLocker lock(&d->logMutex);
+    for (const DestinationPtr& dest : qAsConst(d->destList))
+        dest->write(message, level);
+}
+
+void Logger::enqueueWrite(const QString& message, Level level)
+{
+    {
+        QMutexLocker lock(&d->pendingMutex);
+        ++d->nPending;
+    }
+    d->threadPool.start(new LogWriterRunnable(this, d.get(), message, level), 0);
+}
+
+void Logger::waitForWrites()
+{
+    QMutexLocker lock(&d->pendingMutex);
+    while (d->nPending > 0)
+        d->pendingDone.wait(&d->pendingMutex);
+}
+
+Logger::Helper::Helper(Level logLevel) : m_level(logLevel), m_qtDebug(&m_buffer)
+{}
+
+Logger::Helper::~Helper()
+{
+    writeToLog();
+}
+
+void Logger::Helper::writeToLog()
+{
+    const char* const levelName = levelToText(m_level);
+    const QString completeMessage = QStringLiteral("%1 %2 %3")
+                                        .arg(QLatin1String(levelName),
+                                             QCoreServices::clock()->now().toLocalTime().toString(
+                                                 QStringLiteral("yyyy-MM-ddThh:mm:ss.zzz")),
+                                             m_buffer);
+    Logger::instance().enqueueWrite(completeMessage, m_level);
+}
+
+} // namespace QsLogging
