@@ -1,0 +1,476 @@
+#include "core/FanControl.h"
+
+#include "QsLog/QsLog.h"
+#include "core/FanInfo.h"
+#include "core/QTempSensor.h"
+#include "core/QTempSensorSmart.h"
+#include "helpers/QClock.h"
+#include "helpers/QCoreServices.h"
+#include "settings/QPreferences.h"
+#include "smc/SmcValueUtils.h"
+#include "smc/smc.h"
+
+#include <QLocale>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace {
+// Per-fan keys carry the fan index as one digit ("F%uAc"), so no more fans can be addressed.
+const int kMaxAddressableFans = 10;
+// The manual bit is asserted again before a speed write this many seconds after the last one.
+const quint32 kManualReassertSecs = 3;
+const char* const kFanModeMaskKey = "FS! ";
+
+void logInfo(const QString& text)
+{
+    QLOG_INFO() << qUtf8Printable(text);
+}
+
+void logWarn(const QString& text)
+{
+    QLOG_WARN() << qUtf8Printable(text);
+}
+
+// A per-fan key such as "F1Ac" from its format and the fan index.
+QByteArray fanKey(const char* format, int index)
+{
+    return QByteArray(format)
+        .replace("%u", QByteArray::number(index))
+        .replace("%i", QByteArray::number(index));
+}
+
+QString settingKeyForFan(int index)
+{
+    return QStringLiteral("Fan_%1").arg(index);
+}
+
+QString shortestNumber(double value)
+{
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+}
+
+// A cached sensor key must be an SMC key: exactly four printable ASCII characters.
+bool isPlausibleSmcKey(const QString& key)
+{
+    if (key.size() != 4) {
+        return false;
+    }
+    return std::all_of(key.cbegin(), key.cend(),
+                       [](QChar c) { return c.unicode() >= 0x20 && c.unicode() <= 0x7e; });
+}
+
+QString preferenceString(const QString& key)
+{
+    QPreferences* pPreferences = QCoreServices::preferences();
+    return pPreferences ? pPreferences->getString(key) : QString();
+}
+
+void setPreferenceString(const QString& key, const QString& value)
+{
+    if (QPreferences* pPreferences = QCoreServices::preferences()) {
+        pPreferences->setString(key, value);
+    }
+}
+} // namespace
+
+double readSmcSensorTemperature(QFanControl* pController, const QByteArray& key)
+{
+    return pController ? pController->smc_get_temp(key.constData()) : -1.0;
+}
+
+QFanControl::QFanControl(QSmcControl* pSmc, QClock* pClock)
+    : m_pSmc(pSmc ? pSmc : QSmcControl::instance()), m_pClock(pClock)
+{}
+
+QFanControl::~QFanControl()
+{
+    saveFansControlMode();
+    qDeleteAll(m_Fans);
+    qDeleteAll(m_AllSensors);
+    qDeleteAll(m_SmartSensors);
+}
+
+QClock* QFanControl::clock() const
+{
+    return m_pClock ? m_pClock : QCoreServices::clock();
+}
+
+// ---------------------------------------------------------------------------- start-up
+
+void QFanControl::Init()
+{
+    logInfo(QStringLiteral("QFanControl::Init"));
+    if (preferenceString(QStringLiteral("Fans")).isEmpty()) {
+        logInfo(QStringLiteral("QFanControl::Init - first start"));
+        LoadFansAndTempSensors();
+        logInfo(QStringLiteral("QFanControl::Init - SaveFansAndTempSensors"));
+        SaveFansAndTempSensors();
+    } else {
+        logInfo(QStringLiteral("QFanControl::Init - LoadCachedFansAndTempSensors"));
+        LoadCachedFansAndTempSensors();
+    }
+    logInfo(QStringLiteral("QFanControl::Init - FilterSupportedTempSensors"));
+    FilterSupportedTempSensors();
+    logInfo(QStringLiteral("QFanControl::Init - smc_get_fans_control_mode"));
+    smc_get_fans_control_mode();
+    logInfo(QStringLiteral("QFanControl::Init - QTempSensorSmart::LoadAvailableSensors"));
+    const QVector<QTempSensorSmart*> drives = QTempSensorSmart::LoadAvailableSensors();
+    logInfo(QStringLiteral("QFanControl::Init: number of supported SMC sensors: %1")
+                .arg(m_Sensors.size()));
+    logInfo(QStringLiteral("QFanControl::Init: number of supported SMART sensors: %1")
+                .arg(drives.size()));
+    for (QTempSensorSmart* pDrive : drives) {
+        if (pDrive) {
+            m_Sensors.append(pDrive);
+            m_SmartSensors.append(pDrive);
+        }
+    }
+    for (int i = 0; i < m_Fans.size(); ++i) {
+        if (!m_LastManualTime.contains(i)) {
+            m_LastManualTime.insert(i, 0);
+        }
+    }
+    LoadFansControlMode();
+}
+
+int QFanControl::readFanCount()
+{
+    unsigned char value[1] = {0};
+    if (readKey("FNum", value, 1) != 0) {
+        return 0;
+    }
+    const int nCount = SmcValueUtils::decodeUnsignedByte(value);
+    if (nCount > kMaxAddressableFans) {
+        logWarn(QStringLiteral("QFanControl: FNum reports %1 fans, only %2 can be addressed")
+                    .arg(nCount)
+                    .arg(kMaxAddressableFans));
+        return kMaxAddressableFans;
+    }
+    return nCount;
+}
+
+void QFanControl::LoadFansAndTempSensors()
+{
+    const int nCount = readFanCount();
+    for (int i = 0; i < nCount; ++i) {
+        QString name = smc_get_fan_name(i);
+        if (name.isEmpty()) {
+            name = QStringLiteral("Fan %1").arg(i);
+        }
+        m_Fans.append(new FanInfo(this, name));
+    }
+    LoadTempSensors();
+}
+
+void QFanControl::LoadTempSensors()
+{
+    QVector<QString> keys;
+    m_pSmc->LoadTempSensors(keys);
+    for (const QString& key : qAsConst(keys)) {
+        addSensor(key);
+    }
+}
+
+void QFanControl::addSensor(const QString& key)
+{
+    QTempSensor* pSensor = new QTempSensor();
+    pSensor->setKey(key);
+    m_AllSensors.append(pSensor);
+}
+
+QString QFanControl::smc_get_fan_name(int index)
+{
+    unsigned char value[17] = {0};
+    if (readKey(fanKey("F%iID", index), value, 16) != 0) {
+        return QString();
+    }
+    return SmcValueUtils::decodeFanIdentification(value).trimmed();
+}
+
+void QFanControl::SaveFansAndTempSensors()
+{
+    QStringList names;
+    for (const FanInfo* pFan : qAsConst(m_Fans)) {
+        names.append(pFan->GetName());
+    }
+    QStringList keys;
+    for (const QTempSensor* pSensor : qAsConst(m_AllSensors)) {
+        keys.append(pSensor->GetKey());
+    }
+    setPreferenceString(QStringLiteral("Fans"), names.join(QLatin1Char(',')));
+    setPreferenceString(QStringLiteral("TempSensors"), keys.join(QLatin1Char(',')));
+}
+
+void QFanControl::LoadCachedFansAndTempSensors()
+{
+    QStringList names = preferenceString(QStringLiteral("Fans")).split(QLatin1Char(','));
+    const QString cachedKeys = preferenceString(QStringLiteral("TempSensors"));
+    const QStringList keys =
+        cachedKeys.isEmpty() ? QStringList() : cachedKeys.split(QLatin1Char(','));
+
+    // The cache may come from another machine or be edited by hand: never address more fans
+    // than the controller has, or one write would go to a key that does not exist.
+    const int nCount = readFanCount();
+    if (names.size() > nCount) {
+        logWarn(QStringLiteral("LoadCachedFansAndTempSensors - %1 cached fans, the controller "
+                               "has %2; ignoring the rest")
+                    .arg(names.size())
+                    .arg(nCount));
+        names = names.mid(0, nCount);
+    }
+    for (int i = 0; i < names.size(); ++i) {
+        const QString name = names.at(i).trimmed();
+        m_Fans.append(new FanInfo(this, name.isEmpty() ? QStringLiteral("Fan %1").arg(i) : name));
+    }
+    for (const QString& key : keys) {
+        if (!isPlausibleSmcKey(key)) {
+            logWarn(QStringLiteral("LoadCachedFansAndTempSensors - skipping cached sensor key "
+                                   "'%1': not an SMC key")
+                        .arg(key));
+            continue;
+        }
+        addSensor(key);
+    }
+    // Plain UTF-16 code-unit order: upper-case names come before lower-case ones.
+    std::sort(m_AllSensors.begin(), m_AllSensors.end(),
+              [](const QTempSensor* a, const QTempSensor* b) {
+                  return QString::compare(a->GetDisplayName(), b->GetDisplayName(),
+                                          Qt::CaseSensitive) < 0;
+              });
+}
+
+void QFanControl::FilterSupportedTempSensors()
+{
+    for (QTempSensor* pSensor : qAsConst(m_AllSensors)) {
+        QString name;
+        if (!QTempSensor::IsSensorSupported(pSensor->GetKey(), name)) {
+            continue;
+        }
+        const double t = smc_get_temp(pSensor->GetKey().toUtf8().constData());
+        if (t == -1.0 || t >= 128.0 || t == 0.0) {
+            logWarn(
+                QStringLiteral("FilterSupportedTempSensors - skipping sensor %1 with value of %2")
+                    .arg(pSensor->GetKey(), shortestNumber(t)));
+            continue;
+        }
+        m_Sensors.append(pSensor);
+    }
+}
+
+void QFanControl::smc_get_fans_control_mode()
+{
+    unsigned char value[2] = {0, 0};
+    if (readKey(kFanModeMaskKey, value, 2) != 0) {
+        // Nothing known about the controller's flags: assume it regulates every fan itself,
+        // which is also what a zeroed mask says. Stored modes take fans over again below.
+        logWarn(QStringLiteral("smc_get_fans_control_mode - cannot read the fan mode mask, "
+                               "taking every fan as automatic"));
+        value[0] = value[1] = 0;
+    }
+    for (int i = 0; i < m_Fans.size(); ++i) {
+        const bool bManual = SmcValueUtils::isFanManual(value, i);
+        m_Fans.at(i)->SetManual(bManual, false);
+        QLOG_INFO() << "Fan " << i << (bManual ? ": manual" : ": auto");
+    }
+}
+
+void QFanControl::LoadFansControlMode()
+{
+    for (int i = 0; i < m_Fans.size(); ++i) {
+        FanInfo* pFan = m_Fans.at(i);
+        const QString text = preferenceString(settingKeyForFan(i));
+        if (text.isEmpty()) {
+            // A manual fan without a stored mode keeps its manual bit and its undefined mode.
+            if (!pFan->IsManual()) {
+                pFan->SetControlMode(FanControlMode::automatic());
+            }
+            continue;
+        }
+        const FanControlMode mode = FanControlMode::fromString(text);
+        switch (mode.GetMode()) {
+        case FanControlMode::ModeSensor:
+            if (!sensorByKey(mode.sensorKey())) {
+                logWarn(QStringLiteral("LoadFansControlMode - fan %1: sensor %2 of the stored "
+                                       "mode is not available, mode not applied")
+                            .arg(i)
+                            .arg(mode.sensorKey()));
+                break;
+            }
+            pFan->SetControlMode(mode);
+            break;
+        case FanControlMode::ModeConstant:
+            if (mode.GetConstantRPM() < 1 || mode.GetConstantRPM() > SmcValueUtils::kMaxFanSpeed) {
+                logWarn(QStringLiteral("LoadFansControlMode - fan %1: stored speed in '%2' is "
+                                       "not usable, using automatic")
+                            .arg(i)
+                            .arg(text));
+                pFan->SetControlMode(FanControlMode::automatic());
+                break;
+            }
+            pFan->SetControlMode(mode);
+            break;
+        case FanControlMode::ModeAutomatic:
+            pFan->SetControlMode(mode);
+            break;
+        default:
+            // Undefined would mark the fan manual with no target ever written; give it back to
+            // the controller instead.
+            logWarn(QStringLiteral("LoadFansControlMode - fan %1: unreadable stored mode '%2', "
+                                   "using automatic")
+                        .arg(i)
+                        .arg(text));
+            pFan->SetControlMode(FanControlMode::automatic());
+            break;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------- lookups
+
+FanInfo* QFanControl::GetFan(int index) const
+{
+    return (index >= 0 && index < m_Fans.size()) ? m_Fans.at(index) : nullptr;
+}
+
+int QFanControl::fanIndex(const FanInfo* pFan) const
+{
+    for (int i = 0; i < m_Fans.size(); ++i) {
+        if (m_Fans.at(i) == pFan) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+QTempSensor* QFanControl::sensorByKey(const QString& key) const
+{
+    for (QTempSensor* pSensor : m_Sensors) {
+        if (pSensor->GetKey() == key) {
+            return pSensor;
+        }
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------- running
+
+void QFanControl::UpdateFanInfo(int index, bool bCurrentOnly)
+{
+    FanInfo* pFan = GetFan(index);
+    if (!pFan) {
+        return;
+    }
+    unsigned char current[2] = {0, 0};
+    unsigned char minimum[2] = {0, 0};
+    unsigned char maximum[2] = {0, 0};
+    readKey(fanKey("F%uAc", index), current, 2);
+    if (!bCurrentOnly) {
+        readKey(fanKey("F%uMn", index), minimum, 2);
+        readKey(fanKey("F%uMx", index), maximum, 2);
+    }
+    pFan->updateRpmValues(SmcValueUtils::decodeFanSpeed(current),
+                          SmcValueUtils::decodeFanSpeed(minimum),
+                          SmcValueUtils::decodeFanSpeed(maximum));
+}
+
+void QFanControl::UpdateTempSensor(QTempSensor* pSensor)
+{
+    if (pSensor) {
+        pSensor->UpdateValue(this);
+    }
+}
+
+double QFanControl::smc_get_temp(const char* key)
+{
+    unsigned char value[2] = {0, 0};
+    if (!key || readKey(QByteArray(key), value, 2) != 0) {
+        return -1.0;
+    }
+    const double t = SmcValueUtils::decodeTemperature(value);
+    if (!SmcValueUtils::isValidTemperature(t)) {
+        logWarn(QStringLiteral("smc_get_temp - skipping sensor %1 with value of %2")
+                    .arg(QString::fromLatin1(key), shortestNumber(t)));
+        return -1.0;
+    }
+    return t;
+}
+
+void QFanControl::TurnFanToManualModeIfNeeded(int index)
+{
+    const quint32 now = static_cast<quint32>(clock()->secsSinceEpoch());
+    const quint32 last = m_LastManualTime.value(index, 0);
+    if (quint32(now - last) >= kManualReassertSecs) {
+        if (FanInfo* pFan = GetFan(index)) {
+            pFan->SetManual(true, true);
+        }
+    }
+    m_LastManualTime[index] = now;
+}
+
+int QFanControl::SetFanRPM(int index, int rpm)
+{
+    if (!GetFan(index)) {
+        return -1;
+    }
+    TurnFanToManualModeIfNeeded(index);
+    unsigned char value[2] = {0, 0};
+    SmcValueUtils::encodeFanSpeed(rpm, value);
+    return writeKey(fanKey("F%uTg", index), value, 2);
+}
+
+void QFanControl::smc_set_fans_control_mode()
+{
+    uint8_t mask = 0;
+    for (int i = 0; i < m_Fans.size(); ++i) {
+        if (!m_Fans.at(i)->IsManual()) {
+            continue;
+        }
+        if (i >= SmcValueUtils::kMaxMaskFans) {
+            logWarn(QStringLiteral("smc_set_fans_control_mode - fan %1 cannot be put under "
+                                   "manual control, the mask holds %2 fans")
+                        .arg(i)
+                        .arg(SmcValueUtils::kMaxMaskFans));
+            continue;
+        }
+        mask = SmcValueUtils::withFanManual(mask, i, true);
+    }
+    unsigned char value[2] = {0, 0};
+    SmcValueUtils::encodeFanModeMask(mask, value);
+    writeKey(kFanModeMaskKey, value, 2);
+    QLOG_INFO() << "Set fans mode" << static_cast<int>(mask);
+}
+
+void QFanControl::saveFansControlMode()
+{
+    for (int i = 0; i < m_Fans.size(); ++i) {
+        const FanControlMode mode = m_Fans.at(i)->GetControlMode();
+        if (mode.GetMode() == FanControlMode::ModeUndefined) {
+            continue;
+        }
+        setPreferenceString(settingKeyForFan(i), mode.toString());
+    }
+}
+
+QVector<QString> QFanControl::loadAllTempSensors()
+{
+    QVector<QString> keys;
+    m_pSmc->LoadTempSensors(keys);
+    return keys;
+}
+
+// ---------------------------------------------------------------------------- key access
+
+int QFanControl::readKey(const QByteArray& key, unsigned char* pBuffer, unsigned char size)
+{
+    return m_pSmc->ReadKey(key.constData(), pBuffer, size);
+}
+
+int QFanControl::writeKey(const QByteArray& key, const unsigned char* pBuffer, unsigned char size)
+{
+    if (QCoreServices::isReadOnly()) {
+        QLOG_DEBUG() << "read-only mode, not writing" << key.constData();
+        return -1;
+    }
+    return m_pSmc->WriteKey(key.constData(), pBuffer, size);
+}

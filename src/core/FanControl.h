@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QVector>
+#include <QtGlobal>
+
+class FanInfo;
+class QClock;
+class QSmcControl;
+class QTempSensor;
+class QTempSensorSmart;
+
+// The fan controller: discovers the fans and temperature sensors (or reloads them from the
+// cache in the settings), refreshes speeds and values on request, writes target speeds and the
+// fan-mode mask, and stores and restores every fan's control mode. It is the only writer of
+// controller keys and does no timing of its own: the window's workers call it
+// (FanControlLoops.h), and mode changes arrive through FanInfo::SetControlMode.
+//
+// Settings kept here: "Fans" and "TempSensors" (the discovery cache, written on a fresh start),
+// "Fan_<index>" (each fan's mode in its text form). A fresh start is one where "Fans" is empty.
+//
+// In read-only mode (QCoreServices::isReadOnly) nothing is ever written to the controller.
+class QFanControl
+{
+public:
+    // pSmc: the key layer (null: the process-wide QSmcControl::instance()).
+    // pClock: the time source of the manual-bit re-assertion and of every fan's sensor-based
+    // control (null: QCoreServices::clock(), looked up at each use).
+    explicit QFanControl(QSmcControl* pSmc = nullptr, QClock* pClock = nullptr);
+    virtual ~QFanControl();
+
+    // Discovery or cache, filtering, the fan-mode mask, drive sensors, restored modes. Once.
+    void Init();
+
+    FanInfo* GetFan(int index) const;
+    int fanCount() const { return m_Fans.size(); }
+    int fanIndex(const FanInfo* pFan) const;
+    QTempSensor* sensorByKey(const QString& key) const;
+
+    // The lists the user interface shows; they do not change after Init.
+    const QVector<FanInfo*>& fans() const { return m_Fans; }
+    const QVector<QTempSensor*>& sensors() const { return m_Sensors; }
+    const QVector<QTempSensor*>& allSensors() const { return m_AllSensors; }
+
+    // Reads the current speed and, unless bCurrentOnly, the minimum and maximum.
+    void UpdateFanInfo(int index, bool bCurrentOnly);
+    void UpdateTempSensor(QTempSensor* pSensor);
+    // Re-asserts the fan's manual bit when its previous speed write is 3 s or more back (or on
+    // the first write), then writes the target. Returns the write's result; -1 for no such fan.
+    int SetFanRPM(int index, int rpm);
+
+    // One reading in degrees Celsius, or -1.0 when unreadable or 128 degrees or more.
+    double smc_get_temp(const char* key);
+    // Writes the fan-mode mask built from every fan's manual flag (fans 0..7 only).
+    void smc_set_fans_control_mode();
+    // Stores every fan's mode under "Fan_<index>". An undefined mode is not stored, so that a
+    // stored sensor-based mode whose sensor was missing at this start survives for the next.
+    void saveFansControlMode();
+    // Every SMC temperature key straight from the key index (for the technical report).
+    QVector<QString> loadAllTempSensors();
+
+    QClock* clock() const;
+
+private:
+    Q_DISABLE_COPY(QFanControl)
+
+    void LoadFansAndTempSensors();
+    void LoadTempSensors();
+    void SaveFansAndTempSensors();
+    void LoadCachedFansAndTempSensors();
+    void FilterSupportedTempSensors();
+    void smc_get_fans_control_mode();
+    void LoadFansControlMode();
+    QString smc_get_fan_name(int index);
+    void TurnFanToManualModeIfNeeded(int index);
+
+    // "FNum", limited to the fans that per-fan keys can name; 0 when unreadable.
+    int readFanCount();
+    void addSensor(const QString& key);
+    int readKey(const QByteArray& key, unsigned char* pBuffer, unsigned char size);
+    int writeKey(const QByteArray& key, const unsigned char* pBuffer, unsigned char size);
+
+    QSmcControl* m_pSmc;
+    QVector<FanInfo*> m_Fans;
+    QVector<QTempSensor*> m_AllSensors;
+    QVector<QTempSensor*> m_Sensors;
+    QVector<QTempSensorSmart*> m_SmartSensors;
+    QMap<int, quint32> m_LastManualTime;
+    QClock* m_pClock;
+};

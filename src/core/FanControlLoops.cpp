@@ -1,0 +1,112 @@
+#include "core/FanControlLoops.h"
+
+#include "core/FanControl.h"
+#include "core/FanInfo.h"
+#include "core/QTempSensor.h"
+#include "helpers/QCoreServices.h"
+
+#include <QSet>
+
+#include <cstdlib>
+
+namespace {
+bool stopped(const std::function<bool()>& stopRequested)
+{
+    return stopRequested && stopRequested();
+}
+
+void controlConstantFan(QFanControl& controller, int index, FanInfo* pFan,
+                        const FanControlMode& mode)
+{
+    const int target = mode.GetConstantRPM();
+    const int current = pFan->GetRPM();
+    if (current == -1) {
+        return; // not read yet
+    }
+    const bool bJustChanged = pFan->isControlModeJustChanged();
+    if (std::abs(current - target) > FanControlLoopUtils::kConstantRpmTolerance || bJustChanged) {
+        controller.SetFanRPM(index, target);
+        if (bJustChanged) {
+            pFan->resetControlModeJustChanged();
+        }
+    }
+}
+
+void controlSensorFan(QFanControl& controller, int index, FanInfo* pFan, const FanControlMode& mode)
+{
+    const QTempSensor* pSensor = mode.getSensor();
+    if (!pSensor || pSensor->GetValue() == 0.0) {
+        return; // no sensor, or never read
+    }
+    const int rpm = pFan->updateSensorControl(pSensor->GetValueInt());
+    if (rpm != -1) {
+        controller.SetFanRPM(index, rpm);
+    }
+}
+} // namespace
+
+bool FanControlLoopUtils::runUpdatePass(QFanControl& controller,
+                                        const QVector<QTempSensor*>& sensors, bool bCurrentOnly,
+                                        bool bWindowVisible, const QString& traySensorKey,
+                                        const UpdatePassHooks& hooks)
+{
+    QSet<QString> neededKeys;
+    for (int i = 0; i < controller.fanCount(); ++i) {
+        controller.UpdateFanInfo(i, bCurrentOnly);
+        if (!bWindowVisible) {
+            const FanControlMode mode = controller.GetFan(i)->GetControlMode();
+            if (mode.GetMode() == FanControlMode::ModeSensor && mode.getSensor()) {
+                neededKeys.insert(mode.getSensor()->GetKey());
+            }
+        }
+        if (stopped(hooks.stopRequested)) {
+            return false;
+        }
+        if (hooks.fanUpdated) {
+            hooks.fanUpdated(i);
+        }
+    }
+    for (int j = 0; j < sensors.size(); ++j) {
+        QTempSensor* pSensor = sensors.at(j);
+        const bool bUpdate = bWindowVisible || pSensor->GetKey() == traySensorKey ||
+                             neededKeys.contains(pSensor->GetKey());
+        if (bUpdate) {
+            controller.UpdateTempSensor(pSensor);
+        }
+        if (stopped(hooks.stopRequested)) {
+            return false;
+        }
+        if (bUpdate && hooks.sensorUpdated) {
+            if (pSensor->isHDD()) {
+                hooks.sensorUpdated(j + 1, pSensor->GetValueInt());
+            } else {
+                hooks.sensorUpdated(j, pSensor->GetValue());
+            }
+        }
+    }
+    return true;
+}
+
+bool FanControlLoopUtils::runControlPass(QFanControl& controller,
+                                         const std::function<bool()>& stopRequested)
+{
+    if (QCoreServices::isReadOnly()) {
+        return true;
+    }
+    for (int i = 0; i < controller.fanCount(); ++i) {
+        FanInfo* pFan = controller.GetFan(i);
+        if (!pFan) {
+            continue;
+        }
+        const FanControlMode mode = pFan->GetControlMode();
+        if (mode.GetMode() == FanControlMode::ModeConstant) {
+            controlConstantFan(controller, i, pFan, mode);
+        } else if (mode.GetMode() == FanControlMode::ModeSensor) {
+            controlSensorFan(controller, i, pFan, mode);
+        }
+        if (stopped(stopRequested)) {
+            return false;
+        }
+    }
+    return true;
+}
