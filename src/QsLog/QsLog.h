@@ -62,11 +62,12 @@ private:
 } // namespace QsLogging
 
 // A disabled level costs one comparison and formats nothing. Every line carries the source
-// file and line of its statement.
+// file and line of its statement. The loop runs at most once; unlike an if/else it cannot
+// capture the else of an unbraced if around the statement.
 #define QLOG_AT_LEVEL(lvl)                                                                         \
-    if (QsLogging::Logger::instance().loggingLevel() > (lvl)) {                                    \
-    } else                                                                                         \
-        QsLogging::Logger::Helper(lvl).stream() << __FILE__ << '@' << __LINE__
+    for (bool qsLogEnabled = QsLogging::Logger::instance().loggingLevel() <= (lvl); qsLogEnabled;  \
+         qsLogEnabled = false)                                                                     \
+    QsLogging::Logger::Helper(lvl).stream() << __FILE__ << '@' << __LINE__
 
 #define QLOG_TRACE() QLOG_AT_LEVEL(QsLogging::TraceLevel)
 #define QLOG_DEBUG() QLOG_AT_LEVEL(QsLogging::DebugLevel)

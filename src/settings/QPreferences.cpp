@@ -25,13 +25,51 @@ QPreferences::QPreferences(const QString& iniFilePath, QObject* pParent) : QObje
 QPreferences::QPreferences(QObject* pParent) : QObject(pParent)
 {}
 
+// QSettings never reports a broken file by failing: it keeps what it could parse (status()
+// FormatError, found only once every key has been parsed) and rewrites the whole file from that
+// at its next sync, dropping the lines it did not understand. A file it cannot read at all counts
+// as empty and would be replaced by the new values alone. So before anything is written:
+// a malformed file is copied aside to "<file>.corrupt" (or ".corrupt.2", ...) and the store goes
+// on with the parsed values; an unreadable file is left alone and this session's changes stay in
+// memory only.
 void QPreferences::checkBackend()
 {
-    const QSettings::Status status = m_pSettings->status();
-    if (status == QSettings::NoError)
+    m_pSettings->allKeys(); // parses every section, so status() is final
+    const QString fileName = m_pSettings->fileName();
+    const QFileInfo info(fileName);
+
+    if (info.exists() && (!info.isFile() || !info.isReadable())) {
+        m_bMemoryOnly = true;
+        QLOG_ERROR() << "Settings file" << fileName
+                     << "cannot be read; changes will not be saved in this session";
         return;
-    QLOG_WARN() << "Settings file" << m_pSettings->fileName() << "could not be read, status"
-                << int(status);
+    }
+    if (m_pSettings->status() != QSettings::FormatError)
+        return;
+
+    const QString backup = freeBackupName(fileName);
+    if (QFile::copy(fileName, backup)) {
+        QLOG_WARN() << "Settings file" << fileName << "is malformed; kept a copy as" << backup;
+    } else {
+        m_bMemoryOnly = true;
+        QLOG_ERROR() << "Settings file" << fileName << "is malformed and could not be copied to"
+                     << backup << "; changes will not be saved in this session";
+    }
+}
+
+QString QPreferences::freeBackupName(const QString& fileName)
+{
+    const QString base = fileName + QStringLiteral(".corrupt");
+    QString candidate = base;
+    for (int n = 2; QFileInfo::exists(candidate); ++n)
+        candidate = base + QStringLiteral(".%1").arg(n);
+    return candidate;
+}
+
+bool QPreferences::isMemoryOnly() const
+{
+    QMutexLocker lock(&m_Mutex);
+    return m_bMemoryOnly;
 }
 
 QVariant QPreferences::getValue(const QString& key, const QVariant& defaultValue) const
@@ -54,13 +92,18 @@ void QPreferences::setValue(const QString& key, const QVariant& value)
     QMutexLocker lock(&m_Mutex);
     if (!m_pSettings)
         return;
-    m_pSettings->setValue(key, value);
+    if (!m_bMemoryOnly)
+        m_pSettings->setValue(key, value);
     m_Cache.insert(key, value);
 }
 
 QString QPreferences::getString(const QString& key) const
 {
-    return getValue(key, QString()).toString();
+    const QVariant value = getValue(key, QString());
+    // A hand-edited line such as "Fans=1,2" (no quotes) comes back as a list; it means the text.
+    if (value.type() == QVariant::StringList)
+        return value.toStringList().join(QLatin1Char(','));
+    return value.toString();
 }
 
 void QPreferences::setString(const QString& key, const QString& value)
@@ -119,7 +162,8 @@ void QPreferences::remove(const QString& key)
     QMutexLocker lock(&m_Mutex);
     if (!m_pSettings)
         return;
-    m_pSettings->remove(key);
+    if (!m_bMemoryOnly)
+        m_pSettings->remove(key);
     m_Cache.remove(key);
 }
 
@@ -128,13 +172,14 @@ void QPreferences::clear()
     QMutexLocker lock(&m_Mutex);
     if (!m_pSettings)
         return;
-    m_pSettings->clear();
+    if (!m_bMemoryOnly)
+        m_pSettings->clear();
     m_Cache.clear();
 }
 
 void QPreferences::sync()
 {
     QMutexLocker lock(&m_Mutex);
-    if (m_pSettings)
+    if (m_pSettings && !m_bMemoryOnly)
         m_pSettings->sync();
 }

@@ -13,6 +13,8 @@ class QSettings;
 // The program's persistent key/value store: QSettings behind a read-through, write-through
 // value cache. Safe to call from the GUI thread and the update worker at the same time.
 // Without a backend every getter returns the empty value of its type and writes are ignored.
+// A malformed settings file is copied aside before anything can overwrite it; an unreadable one
+// is never written (see checkBackend()).
 class QPreferences : public QObject
 {
     Q_OBJECT
@@ -49,10 +51,16 @@ public:
     // Writes pending changes to disk now (QSettings otherwise does it on its own schedule).
     void sync();
 
+    // True when the settings file exists but could not be read (or a malformed one could not be
+    // copied aside): values then change in memory only and the file is left as it was.
+    bool isMemoryOnly() const;
+
 private:
     void checkBackend();
+    static QString freeBackupName(const QString& fileName);
 
     mutable QMutex m_Mutex;
     mutable QMap<QString, QVariant> m_Cache;
     QSettings* m_pSettings = nullptr;
+    bool m_bMemoryOnly = false;
 };
