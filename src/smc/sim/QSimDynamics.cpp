@@ -1,0 +1,204 @@
+#include "smc/sim/QSimDynamics.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+QByteArray fanKey(const char* format, int nFan)
+{
+    return QByteArray(format).replace("%u", QByteArray::number(nFan));
+}
+
+// A well-mixed 64-bit hash (splitmix64 finaliser): noise that depends only on its inputs.
+quint64 mix(quint64 nValue)
+{
+    nValue += 0x9E3779B97F4A7C15ULL;
+    nValue = (nValue ^ (nValue >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    nValue = (nValue ^ (nValue >> 27)) * 0x94D049BB133111EBULL;
+    return nValue ^ (nValue >> 31);
+}
+
+bool isTemperatureType(const QSimKey& key)
+{
+    double dValue = 0;
+    return SimDumpUtils::decodeNumber(key.type, key.bytes, dValue);
+}
+
+} // namespace
+
+QSimDynamics::QSimDynamics(const QSimDynamicsParams& params) : m_Params(params)
+{}
+
+double QSimDynamics::readNumber(const QVector<QSimKey>& table, int nIndex, double dDefault) const
+{
+    double dValue = dDefault;
+    if (nIndex < 0 ||
+        !SimDumpUtils::decodeNumber(table.at(nIndex).type, table.at(nIndex).bytes, dValue))
+        return dDefault;
+    return dValue;
+}
+
+void QSimDynamics::bind(const QVector<QSimKey>& table, const QHash<QByteArray, int>& index)
+{
+    m_Fans.clear();
+    m_Sensors.clear();
+    m_nMaskIndex = index.value("FS! ", -1);
+    const double dFans = readNumber(table, index.value("FNum", -1), 0);
+    for (int i = 0; i < static_cast<int>(dFans) && i < 32; ++i) {
+        Fan fan;
+        fan.nAc = index.value(fanKey("F%uAc", i), -1);
+        fan.nTg = index.value(fanKey("F%uTg", i), -1);
+        fan.nMn = index.value(fanKey("F%uMn", i), -1);
+        fan.nMx = index.value(fanKey("F%uMx", i), -1);
+        if (fan.nAc < 0 || fan.nMx < 0)
+            break; // the controller's fans are numbered without gaps
+        fan.dActual = readNumber(table, fan.nAc, 0);
+        fan.dAutoTarget = fan.dActual;
+        m_Fans.append(fan);
+    }
+    for (int i = 0; i < table.size(); ++i) {
+        const QSimKey& key = table.at(i);
+        if (!key.key.startsWith('T') || !isTemperatureType(key))
+            continue;
+        Sensor sensor;
+        sensor.nIndex = i;
+        sensor.key = key.key;
+        sensor.dTemp = readNumber(table, i, 0);
+        sensor.bDead = sensor.dTemp == 0.0;
+        sensor.bProcessor = key.key.startsWith("TC");
+        sensor.params = m_Params.sensor(key.key);
+        m_Sensors.append(sensor);
+    }
+    // The dump was taken at idle with the fans it shows: derive each sensor's idle rise so that
+    // this is a steady state.
+    const double dCooling = 1.0 + m_Params.dAirflow * airflowShare(table);
+    for (Sensor& sensor : m_Sensors)
+        sensor.dIdleRise = std::max(0.0, sensor.dTemp - m_Params.dAmbient) * dCooling -
+                           loadAt(0) * sensor.params.dLoadHeat;
+    for (Sensor& sensor : m_Sensors)
+        sensor.dIdleRise = std::max(0.0, sensor.dIdleRise);
+}
+
+double QSimDynamics::airflowShare(const QVector<QSimKey>& table) const
+{
+    double dShare = 0, dWeights = 0;
+    for (int i = 0; i < m_Fans.size(); ++i) {
+        const double dMax = readNumber(table, m_Fans.at(i).nMx, 0);
+        const double dWeight = i < m_Params.fanAirflow.size() ? m_Params.fanAirflow.at(i) : 1.0;
+        dWeights += dWeight;
+        if (dMax > 0)
+            dShare += dWeight * qBound(0.0, m_Fans.at(i).dActual / dMax, 1.0);
+    }
+    return dWeights > 0 ? dShare / dWeights : 0.0;
+}
+
+double QSimDynamics::hottestProcessor() const
+{
+    double dHottest = -1e9, dHottestAny = -1e9;
+    for (const Sensor& sensor : m_Sensors) {
+        if (sensor.bDead)
+            continue;
+        dHottestAny = std::max(dHottestAny, sensor.dTemp);
+        if (sensor.bProcessor)
+            dHottest = std::max(dHottest, sensor.dTemp);
+    }
+    return dHottest > -1e9 ? dHottest : dHottestAny;
+}
+
+double QSimDynamics::loadAt(double dSimSecs) const
+{
+    return m_dLoadOverride >= 0 ? std::min(1.0, m_dLoadOverride) : m_Params.loadAt(dSimSecs);
+}
+
+void QSimDynamics::step(const QVector<QSimKey>& table, double dSimSecs)
+{
+    const double dt = kStepMsecs / 1000.0;
+    const quint8 nMask = m_nMaskIndex >= 0 && table.at(m_nMaskIndex).bytes.size() >= 2
+                             ? static_cast<quint8>(table.at(m_nMaskIndex).bytes.at(1))
+                             : 0;
+    const double dHottest = hottestProcessor();
+    const double dCurve =
+        qBound(0.0, (dHottest - m_Params.dAutoLow) / (m_Params.dAutoHigh - m_Params.dAutoLow), 1.0);
+    for (int i = 0; i < m_Fans.size(); ++i) {
+        Fan& fan = m_Fans[i];
+        const double dMin = readNumber(table, fan.nMn, 0);
+        const double dMax = std::max(dMin, readNumber(table, fan.nMx, dMin));
+        fan.dAutoTarget = dMin + (dMax - dMin) * dCurve;
+        const bool bManual = i < 8 && (nMask & (1u << i));
+        const double dTarget =
+            bManual ? qBound(dMin, readNumber(table, fan.nTg, dMin), dMax) : fan.dAutoTarget;
+        const double dMaxChange = m_Params.dRampRpmPerSec * dt;
+        fan.dActual += qBound(-dMaxChange, dTarget - fan.dActual, dMaxChange);
+    }
+    const double dLoad = loadAt(dSimSecs);
+    const double dCooling = 1.0 + m_Params.dAirflow * airflowShare(table);
+    for (Sensor& sensor : m_Sensors) {
+        if (sensor.bDead)
+            continue;
+        const double dSteady =
+            m_Params.dAmbient + (sensor.dIdleRise + dLoad * sensor.params.dLoadHeat) / dCooling;
+        sensor.dTemp += (dSteady - sensor.dTemp) * (1.0 - std::exp(-dt / sensor.params.dTauSecs));
+    }
+}
+
+double QSimDynamics::noise(const Sensor& sensor, double dSimSecs) const
+{
+    // One value per sensor and simulated second, from the seed alone.
+    const quint64 nSecond = static_cast<quint64>(std::max(0.0, std::floor(dSimSecs)));
+    const quint64 nHash =
+        mix(m_Params.nSeed ^ mix(SimDumpUtils::packCode(sensor.key) ^ mix(nSecond)));
+    const double dUnit = static_cast<double>(nHash >> 11) / static_cast<double>(1ULL << 53);
+    return (dUnit * 2.0 - 1.0) * m_Params.dNoise;
+}
+
+void QSimDynamics::store(QVector<QSimKey>& table, double dSimSecs) const
+{
+    const quint8 nMask = m_nMaskIndex >= 0 && table.at(m_nMaskIndex).bytes.size() >= 2
+                             ? static_cast<quint8>(table.at(m_nMaskIndex).bytes.at(1))
+                             : 0;
+    for (int i = 0; i < m_Fans.size(); ++i) {
+        const Fan& fan = m_Fans.at(i);
+        QSimKey& actual = table[fan.nAc];
+        SimDumpUtils::encodeNumber(actual.type, fan.dActual, actual.bytes);
+        const bool bManual = i < 8 && (nMask & (1u << i));
+        if (!bManual && fan.nTg >= 0)
+            SimDumpUtils::encodeNumber(table[fan.nTg].type, fan.dAutoTarget, table[fan.nTg].bytes);
+    }
+    for (const Sensor& sensor : m_Sensors) {
+        QSimKey& key = table[sensor.nIndex];
+        if (sensor.bForced) {
+            // A forced reading may lie outside a signed type's range (a faulty sensor showing
+            // 130 degrees has 0x82 in its first byte): store it with the unsigned layout.
+            const QByteArray type = key.type.startsWith("sp") ? "fp" + key.type.mid(2) : key.type;
+            SimDumpUtils::encodeNumber(type, sensor.dForced, key.bytes);
+        } else if (!sensor.bDead)
+            SimDumpUtils::encodeNumber(key.type, sensor.dTemp + noise(sensor, dSimSecs), key.bytes);
+    }
+}
+
+void QSimDynamics::setForcedTemperature(const QByteArray& key, double dCelsius)
+{
+    for (Sensor& sensor : m_Sensors) {
+        if (sensor.key == key) {
+            sensor.bForced = !std::isnan(dCelsius);
+            sensor.dForced = dCelsius;
+        }
+    }
+}
+
+double QSimDynamics::temperature(const QByteArray& key) const
+{
+    for (const Sensor& sensor : m_Sensors) {
+        if (sensor.key == key)
+            return sensor.dTemp;
+    }
+    return kNaN;
+}
+
+double QSimDynamics::fanSpeed(int nFan) const
+{
+    return nFan >= 0 && nFan < m_Fans.size() ? m_Fans.at(nFan).dActual : kNaN;
+}

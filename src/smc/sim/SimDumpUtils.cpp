@@ -1,0 +1,345 @@
+#include "smc/sim/SimDumpUtils.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+const char SimDumpUtils::kKeyCountKey[] = "#KEY";
+
+namespace {
+
+bool isPrintable(char c)
+{
+    return c >= 0x20 && c <= 0x7e;
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+quint64 bigEndian(const QByteArray& bytes)
+{
+    quint64 nValue = 0;
+    for (char c : bytes)
+        nValue = (nValue << 8) | static_cast<quint8>(c);
+    return nValue;
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+QByteArray number(double dValue)
+{
+    return QByteArray::number(dValue, 'g', 7);
+}
+
+// Text with everything that would break the line or the parser's view of it replaced.
+QByteArray printableText(const QByteArray& bytes)
+{
+    QByteArray text;
+    for (char c : bytes) {
+        if (c == '\0')
+            break;
+        text += isPrintable(c) ? c : '.';
+    }
+    return text;
+}
+
+// "spXY" and "fpXY": signed or unsigned 16-bit fixed point with Y (hexadecimal) fraction bits.
+bool decodeFixedPoint(const QByteArray& type, const QByteArray& bytes, double& dValue)
+{
+    if (bytes.size() != 2 || (!type.startsWith("sp") && !type.startsWith("fp")))
+        return false;
+    const int nFraction = hexDigit(type.at(3));
+    if (nFraction < 0 || hexDigit(type.at(2)) < 0)
+        return false;
+    const quint16 nRaw = static_cast<quint16>(bigEndian(bytes));
+    const double dRaw = type.at(0) == 's' ? static_cast<qint16>(nRaw) : nRaw;
+    dValue = dRaw / static_cast<double>(1 << nFraction);
+    return true;
+}
+
+} // namespace
+
+quint32 SimDumpUtils::packCode(const QByteArray& fourChars)
+{
+    quint32 nCode = 0;
+    for (int i = 0; i < 4; ++i)
+        nCode = (nCode << 8) | static_cast<quint8>(i < fourChars.size() ? fourChars.at(i) : ' ');
+    return nCode;
+}
+
+QByteArray SimDumpUtils::unpackCode(quint32 nCode)
+{
+    QByteArray chars(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        chars[i] = static_cast<char>((nCode >> (24 - 8 * i)) & 0xFF);
+    return chars;
+}
+
+namespace {
+
+bool isIntegerType(const QByteArray& type, int nSize, bool& bSigned)
+{
+    bSigned = type.startsWith("si");
+    return ((type == "ui8 " || type == "si8 ") && nSize == 1) ||
+           ((type == "ui16" || type == "si16") && nSize == 2) ||
+           ((type == "ui32" || type == "si32") && nSize == 4);
+}
+
+float floatFromLittleEndian(const QByteArray& bytes)
+{
+    quint32 nBits = 0;
+    for (int i = 3; i >= 0; --i)
+        nBits = (nBits << 8) | static_cast<quint8>(bytes.at(i));
+    float fValue = 0;
+    std::memcpy(&fValue, &nBits, sizeof fValue);
+    return fValue;
+}
+
+void storeBigEndian(quint64 nValue, QByteArray& bytes)
+{
+    for (int i = bytes.size() - 1; i >= 0; --i, nValue >>= 8)
+        bytes[i] = static_cast<char>(nValue & 0xFF);
+}
+
+} // namespace
+
+bool SimDumpUtils::decodeNumber(const QByteArray& type, const QByteArray& bytes, double& dValue)
+{
+    bool bSigned = false;
+    if (decodeFixedPoint(type, bytes, dValue))
+        return true;
+    if (isIntegerType(type, bytes.size(), bSigned)) {
+        const quint64 nRaw = bigEndian(bytes);
+        const int nBits = bytes.size() * 8;
+        const bool bNegative = bSigned && (nRaw >> (nBits - 1)) != 0;
+        dValue = bNegative ? static_cast<double>(nRaw) - std::ldexp(1.0, nBits)
+                           : static_cast<double>(nRaw);
+        return true;
+    }
+    if (type == "flt " && bytes.size() == 4) {
+        dValue = floatFromLittleEndian(bytes);
+        return std::isfinite(dValue);
+    }
+    return false;
+}
+
+bool SimDumpUtils::encodeNumber(const QByteArray& type, double dValue, QByteArray& bytes)
+{
+    if (!std::isfinite(dValue))
+        return false;
+    bool bSigned = false;
+    const int nSize = bytes.size();
+    if (nSize == 2 && (type.startsWith("sp") || type.startsWith("fp")) &&
+        hexDigit(type.at(2)) >= 0 && hexDigit(type.at(3)) >= 0) {
+        const bool bSp = type.at(0) == 's';
+        const double dRaw = std::round(dValue * (1 << hexDigit(type.at(3))));
+        const double dClamped = bSp ? qBound(-32768.0, dRaw, 32767.0) : qBound(0.0, dRaw, 65535.0);
+        storeBigEndian(static_cast<quint64>(static_cast<qint64>(dClamped)) & 0xFFFF, bytes);
+        return true;
+    }
+    if (isIntegerType(type, nSize, bSigned)) {
+        const double dRange = std::ldexp(1.0, nSize * 8);
+        const double dLow = bSigned ? -dRange / 2 : 0.0;
+        const double dHigh = (bSigned ? dRange / 2 : dRange) - 1;
+        const qint64 nValue = static_cast<qint64>(qBound(dLow, std::round(dValue), dHigh));
+        storeBigEndian(static_cast<quint64>(nValue), bytes);
+        return true;
+    }
+    if (type == "flt " && nSize == 4) {
+        const float fValue = static_cast<float>(dValue);
+        quint32 nBits = 0;
+        std::memcpy(&nBits, &fValue, sizeof nBits);
+        for (int i = 0; i < 4; ++i)
+            bytes[i] = static_cast<char>((nBits >> (8 * i)) & 0xFF);
+        return true;
+    }
+    return false;
+}
+
+QByteArray SimDumpUtils::decodeValue(const QByteArray& type, const QByteArray& bytes)
+{
+    const int nSize = bytes.size();
+    double dValue = 0;
+    if (decodeFixedPoint(type, bytes, dValue))
+        return number(dValue);
+    if ((type == "ui8 " && nSize == 1) || (type == "ui16" && nSize == 2) ||
+        (type == "ui32" && nSize == 4))
+        return QByteArray::number(bigEndian(bytes));
+    if (type == "si8 " && nSize == 1)
+        return QByteArray::number(static_cast<qint8>(bigEndian(bytes)));
+    if (type == "si16" && nSize == 2)
+        return QByteArray::number(static_cast<qint16>(bigEndian(bytes)));
+    if (type == "si32" && nSize == 4)
+        return QByteArray::number(static_cast<qint32>(bigEndian(bytes)));
+    if (type == "flag" && nSize == 1)
+        return bytes.at(0) ? "true" : "false";
+    if (type == "flt " && nSize == 4) // an IEEE single in little-endian order
+        return number(floatFromLittleEndian(bytes));
+    if (type.startsWith("ch8"))
+        return '"' + printableText(bytes) + '"';
+    if (type == "{fds" && nSize == 16)
+        return '"' + printableText(bytes.mid(4)) + '"';
+    return QByteArray();
+}
+
+QByteArray SimDumpUtils::formatDumpLine(const QByteArray& key, const QByteArray& type,
+                                        const QByteArray& bytes)
+{
+    QByteArray line =
+        "  " + key.leftJustified(4, ' ', true) + "  [" + type.leftJustified(4, ' ', true) + "]  ";
+    const QByteArray value = decodeValue(type, bytes);
+    if (!value.isEmpty())
+        line += value + ' ';
+    line += "(bytes";
+    for (char c : bytes)
+        line += ' ' + QByteArray::number(static_cast<quint8>(c), 16).rightJustified(2, '0');
+    line += ')';
+    return line;
+}
+
+QByteArray SimDumpUtils::formatDump(const QVector<QSimKey>& keys)
+{
+    QByteArray text;
+    for (const QSimKey& key : keys)
+        text += formatDumpLine(key.key, key.type, key.bytes) + '\n';
+    return text;
+}
+
+int SimDumpUtils::parseDumpLine(const QByteArray& rawLine, QSimKey& key, QString* pReason)
+{
+    QByteArray line = rawLine;
+    while (!line.isEmpty() && (line.endsWith('\r') || isBlank(line.back())))
+        line.chop(1);
+    if (line.isEmpty() || line.startsWith('#'))
+        return 0;
+    auto fail = [pReason](const QString& reason) {
+        if (pReason)
+            *pReason = reason;
+        return -1;
+    };
+    if (!line.endsWith(')'))
+        return fail(QStringLiteral("the line does not end with \"(bytes ...)\""));
+    const int nBytesPos = line.lastIndexOf("(bytes");
+    if (nBytesPos < 0)
+        return fail(QStringLiteral("the line does not end with \"(bytes ...)\""));
+    const QByteArray hexPart = line.mid(nBytesPos + 6, line.size() - nBytesPos - 7);
+    if (!hexPart.isEmpty() && !isBlank(hexPart.at(0)))
+        return fail(QStringLiteral("malformed \"(bytes ...)\""));
+    QByteArray bytes;
+    for (const QByteArray& token : hexPart.simplified().split(' ')) {
+        if (token.isEmpty())
+            continue;
+        if (token.size() != 2 || hexDigit(token.at(0)) < 0 || hexDigit(token.at(1)) < 0)
+            return fail(QStringLiteral("\"%1\" is not a two-digit hexadecimal byte")
+                            .arg(QString::fromLatin1(token)));
+        bytes += static_cast<char>(hexDigit(token.at(0)) * 16 + hexDigit(token.at(1)));
+    }
+    if (bytes.size() > kMaxValueBytes)
+        return fail(QStringLiteral("%1 value bytes, at most %2 are allowed")
+                        .arg(bytes.size())
+                        .arg(kMaxValueBytes));
+    // The key is the four characters before the blanks and the bracket that open the type.
+    for (int nPos = 4; nPos + 8 <= nBytesPos; ++nPos) {
+        if (line.at(nPos) != ' ' || line.at(nPos + 1) != ' ' || line.at(nPos + 2) != '[' ||
+            line.at(nPos + 7) != ']')
+            continue;
+        const QByteArray indent = line.left(nPos - 4);
+        if (!std::all_of(indent.begin(), indent.end(), isBlank))
+            continue;
+        key.key = line.mid(nPos - 4, 4);
+        key.type = line.mid(nPos + 3, 4);
+        if (!std::all_of(key.key.begin(), key.key.end(), isPrintable))
+            return fail(QStringLiteral("the key holds a character that is not printable"));
+        if (!std::all_of(key.type.begin(), key.type.end(), isPrintable))
+            return fail(QStringLiteral("the type holds a character that is not printable"));
+        key.bytes = bytes;
+        return 1;
+    }
+    return fail(QStringLiteral("expected a four-character key and a type like \"[sp78]\""));
+}
+
+bool SimDumpUtils::parseDump(const QByteArray& text, const QString& fileName,
+                             QVector<QSimKey>& keys, QString* pError)
+{
+    QVector<QSimKey> parsed;
+    QHash<QByteArray, int> firstLine;
+    const QList<QByteArray> lines = text.split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        QSimKey key;
+        QString reason;
+        const int nKind = parseDumpLine(lines.at(i), key, &reason);
+        if (nKind == 0)
+            continue;
+        if (nKind < 0 || firstLine.contains(key.key)) {
+            if (nKind > 0)
+                reason = QStringLiteral("duplicate key \"%1\" (first on line %2)")
+                             .arg(QString::fromLatin1(key.key))
+                             .arg(firstLine.value(key.key));
+            if (pError)
+                *pError = QStringLiteral("%1:%2: %3").arg(fileName).arg(i + 1).arg(reason);
+            return false;
+        }
+        firstLine.insert(key.key, i + 1);
+        if (key.key != kKeyCountKey)
+            parsed.append(key);
+    }
+    finishTable(parsed);
+    keys = parsed;
+    return true;
+}
+
+bool SimDumpUtils::loadDumpFile(const QString& path, QVector<QSimKey>& keys, QString* pError)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (pError)
+            *pError = QStringLiteral("%1: cannot read the dump: %2").arg(path, file.errorString());
+        return false;
+    }
+    return parseDump(file.readAll(), path, keys, pError);
+}
+
+bool SimDumpUtils::saveDumpFile(const QString& path, const QVector<QSimKey>& keys, QString* pError)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(formatDump(keys)) < 0 || !file.commit()) {
+        if (pError)
+            *pError = QStringLiteral("%1: cannot write the dump: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+void SimDumpUtils::finishTable(QVector<QSimKey>& keys)
+{
+    keys.erase(std::remove_if(keys.begin(), keys.end(),
+                              [](const QSimKey& key) { return key.key == kKeyCountKey; }),
+               keys.end());
+    QSimKey count;
+    count.key = kKeyCountKey;
+    count.type = "ui32";
+    count.attributes = 0x80;
+    const quint32 nCount = static_cast<quint32>(keys.size() + 1);
+    for (int nShift = 24; nShift >= 0; nShift -= 8)
+        count.bytes += static_cast<char>((nCount >> nShift) & 0xFF);
+    keys.append(count);
+    // Byte-wise order: the same as comparing the packed codes as unsigned integers.
+    std::sort(keys.begin(), keys.end(),
+              [](const QSimKey& a, const QSimKey& b) { return packCode(a.key) < packCode(b.key); });
+}

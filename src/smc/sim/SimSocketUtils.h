@@ -1,0 +1,32 @@
+#pragma once
+
+#include "smc/sim/SimWire.h"
+
+#include <QByteArray>
+#include <QString>
+
+// Blocking frame I/O on a connected Unix-domain stream socket (SIGPIPE never raised).
+namespace SimSocketUtils {
+
+enum IoResult
+{
+    IoOk,
+    IoClosed,  // the peer closed or reset the connection, or the pipe is broken
+    IoTimeout, // the socket's send or receive timeout expired
+    IoBadFrame // the peer sent something that is not a frame of the wire format
+};
+
+IoResult sendAll(int fd, const QByteArray& data);
+IoResult receiveAll(int fd, char* pBuffer, int nSize);
+
+// Reads one frame; checks the header and the payload size for its type.
+IoResult receiveFrame(int fd, SimWire::FrameHeader& header, QByteArray& payload);
+
+// A connected client socket with send and receive timeouts, or -1 (with *pError set).
+int connectTo(const QString& path, int nTimeoutMsecs, QString* pError);
+void setTimeouts(int fd, int nTimeoutMsecs);
+
+// The uid of the process on the other end of a connected Unix-domain socket; false if unknown.
+bool peerUid(int fd, uint32_t& nUid);
+
+} // namespace SimSocketUtils
