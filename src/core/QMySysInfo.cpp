@@ -1,0 +1,98 @@
+#include "core/QMySysInfo.h"
+
+#include "core/SysInfoHelpers.h"
+#include "core/SysInfoPlatform.h"
+#include "helpers/QCoreServices.h"
+#include "settings/QPreferences.h"
+
+#include <QMutexLocker>
+#include <QProcess>
+
+namespace {
+const char* const kMachineSetting = "Machine";
+const int kCommandTimeoutMs = 30000;
+} // namespace
+
+QMySysInfo::QMySysInfo() : m_MachineQuery(&SysInfoPlatform::queryMachineModel)
+{}
+
+QMySysInfo::QMySysInfo(MachineQuery machineQuery) : m_MachineQuery(std::move(machineQuery))
+{}
+
+QString QMySysInfo::machine() const
+{
+    QMutexLocker lock(&m_Mutex);
+    return m_Machine;
+}
+
+QString QMySysInfo::machineName()
+{
+    QString name = machine();
+    if (!name.isEmpty())
+        return name;
+
+    QPreferences* pPreferences = QCoreServices::preferences();
+    if (pPreferences)
+        name = pPreferences->getString(kMachineSetting);
+    if (name.isEmpty()) {
+        name = OS_GetMachineName();
+        // Only a found identifier is cached: an empty one means "ask again next time".
+        if (!name.isEmpty() && pPreferences)
+            pPreferences->setString(kMachineSetting, name);
+    }
+
+    QMutexLocker lock(&m_Mutex);
+    if (m_Machine.isEmpty())
+        m_Machine = name;
+    return m_Machine;
+}
+
+int QMySysInfo::macModel() const
+{
+    return SysInfoHelpers::modelCode(machine());
+}
+
+bool QMySysInfo::isMacPro() const
+{
+    return SysInfoHelpers::isMacProIdentifier(machine());
+}
+
+QString QMySysInfo::OS_GetMachineName()
+{
+    return m_MachineQuery ? m_MachineQuery() : QString();
+}
+
+QString QMySysInfo::OS_GetOSVersionString()
+{
+    return SysInfoHelpers::osVersionName(SysInfoPlatform::macintoshVersion());
+}
+
+QStringList readOutput(const QString& command)
+{
+    return readOutput(command, kCommandTimeoutMs);
+}
+
+QStringList readOutput(const QString& command, int nTimeoutMs)
+{
+    QByteArray output;
+    QStringList parts = QProcess::splitCommand(command);
+    if (!parts.isEmpty()) {
+        const QString program = parts.takeFirst();
+        QProcess process;
+        process.start(program, parts, QIODevice::ReadWrite);
+        if (process.waitForStarted(nTimeoutMs)) {
+            process.closeWriteChannel(); // nothing is ever sent; a reader of stdin sees its end
+            if (!process.waitForFinished(nTimeoutMs)) {
+                // Too slow: keep what it wrote, but do not leave it running behind us.
+                process.kill();
+                process.waitForFinished(1000);
+            }
+            output = process.readAllStandardOutput();
+        }
+    }
+
+    const int nNul = output.indexOf('\0');
+    if (nNul >= 0)
+        output.truncate(nNul);
+    return QString::fromLocal8Bit(output).split(QLatin1Char('\n'), Qt::KeepEmptyParts);
+}

@@ -1,0 +1,241 @@
+#include "core/QTempSensor.h"
+
+#include "core/QMySysInfo.h"
+#include "core/SysInfoHelpers.h"
+#include "helpers/QCoreServices.h"
+
+#include <QMutexLocker>
+
+#include <climits>
+#include <cmath>
+
+namespace {
+
+// When a sensor-table row applies.
+enum class Applies
+{
+    Always,
+    MacPro,
+    NotMacPro,
+    ModelNotIMac11_3Or13_1,
+    ModelIMac11_3Or13_1,
+    ModelNotIMac13_1Or13_2,
+    ModelIMac13_1Or13_2,
+    NotMacProModelNotIMac13_1,
+    NotMacProModelIMac13_1,
+    MacProModelNotMacPro4_1,
+    MacProModelMacPro4_1,
+    NotMacProModelMacMini3_1,
+};
+
+struct SensorRow
+{
+    const char* key;
+    const char* name;
+    Applies applies;
+};
+
+using namespace SysInfoHelpers;
+
+bool rowApplies(Applies applies, const QTempSensor::MachineFacts& machine)
+{
+    const int nCode = machine.nModelCode;
+    const bool bIMac11_3Or13_1 = nCode == ModelIMac11_3 || nCode == ModelIMac13_1;
+    const bool bIMac13_1Or13_2 = nCode == ModelIMac13_1 || nCode == ModelIMac13_2;
+    switch (applies) {
+    case Applies::Always:
+        return true;
+    case Applies::MacPro:
+        return machine.bMacPro;
+    case Applies::NotMacPro:
+        return !machine.bMacPro;
+    case Applies::ModelNotIMac11_3Or13_1:
+        return !bIMac11_3Or13_1;
+    case Applies::ModelIMac11_3Or13_1:
+        return bIMac11_3Or13_1;
+    case Applies::ModelNotIMac13_1Or13_2:
+        return !bIMac13_1Or13_2;
+    case Applies::ModelIMac13_1Or13_2:
+        return bIMac13_1Or13_2;
+    case Applies::NotMacProModelNotIMac13_1:
+        return !machine.bMacPro && nCode != ModelIMac13_1;
+    case Applies::NotMacProModelIMac13_1:
+        return !machine.bMacPro && nCode == ModelIMac13_1;
+    case Applies::MacProModelNotMacPro4_1:
+        return machine.bMacPro && nCode != ModelMacPro4_1;
+    case Applies::MacProModelMacPro4_1:
+        return machine.bMacPro && nCode == ModelMacPro4_1;
+    case Applies::NotMacProModelMacMini3_1:
+        return !machine.bMacPro && nCode == ModelMacMini3_1;
+    }
+    return false;
+}
+
+// The SMC temperature keys shown to the user, in lookup order: the first applicable row with
+// an equal key names the sensor. Some machines move a sensor to a key that differs only in
+// case, or number their drive bays from 1.
+const SensorRow kSensorTable[] = {
+    {"TA0P", "Ambient", Applies::ModelNotIMac11_3Or13_1},
+    {"TA0p", "Ambient", Applies::ModelIMac11_3Or13_1},
+    {"TA1P", "Ambient 2", Applies::Always},
+    {"TB0T", "Bottom Enclosure", Applies::Always},
+    {"TB1T", "Battery Point 1", Applies::Always},
+    {"TB2T", "Battery Point 2", Applies::Always},
+    {"TC0H", "CPU Heatsink", Applies::Always},
+    {"TC0C", "CPU A Core 0", Applies::MacPro},
+    {"TC1C", "CPU A Core 1", Applies::MacPro},
+    {"TC2C", "CPU B Core 0", Applies::MacPro},
+    {"TC3C", "CPU B Core 1", Applies::MacPro},
+    {"TC0C", "CPU Core 0", Applies::NotMacProModelNotIMac13_1},
+    {"TC1C", "CPU Core 1", Applies::NotMacProModelNotIMac13_1},
+    {"TC0c", "CPU Core 0", Applies::NotMacProModelIMac13_1},
+    {"TC1c", "CPU Core 1", Applies::NotMacProModelIMac13_1},
+    {"TC0D", "CPU Diode", Applies::Always},
+    {"TC0P", "CPU Proximity", Applies::Always},
+    {"TCAC", "CPU A core from PCECI", Applies::Always},
+    {"TCBC", "CPU B core from PCECI", Applies::Always},
+    {"TCAH", "CPU A HeatSink", Applies::Always},
+    {"TCBH", "CPU B HeatSink", Applies::Always},
+    {"Te1P", "PCIE Ambient", Applies::Always},
+    {"Te1S", "PCIE slot 1", Applies::Always},
+    {"Te2S", "PCIE slot 2", Applies::Always},
+    {"Te3S", "PCIE slot 3", Applies::Always},
+    {"Te4S", "PCIE slot 4", Applies::Always},
+    {"TG0D", "GPU Diode", Applies::Always},
+    {"TG0H", "GPU Heatsink", Applies::Always},
+    {"TH0P", "Drive Bay 0", Applies::MacProModelNotMacPro4_1},
+    {"TH1P", "Drive Bay 1", Applies::MacProModelNotMacPro4_1},
+    {"TH2P", "Drive Bay 2", Applies::MacProModelNotMacPro4_1},
+    {"TH3P", "Drive Bay 3", Applies::MacProModelNotMacPro4_1},
+    {"TH1P", "Drive Bay 0", Applies::MacProModelMacPro4_1},
+    {"TH2P", "Drive Bay 1", Applies::MacProModelMacPro4_1},
+    {"TH3P", "Drive Bay 2", Applies::MacProModelMacPro4_1},
+    {"TH4P", "Drive Bay 3", Applies::MacProModelMacPro4_1},
+    {"TH0P", "HDD case", Applies::NotMacProModelMacMini3_1},
+    {"TO0P", "Optical Drive", Applies::Always},
+    {"TL0P", "LCD proximity", Applies::ModelNotIMac13_1Or13_2},
+    {"TL0p", "LCD proximity", Applies::ModelIMac13_1Or13_2},
+    {"TM0S", "DIMM Module 1", Applies::Always},
+    {"TM1S", "DIMM Module 2", Applies::Always},
+    {"Tm0P", "Mem Controller", Applies::Always},
+    {"TN0H", "IOH HeatSink", Applies::MacPro},
+    {"TN0H", "Northbridge", Applies::NotMacPro},
+    {"TN0P", "Northbridge Point 1", Applies::Always},
+    {"TN0D", "Northbridge Chip", Applies::Always},
+    {"Tp1P", "Power Supply Primary", Applies::Always},
+    {"Tp2P", "Power Supply Secondary", Applies::Always},
+    {"Tp0C", "PSU1 Inlet Ambient", Applies::Always},
+    {"Tp1C", "PSU1 Secondary Component", Applies::Always},
+    {"Ts0P", "Left Palm Rest", Applies::Always},
+    {"TW0P", "Airport Card", Applies::Always},
+};
+
+const int kProposedFloor = 20;
+const int kProposedCeiling = 100;
+const int kProposedMargin = 5;
+
+} // namespace
+
+QTempSensor::QTempSensor() = default;
+
+QTempSensor::~QTempSensor() = default;
+
+void QTempSensor::setKey(const QString& key)
+{
+    m_Key = key;
+    m_DisplayName = key;
+    IsSensorSupported(key, m_DisplayName);
+}
+
+FanType QTempSensor::GetFanType()
+{
+    if (m_Key.startsWith(QLatin1String("TC")))
+        return FanTypeProcessor;
+    if (m_Key == QLatin1String("TW0P"))
+        return FanTypeAirport;
+    if (m_Key == QLatin1String("TO0P"))
+        return FanTypeOpticalDrive;
+    return FanTypeGeneric; // a sensor without an icon
+}
+
+bool QTempSensor::isHDD()
+{
+    return false;
+}
+
+int QTempSensor::GetProposedMin()
+{
+    return qMax(GetValueInt() - kProposedMargin, kProposedFloor);
+}
+
+int QTempSensor::GetProposedMax()
+{
+    return qMin(GetValueInt() + kProposedMargin, kProposedCeiling);
+}
+
+void QTempSensor::UpdateValue(QFanControl* pController)
+{
+    if (!pController)
+        return;
+    const double value = readSmcSensorTemperature(pController, m_Key.toLocal8Bit());
+    // -1.0 is the controller's "unreadable or out of range": the previous value stays.
+    if (value != -1.0)
+        SetValue(value);
+}
+
+void QTempSensor::SetDisplayName(const QString& name)
+{
+    m_DisplayName = name;
+}
+
+double QTempSensor::GetValue() const
+{
+    QMutexLocker lock(&m_Mutex);
+    return m_Value;
+}
+
+int QTempSensor::GetValueInt() const
+{
+    const double rounded = std::floor(GetValue() + 0.5);
+    // A drive that reports nonsense must not turn into undefined behaviour here.
+    if (std::isnan(rounded))
+        return 0;
+    return static_cast<int>(
+        qBound(static_cast<double>(INT_MIN), rounded, static_cast<double>(INT_MAX)));
+}
+
+void QTempSensor::SetValue(double value)
+{
+    QMutexLocker lock(&m_Mutex);
+    m_Value = value;
+}
+
+bool QTempSensor::IsSensorSupported(const QString& key, QString& name)
+{
+    return IsSensorSupported(machineFacts(), key, name);
+}
+
+bool QTempSensor::IsSensorSupported(const MachineFacts& machine, const QString& key, QString& name)
+{
+    for (const SensorRow& row : kSensorTable) {
+        if (key == QLatin1String(row.key) && rowApplies(row.applies, machine)) {
+            name = QLatin1String(row.name);
+            return true;
+        }
+    }
+    return false;
+}
+
+QTempSensor::MachineFacts QTempSensor::machineFacts()
+{
+    // A function-local static is initialised exactly once, even by concurrent first calls.
+    static const MachineFacts facts = [] {
+        MachineFacts result;
+        if (const QMySysInfo* pSysInfo = QCoreServices::sysInfo()) {
+            result.bMacPro = pSysInfo->isMacPro();
+            result.nModelCode = pSysInfo->macModel();
+        }
+        return result;
+    }();
+    return facts;
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+// The operating-system facilities behind machine identification; one implementation per
+// platform folder.
+namespace SysInfoPlatform {
+
+// The machine's model identifier; empty when the platform cannot tell.
+QString queryMachineModel();
+
+// The toolkit's Macintosh version number (7 = 10.5 ... 11 = 10.9); 0 off Apple systems.
+int macintoshVersion();
+
+} // namespace SysInfoPlatform
