@@ -1,2 +1,6 @@
-// Placeholder until the start-up code lands.
-int main() { return 0; }
+#include "app/Startup.h"
+
+int main(int argc, char** argv)
+{
+    return StartupUtils::run(argc, argv);
+}

@@ -1,0 +1,98 @@
+#include "app/Startup.h"
+
+#include "QsLog/QsLog.h"
+#include "app/app.h"
+#include "smc/smc.h"
+#include "ui/MainWindow.h"
+
+#include <QMessageBox>
+
+#include <cstdio>
+#include <memory>
+
+namespace StartupUtils {
+
+const char* const kUnsupportedHardwareText =
+    "Unsupported hardware detected. The program is able to run on Apple hardware only.";
+const char* const kSmcErrorText =
+    "Error initializing SMC layer, please make sure that your Mac system is supported and you "
+    "have correctly installed the program.";
+
+namespace {
+
+// Also on standard error: someone starting the program from a terminal sees why it left.
+void reportError(const QStartupHooks& hooks, const QString& title, const QString& text)
+{
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+    QLOG_ERROR() << text;
+    if (hooks.showError)
+        hooks.showError(title, text);
+    else
+        QMessageBox::warning(nullptr, title, text, QMessageBox::Ok);
+}
+
+QString programTitle()
+{
+    return QLatin1String(kThermoraProgramName) + QLatin1Char(' ') + QLatin1String(kThermoraVersion);
+}
+
+bool openSmc()
+{
+    QSmcControl* pSmc = QSmcControl::instance();
+    return pSmc && pSmc->Open();
+}
+
+} // namespace
+
+bool isStartMinimized(const QStringList& arguments, bool bAutoStart)
+{
+    if (bAutoStart)
+        return true;
+    return arguments.size() == 2 && arguments.at(1) == QLatin1String("/minimized");
+}
+
+int run(int& argc, char** argv, const QStartupHooks& hooks)
+{
+    std::unique_ptr<QThermoraApp> pApp(new QThermoraApp(argc, argv));
+    if (pApp->isRunning()) {
+        QLOG_INFO() << "Another instance is running; leaving";
+        return 1;
+    }
+
+    QString fileSystem;
+    if (!checkFileMacFilesystem(fileSystem)) {
+        QLOG_WARN() << "Read-only mode, file system" << fileSystem;
+        pApp->setReadOnly(true, fileSystem);
+    }
+    pApp->setStartMinimized(isStartMinimized(QCoreApplication::arguments(), pApp->isAutoStart()));
+
+    const QString machine =
+        hooks.machineName ? hooks.machineName() : pApp->sysInfo()->machineName();
+    if (machine.isEmpty()) {
+        reportError(hooks, programTitle(), QLatin1String(kUnsupportedHardwareText));
+        return 1;
+    }
+    if (!openSmc()) {
+        reportError(hooks, QStringLiteral("Error"), QLatin1String(kSmcErrorText));
+        QSmcControl::destroyInstance();
+        return 1;
+    }
+
+    std::unique_ptr<QFanControlMainWindow> pWindow(new QFanControlMainWindow());
+    pApp->setMainWindow(pWindow.get());
+    if (!pApp->isStartMinimized())
+        pWindow->show();
+    QObject::connect(pApp.get(), &QCoreApplication::aboutToQuit, pWindow.get(),
+                     &QFanControlMainWindow::slotExit);
+
+    const int nResult = hooks.exec ? hooks.exec() : QApplication::exec();
+
+    pApp->setMainWindow(nullptr);
+    pWindow.reset();
+    QSmcControl::destroyInstance();
+    pApp.reset();
+    return nResult;
+}
+
+} // namespace StartupUtils

@@ -1,0 +1,257 @@
+#include "app/app.h"
+
+#include "QsLog/QsLog.h"
+#include "QsLog/QsLogDest.h"
+#include "QsLog/QsLogPath.h"
+#include "app/AppPlatform.h"
+#include "helpers/QCoreServices.h"
+#include "localization/QLanguageLoader.h"
+#include "settings/QPreferences.h"
+#include "ui/MainWindow.h"
+
+#include <QLocalServer>
+#include <QSharedMemory>
+
+namespace {
+
+const int kKnockTimeoutMs = 500;
+const qint64 kLogMaxSizeBytes = 10485760;
+const int kLogBackups = 2;
+
+// Settings that start-up gives a value the first time it finds them missing.
+struct SettingDefault
+{
+    const char* key;
+    int nValue;
+};
+const SettingDefault kSettingDefaults[] = {
+    {"Fahrenheit", 0},
+    {"PreciseTemperature", 0},
+    {"menubarIcon", 1},
+};
+
+} // namespace
+
+// --- QMyApplication ---------------------------------------------------------------------
+
+QMyApplication* QMyApplication::m_pInstance = nullptr;
+
+QMyApplication::QMyApplication(int& argc, char** argv, int nFlags)
+    : QApplication(argc, argv, nFlags)
+{
+    m_pInstance = this;
+}
+
+QMyApplication::~QMyApplication()
+{
+    // Core code must not reach a store that is about to die with our children.
+    if (QCoreServices::preferences() == m_pPreferences)
+        QCoreServices::setPreferences(nullptr);
+    delete m_pLanguageLoader;
+    m_pLanguageLoader = nullptr;
+    if (m_pInstance == this)
+        m_pInstance = nullptr;
+}
+
+void QMyApplication::enablePreferences(const QString& application, const QString& organization)
+{
+    setPreferences(new QPreferences(application, organization, this));
+}
+
+void QMyApplication::enablePreferences(const QString& iniFilePath)
+{
+    setPreferences(new QPreferences(iniFilePath, this));
+}
+
+void QMyApplication::setPreferences(QPreferences* pPreferences)
+{
+    delete m_pPreferences;
+    m_pPreferences = pPreferences;
+    QCoreServices::setPreferences(pPreferences);
+}
+
+void QMyApplication::enableLocalization(const QString& defaultLanguagePath)
+{
+    delete m_pLanguageLoader;
+    m_pLanguageLoader = new QLanguageLoader(defaultLanguagePath);
+}
+
+void QMyApplication::activateAppTopmost(QMainWindow* pWindow)
+{
+    AppPlatformUtils::activateApplication(pWindow);
+}
+
+// --- QSingleApplication -----------------------------------------------------------------
+
+QSingleApplication::QSingleApplication(int& argc, char** argv, const QString& key)
+    : QMyApplication(argc, argv)
+{
+    // The segment only guards the moment between "nobody listens" and "we listen", so that
+    // two instances started together cannot both become the first one.
+    QSharedMemory guard(key);
+    if (guard.attach(QSharedMemory::ReadWrite)) {
+        m_bRunning = true;
+        // A segment left behind by a process that died while holding it would otherwise lock
+        // the user out for good: with nobody listening and nobody else attached it is stale.
+        if (knockAtRunningInstance(key))
+            return;
+        guard.detach(); // the last detach removes the segment
+        if (guard.attach(QSharedMemory::ReadWrite))
+            return; // another instance is starting right now
+        QLOG_WARN() << "Removed a stale single-instance lock" << key;
+        m_bRunning = false;
+    }
+    if (!guard.create(1, QSharedMemory::ReadWrite)) {
+        m_bRunning = true;
+        return;
+    }
+    if (m_bRunning)
+        return;
+    if (knockAtRunningInstance(key)) {
+        m_bRunning = true;
+        return;
+    }
+    QLOG_WARN() << m_Socket.errorString();
+    listenForLaterInstances(key);
+}
+
+// Connecting is the whole message: the running instance reacts to the connection itself.
+bool QSingleApplication::knockAtRunningInstance(const QString& key)
+{
+    m_Socket.connectToServer(key, QIODevice::ReadWrite);
+    const bool bConnected = m_Socket.waitForConnected(kKnockTimeoutMs);
+    if (bConnected)
+        m_Socket.disconnectFromServer();
+    return bConnected;
+}
+
+void QSingleApplication::listenForLaterInstances(const QString& key)
+{
+    m_pServer = new QLocalServer(this);
+    connect(m_pServer, &QLocalServer::newConnection, this,
+            &QSingleApplication::anotherInstanceStarted);
+    // Nobody answered the knock, so a socket file still there is a crashed instance's.
+    QLocalServer::removeServer(key);
+    if (!m_pServer->listen(key)) {
+        QLOG_WARN() << "Single-instance server not listening:" << m_pServer->errorString();
+    }
+}
+
+// --- QThermoraApp -----------------------------------------------------------------------
+
+QThermoraApp::QThermoraApp(int& argc, char** argv)
+    : QSingleApplication(argc, argv, AppPlatformUtils::singleInstanceKey())
+{
+    QCoreServices::setSysInfo(&m_SysInfo);
+    setAttribute(Qt::AA_UseHighDpiPixmaps);
+    connect(this, &QSingleApplication::anotherInstanceStarted, this,
+            &QThermoraApp::slotAnotherInstanceStarted);
+
+    enablePreferences();
+    enableLocalization(QLatin1String(kThermoraDefaultLanguage));
+
+    QPreferences* pPreferences = preferences();
+    m_bFirstRun = pPreferences->getString(QStringLiteral("Fans")).isEmpty();
+    languageLoader()->load(pPreferences->getString(QStringLiteral("InterfaceLanguage")));
+    writeSettingDefaults();
+
+    setReadOnly(false, QString());
+    initLogging();
+}
+
+QThermoraApp::~QThermoraApp()
+{
+    QsLogging::Logger::destroyInstance();
+    if (QCoreServices::sysInfo() == &m_SysInfo)
+        QCoreServices::setSysInfo(nullptr);
+}
+
+QThermoraApp* QThermoraApp::instance()
+{
+    return qobject_cast<QThermoraApp*>(m_pInstance);
+}
+
+void QThermoraApp::enablePreferences()
+{
+    QMyApplication::enablePreferences(QStringLiteral("thermora"), QStringLiteral("brightfold"));
+}
+
+void QThermoraApp::writeSettingDefaults()
+{
+    QPreferences* pPreferences = preferences();
+    for (const SettingDefault& entry : kSettingDefaults) {
+        const QString key = QLatin1String(entry.key);
+        if (pPreferences->getInt(key, -1) == -1)
+            pPreferences->setInt(key, entry.nValue);
+    }
+}
+
+void QThermoraApp::initLogging()
+{
+    using namespace QsLogging;
+    Logger& logger = Logger::instance();
+    QPreferences* pPreferences = preferences();
+    if (pPreferences && pPreferences->getInt(QStringLiteral("EnableLog"), -1) == 1) {
+        logger.setLoggingLevel(TraceLevel);
+        logger.addDestination(DestinationFactory::MakeFileDestination(
+            logPath(), EnableLogRotation, MaxSizeBytes(kLogMaxSizeBytes),
+            MaxOldLogCount(kLogBackups)));
+    } else {
+        logger.setLoggingLevel(OffLevel);
+    }
+
+    if (logger.loggingLevel() <= InfoLevel) {
+        const QString program = QLatin1String(kThermoraProgramName) + QLatin1Char(' ') +
+                                QLatin1String(kThermoraVersion);
+        QLOG_INFO() << QStringLiteral("%1, %2, %3, Qt %4")
+                           .arg(program, m_SysInfo.OS_GetOSVersionString(), m_SysInfo.machineName(),
+                                QLatin1String(kThermoraQtVersion));
+    }
+}
+
+QString QThermoraApp::logPath() const
+{
+    return QsLogging::defaultLogPath();
+}
+
+bool QThermoraApp::isAutoStart() const
+{
+    return AppPlatformUtils::isAutoStartInstalled();
+}
+
+void QThermoraApp::toggleAutoStart(bool bEnable)
+{
+    const bool bInstalled = AppPlatformUtils::isAutoStartInstalled();
+    if (bEnable && !bInstalled)
+        AppPlatformUtils::installAutoStart();
+    else if (!bEnable && bInstalled)
+        AppPlatformUtils::removeAutoStart();
+}
+
+void QThermoraApp::setReadOnly(bool bReadOnly, const QString& fileSystem)
+{
+    m_bReadOnly = bReadOnly;
+    m_FileSystem = fileSystem;
+    QCoreServices::setReadOnly(bReadOnly, fileSystem);
+}
+
+void QThermoraApp::slotAnotherInstanceStarted()
+{
+    QLOG_DEBUG() << "Another instance knocked";
+    // Before the window exists there is nothing to bring forward.
+    if (m_pMainWindow)
+        m_pMainWindow->slotRestore();
+}
+
+// --- File system -------------------------------------------------------------------------
+
+bool checkFileMacFilesystem(QString& fileSystemName)
+{
+    QString typeName;
+    bool bNoSuid = false;
+    if (!AppPlatformUtils::queryFileSystem(QCoreApplication::applicationDirPath(), typeName,
+                                           bNoSuid))
+        return true;
+    fileSystemName = typeName;
+    return AppPlatformUtils::isSupportedFileSystem(typeName, bNoSuid);
+}
