@@ -2,6 +2,8 @@
 #include "core/SysInfoHelpers.h"
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
+#include "smc/sim/QSimServer.h"
+#include "smc/sim/QSimSmc.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -9,6 +11,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 
 namespace {
 void writeFile(const QString& path, const QByteArray& content)
@@ -41,6 +44,7 @@ private slots:
     void dmiProductName();
     void modelSourcesOrder_data();
     void modelSourcesOrder();
+    void platformAsksRunningSimulator();
 };
 
 void TestSysInfo::readOutputLines_data()
@@ -321,6 +325,41 @@ void TestSysInfo::modelSourcesOrder()
     QCOMPARE(nQueries, nSimulatorQueries);
     if (nQueries > 0)
         QCOMPARE(askedSocket, socket);
+}
+
+void TestSysInfo::platformAsksRunningSimulator()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("the simulator is consulted only where the platform has no model query");
+#endif
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString socketPath = dir.filePath("smc.sock");
+
+    QSimSmc sim;
+    sim.setModel("MacPro4,1");
+    QSimServer server(sim);
+    QString error;
+    QVERIFY2(server.listen(socketPath, &error), qPrintable(error));
+    std::thread serving([&server] { server.run(); });
+
+    const QByteArray previous = qgetenv("THERMORA_SMC_SOCKET");
+    qputenv("THERMORA_SMC_SOCKET", socketPath.toLocal8Bit());
+    QMySysInfo info; // the platform's own lookup
+    const QString fromSimulator = info.OS_GetMachineName();
+
+    server.stop();
+    serving.join();
+    // The daemon is gone: the lookup falls back to this machine's firmware tables.
+    const QString afterStop = info.OS_GetMachineName();
+    if (previous.isEmpty())
+        qunsetenv("THERMORA_SMC_SOCKET");
+    else
+        qputenv("THERMORA_SMC_SOCKET", previous);
+
+    QCOMPARE(fromSimulator, QStringLiteral("MacPro4,1"));
+    QCOMPARE(afterStop, SysInfoHelpers::appleDmiProductName("/sys/class/dmi/id"));
+    QCOMPARE(info.OS_GetOSVersionString(), QStringLiteral("Mac OS X Unknown"));
 }
 
 QTEST_GUILESS_MAIN(TestSysInfo)

@@ -1,13 +1,27 @@
 #include "core/SysInfoPlatform.h"
 
+#include "QsLog/QsLog.h"
 #include "core/SysInfoHelpers.h"
+#include "smc/sim/QSmcTransportSocket.h"
+
+namespace {
+QString askSimulator(const QString& socketPath)
+{
+    QString error;
+    const QString model = QSmcTransportSocket::queryModel(socketPath, 5000, &error);
+    if (model.isEmpty())
+        QLOG_WARN() << "SysInfo: no model from the SMC simulator at" << socketPath << error;
+    return model;
+}
+} // namespace
 
 // Without the Apple model query the identifier comes from a simulated controller named by
 // THERMORA_SMC_SOCKET, or from the firmware tables of Apple hardware running Linux.
 QString SysInfoPlatform::queryMachineModel()
 {
     SysInfoHelpers::ModelSources sources;
-    sources.simulatorSocket = qEnvironmentVariable("THERMORA_SMC_SOCKET");
+    sources.simulatorSocket = QSmcTransportSocket::socketPathFromEnvironment();
+    sources.simulatorModel = &askSimulator;
     return SysInfoHelpers::modelFromSources(sources);
 }
 
