@@ -22,16 +22,6 @@ const int kMaxAddressableFans = 10;
 const quint32 kManualReassertSecs = 3;
 const char* const kFanModeMaskKey = "FS! ";
 
-void logInfo(const QString& text)
-{
-    QLOG_INFO() << qUtf8Printable(text);
-}
-
-void logWarn(const QString& text)
-{
-    QLOG_WARN() << qUtf8Printable(text);
-}
-
 // A per-fan key such as "F1Ac" from its format and the fan index.
 QByteArray fanKey(const char* format, int index)
 {
@@ -100,26 +90,30 @@ QClock* QFanControl::clock() const
 
 void QFanControl::Init()
 {
-    logInfo(QStringLiteral("QFanControl::Init"));
+    QLOG_INFO() << qUtf8Printable(QStringLiteral("QFanControl::Init"));
     if (preferenceString(QStringLiteral("Fans")).isEmpty()) {
-        logInfo(QStringLiteral("QFanControl::Init - first start"));
+        QLOG_INFO() << qUtf8Printable(QStringLiteral("QFanControl::Init - first start"));
         LoadFansAndTempSensors();
-        logInfo(QStringLiteral("QFanControl::Init - SaveFansAndTempSensors"));
+        QLOG_INFO() << qUtf8Printable(QStringLiteral("QFanControl::Init - SaveFansAndTempSensors"));
         SaveFansAndTempSensors();
     } else {
-        logInfo(QStringLiteral("QFanControl::Init - LoadCachedFansAndTempSensors"));
+        QLOG_INFO() << qUtf8Printable(
+            QStringLiteral("QFanControl::Init - LoadCachedFansAndTempSensors"));
         LoadCachedFansAndTempSensors();
     }
-    logInfo(QStringLiteral("QFanControl::Init - FilterSupportedTempSensors"));
+    QLOG_INFO() << qUtf8Printable(QStringLiteral("QFanControl::Init - FilterSupportedTempSensors"));
     FilterSupportedTempSensors();
-    logInfo(QStringLiteral("QFanControl::Init - smc_get_fans_control_mode"));
+    QLOG_INFO() << qUtf8Printable(QStringLiteral("QFanControl::Init - smc_get_fans_control_mode"));
     smc_get_fans_control_mode();
-    logInfo(QStringLiteral("QFanControl::Init - QTempSensorSmart::LoadAvailableSensors"));
+    QLOG_INFO() << qUtf8Printable(
+        QStringLiteral("QFanControl::Init - QTempSensorSmart::LoadAvailableSensors"));
     const QVector<QTempSensorSmart*> drives = QTempSensorSmart::LoadAvailableSensors();
-    logInfo(QStringLiteral("QFanControl::Init: number of supported SMC sensors: %1")
-                .arg(m_Sensors.size()));
-    logInfo(QStringLiteral("QFanControl::Init: number of supported SMART sensors: %1")
-                .arg(drives.size()));
+    QLOG_INFO() << qUtf8Printable(
+        QStringLiteral("QFanControl::Init: number of supported SMC sensors: %1")
+            .arg(m_Sensors.size()));
+    QLOG_INFO() << qUtf8Printable(
+        QStringLiteral("QFanControl::Init: number of supported SMART sensors: %1")
+            .arg(drives.size()));
     for (QTempSensorSmart* pDrive : drives) {
         if (pDrive) {
             m_Sensors.append(pDrive);
@@ -142,9 +136,10 @@ int QFanControl::readFanCount()
     }
     const int nCount = SmcValueUtils::decodeUnsignedByte(value);
     if (nCount > kMaxAddressableFans) {
-        logWarn(QStringLiteral("QFanControl: FNum reports %1 fans, only %2 can be addressed")
-                    .arg(nCount)
-                    .arg(kMaxAddressableFans));
+        QLOG_WARN() << qUtf8Printable(
+            QStringLiteral("QFanControl: FNum reports %1 fans, only %2 can be addressed")
+                .arg(nCount)
+                .arg(kMaxAddressableFans));
         return kMaxAddressableFans;
     }
     return nCount;
@@ -213,10 +208,11 @@ void QFanControl::LoadCachedFansAndTempSensors()
     // than the controller has, or one write would go to a key that does not exist.
     const int nCount = readFanCount();
     if (names.size() > nCount) {
-        logWarn(QStringLiteral("LoadCachedFansAndTempSensors - %1 cached fans, the controller "
-                               "has %2; ignoring the rest")
-                    .arg(names.size())
-                    .arg(nCount));
+        QLOG_WARN() << qUtf8Printable(
+            QStringLiteral("LoadCachedFansAndTempSensors - %1 cached fans, the controller "
+                           "has %2; ignoring the rest")
+                .arg(names.size())
+                .arg(nCount));
         names = names.mid(0, nCount);
     }
     for (int i = 0; i < names.size(); ++i) {
@@ -225,9 +221,10 @@ void QFanControl::LoadCachedFansAndTempSensors()
     }
     for (const QString& key : keys) {
         if (!isPlausibleSmcKey(key)) {
-            logWarn(QStringLiteral("LoadCachedFansAndTempSensors - skipping cached sensor key "
-                                   "'%1': not an SMC key")
-                        .arg(key));
+            QLOG_WARN() << qUtf8Printable(
+                QStringLiteral("LoadCachedFansAndTempSensors - skipping cached sensor key "
+                               "'%1': not an SMC key")
+                    .arg(key));
             continue;
         }
         addSensor(key);
@@ -249,7 +246,7 @@ void QFanControl::FilterSupportedTempSensors()
         }
         const double t = smc_get_temp(pSensor->GetKey().toUtf8().constData());
         if (t == -1.0 || t >= 128.0 || t == 0.0) {
-            logWarn(
+            QLOG_WARN() << qUtf8Printable(
                 QStringLiteral("FilterSupportedTempSensors - skipping sensor %1 with value of %2")
                     .arg(pSensor->GetKey(), shortestNumber(t)));
             continue;
@@ -264,8 +261,9 @@ void QFanControl::smc_get_fans_control_mode()
     if (readKey(kFanModeMaskKey, value, 2) != 0) {
         // Nothing known about the controller's flags: assume it regulates every fan itself,
         // which is also what a zeroed mask says. Stored modes take fans over again below.
-        logWarn(QStringLiteral("smc_get_fans_control_mode - cannot read the fan mode mask, "
-                               "taking every fan as automatic"));
+        QLOG_WARN() << qUtf8Printable(
+            QStringLiteral("smc_get_fans_control_mode - cannot read the fan mode mask, "
+                           "taking every fan as automatic"));
         value[0] = value[1] = 0;
     }
     for (int i = 0; i < m_Fans.size(); ++i) {
@@ -291,20 +289,22 @@ void QFanControl::LoadFansControlMode()
         switch (mode.GetMode()) {
         case FanControlMode::ModeSensor:
             if (!sensorByKey(mode.sensorKey())) {
-                logWarn(QStringLiteral("LoadFansControlMode - fan %1: sensor %2 of the stored "
-                                       "mode is not available, mode not applied")
-                            .arg(i)
-                            .arg(mode.sensorKey()));
+                QLOG_WARN() << qUtf8Printable(
+                    QStringLiteral("LoadFansControlMode - fan %1: sensor %2 of the stored "
+                                   "mode is not available, mode not applied")
+                        .arg(i)
+                        .arg(mode.sensorKey()));
                 break;
             }
             pFan->SetControlMode(mode);
             break;
         case FanControlMode::ModeConstant:
             if (mode.GetConstantRPM() < 1 || mode.GetConstantRPM() > SmcValueUtils::kMaxFanSpeed) {
-                logWarn(QStringLiteral("LoadFansControlMode - fan %1: stored speed in '%2' is "
-                                       "not usable, using automatic")
-                            .arg(i)
-                            .arg(text));
+                QLOG_WARN() << qUtf8Printable(
+                    QStringLiteral("LoadFansControlMode - fan %1: stored speed in '%2' is "
+                                   "not usable, using automatic")
+                        .arg(i)
+                        .arg(text));
                 pFan->SetControlMode(FanControlMode::automatic());
                 break;
             }
@@ -316,10 +316,11 @@ void QFanControl::LoadFansControlMode()
         default:
             // Undefined would mark the fan manual with no target ever written; give it back to
             // the controller instead.
-            logWarn(QStringLiteral("LoadFansControlMode - fan %1: unreadable stored mode '%2', "
-                                   "using automatic")
-                        .arg(i)
-                        .arg(text));
+            QLOG_WARN() << qUtf8Printable(
+                QStringLiteral("LoadFansControlMode - fan %1: unreadable stored mode '%2', "
+                               "using automatic")
+                    .arg(i)
+                    .arg(text));
             pFan->SetControlMode(FanControlMode::automatic());
             break;
         }
@@ -389,8 +390,9 @@ double QFanControl::smc_get_temp(const char* key)
     }
     const double t = SmcValueUtils::decodeTemperature(value);
     if (!SmcValueUtils::isValidTemperature(t)) {
-        logWarn(QStringLiteral("smc_get_temp - skipping sensor %1 with value of %2")
-                    .arg(QString::fromLatin1(key), shortestNumber(t)));
+        QLOG_WARN() << qUtf8Printable(
+            QStringLiteral("smc_get_temp - skipping sensor %1 with value of %2")
+                .arg(QString::fromLatin1(key), shortestNumber(t)));
         return -1.0;
     }
     return t;
@@ -427,10 +429,11 @@ void QFanControl::smc_set_fans_control_mode()
             continue;
         }
         if (i >= SmcValueUtils::kMaxMaskFans) {
-            logWarn(QStringLiteral("smc_set_fans_control_mode - fan %1 cannot be put under "
-                                   "manual control, the mask holds %2 fans")
-                        .arg(i)
-                        .arg(SmcValueUtils::kMaxMaskFans));
+            QLOG_WARN() << qUtf8Printable(
+                QStringLiteral("smc_set_fans_control_mode - fan %1 cannot be put under "
+                               "manual control, the mask holds %2 fans")
+                    .arg(i)
+                    .arg(SmcValueUtils::kMaxMaskFans));
             continue;
         }
         mask = SmcValueUtils::withFanManual(mask, i, true);

@@ -100,6 +100,8 @@ public:
     // or -1 for nothing to write.
     int updateSensorControl(int temperature);
     void resetSensorControl();
+    // The fan's sensor-based controller, for inspection (tests, the simulation harness).
+    const SensorBasedControl* sensorControl() const { return m_pSensorControl.get(); }
 
     // A zero minimum or maximum means "not read this time" and keeps the previous value.
     void updateRpmValues(int rpm, int rpmMin, int rpmMax);

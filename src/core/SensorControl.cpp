@@ -16,10 +16,6 @@ const qint64 kCreepAfterSecs = 60;
 // An unchanged speed is handed out again after this many seconds.
 const quint32 kResendSecs = 31;
 
-void logInfo(const QString& text)
-{
-    QLOG_INFO() << qUtf8Printable(text);
-}
 } // namespace
 
 // ---------------------------------------------------------------------------- QSensorSpeedBand
@@ -182,13 +178,14 @@ bool SensorBasedControl::updateTendency(int t, int currentRpm, const QSensorSpee
             m_TargetRpm = band.lo(t);
             m_Tendency = TendencyIncrease;
             m_HalfStep = true;
-            logInfo(QStringLiteral("%1: HALF INCREASE ON").arg(name));
+            QLOG_INFO() << qUtf8Printable(QStringLiteral("%1: HALF INCREASE ON").arg(name));
         }
         m_IncreaseTime = now;
-        logInfo(QStringLiteral("%1: Tendency is set to %2, Temperature %3, RPM=%4")
-                    .arg(name, tendencyName(m_Tendency))
-                    .arg(t)
-                    .arg(currentRpm));
+        QLOG_INFO() << qUtf8Printable(
+            QStringLiteral("%1: Tendency is set to %2, Temperature %3, RPM=%4")
+                .arg(name, tendencyName(m_Tendency))
+                .arg(t)
+                .arg(currentRpm));
         return true;
     }
 
@@ -197,10 +194,10 @@ bool SensorBasedControl::updateTendency(int t, int currentRpm, const QSensorSpee
             m_HalfStep = true;
             if (t > band.mid) {
                 m_Tendency = TendencyIncrease;
-                logInfo(QStringLiteral("%1: HALF INCREASE ON").arg(name));
+                QLOG_INFO() << qUtf8Printable(QStringLiteral("%1: HALF INCREASE ON").arg(name));
             } else {
                 m_Tendency = TendencyDecrease;
-                logInfo(QStringLiteral("%1: HALF DECREASE ON").arg(name));
+                QLOG_INFO() << qUtf8Printable(QStringLiteral("%1: HALF DECREASE ON").arg(name));
             }
         }
         return true;
@@ -212,11 +209,12 @@ bool SensorBasedControl::updateTendency(int t, int currentRpm, const QSensorSpee
     bool bAccepted = true;
     const auto ignore = [&]() {
         bAccepted = false;
-        logInfo(QStringLiteral("%1: Ignoring temperature change").arg(name));
+        QLOG_INFO() << qUtf8Printable(QStringLiteral("%1: Ignoring temperature change").arg(name));
     };
 
     if (t < m_LastTemperature) {
-        logInfo(QStringLiteral("%1: Temperature DECREASED to %2").arg(name).arg(t));
+        QLOG_INFO() << qUtf8Printable(
+            QStringLiteral("%1: Temperature DECREASED to %2").arg(name).arg(t));
         switch (m_Tendency) {
         case TendencyDoNothing:
             setTendency(TendencyDecrease, &m_DecreaseTime, now);
@@ -235,7 +233,8 @@ bool SensorBasedControl::updateTendency(int t, int currentRpm, const QSensorSpee
             break;
         }
     } else {
-        logInfo(QStringLiteral("%1: Temperature INCREASED to %2").arg(name).arg(t));
+        QLOG_INFO() << qUtf8Printable(
+            QStringLiteral("%1: Temperature INCREASED to %2").arg(name).arg(t));
         switch (m_Tendency) {
         case TendencyDoNothing:
             if (m_DoNothingTime.secsTo(now) < kIgnoreReversalSecs) {
@@ -254,16 +253,17 @@ bool SensorBasedControl::updateTendency(int t, int currentRpm, const QSensorSpee
         case TendencyIncrease:
             if (!bWasHalf) {
                 m_DoubleIncrease = true;
-                logInfo(QStringLiteral("%1: DOUBLE INCREASE ON").arg(name));
+                QLOG_INFO() << qUtf8Printable(QStringLiteral("%1: DOUBLE INCREASE ON").arg(name));
             } else {
-                logInfo(QStringLiteral("%1: HALF INCREASE OFF").arg(name));
+                QLOG_INFO() << qUtf8Printable(QStringLiteral("%1: HALF INCREASE OFF").arg(name));
             }
             break;
         default:
             break;
         }
     }
-    logInfo(QStringLiteral("%1: Tendency is set to %2").arg(name, tendencyName(m_Tendency)));
+    QLOG_INFO() << qUtf8Printable(
+        QStringLiteral("%1: Tendency is set to %2").arg(name, tendencyName(m_Tendency)));
     return bAccepted;
 }
 
@@ -281,34 +281,37 @@ void SensorBasedControl::updateTarget(int t, bool bAccepted, const QSensorSpeedB
     if (m_Tendency == TendencyDecrease) {
         if (m_TargetRpm - hi > band.step) {
             m_TargetRpm -= extra;
-            logInfo(QStringLiteral("%1: Subtracting extra %2 from current rpm %3")
-                        .arg(m_FanName)
-                        .arg(extra)
-                        .arg(m_TargetRpm));
+            QLOG_INFO() << qUtf8Printable(
+                QStringLiteral("%1: Subtracting extra %2 from current rpm %3")
+                    .arg(m_FanName)
+                    .arg(extra)
+                    .arg(m_TargetRpm));
         }
         m_TargetRpm -= m_HalfStep ? 1 : 2;
         m_TargetRpm = std::max(m_TargetRpm, lo);
         if (m_TargetRpm == lo) {
             setTendency(TendencyDoNothing, &m_DoNothingTime, now);
-            logInfo(QStringLiteral("%1: PEEK MIN RPM '%2' for current temperature, do nothing now")
-                        .arg(m_FanName)
-                        .arg(lo));
+            QLOG_INFO() << qUtf8Printable(
+                QStringLiteral("%1: PEEK MIN RPM '%2' for current temperature, do nothing now")
+                    .arg(m_FanName)
+                    .arg(lo));
         }
     } else if (m_Tendency == TendencyIncrease) {
         if (lo - m_TargetRpm > 2 * band.step) {
             m_TargetRpm += extra;
-            logInfo(QStringLiteral("%1: Adding extra %2 from current rpm %3")
-                        .arg(m_FanName)
-                        .arg(extra)
-                        .arg(m_TargetRpm));
+            QLOG_INFO() << qUtf8Printable(QStringLiteral("%1: Adding extra %2 from current rpm %3")
+                                              .arg(m_FanName)
+                                              .arg(extra)
+                                              .arg(m_TargetRpm));
         }
         m_TargetRpm += m_DoubleIncrease ? 4 : (m_HalfStep ? 1 : 2);
         m_TargetRpm = std::min(m_TargetRpm, hi);
         if (m_TargetRpm == hi) {
             setTendency(TendencyDoNothing, &m_DoNothingTime, now);
-            logInfo(QStringLiteral("%1: PEEK MAX RPM '%2' for current temperature, do nothing now")
-                        .arg(m_FanName)
-                        .arg(hi));
+            QLOG_INFO() << qUtf8Printable(
+                QStringLiteral("%1: PEEK MAX RPM '%2' for current temperature, do nothing now")
+                    .arg(m_FanName)
+                    .arg(hi));
         }
     }
 }
