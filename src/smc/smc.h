@@ -6,6 +6,7 @@
 #include <QVector>
 
 #include <cstdint>
+#include <vector>
 
 // One record of the controller's key index, as cached by the key layer (13 bytes, no padding).
 #pragma pack(push, 1)
@@ -46,9 +47,21 @@ public:
     int ReadKey(const char* key, unsigned char* buffer, unsigned char size);
     int WriteKey(const char* key, const unsigned char* buffer, unsigned char size);
 
+    // Reads "#KEY" and replaces the key count and the record cache with a fresh, empty one.
     void LoadRegisters();
+    // The cache record for index, fetched from the backend on first use; null when the fetch
+    // fails or index is outside the current cache. The record lives in the cache that was
+    // current when it was fetched: the pointer stays valid until the next LoadRegisters() or
+    // the object's destruction. Code that may run while another thread calls LoadRegisters()
+    // uses copyEntryByIndex() instead.
     applesmc_entry* applesmc_get_entry_by_index(int index);
+    // Same fetch, but copies the record out; false when applesmc_get_entry_by_index would
+    // answer null.
+    bool copyEntryByIndex(int index, applesmc_entry* pEntry);
+    // First index whose key is not less than key (byte-wise); 0, or -1 with *lo = 0 when a
+    // record fetch failed.
     int applesmc_get_lower_bound(unsigned int* lo, const char* key);
+    // LoadRegisters(), then appends every "T" key of type "sp78" in key-index order.
     void LoadTempSensors(QVector<QString>& keys);
 
     quint32 keyCount() const;
@@ -59,7 +72,15 @@ public:
 private:
     Q_DISABLE_COPY(QSmcControl)
 
+    // Records by value; a search holds its own reference, so a LoadRegisters() running at the
+    // same time replaces the cache without freeing the one the search walks.
+    using EntryCache = QSharedPointer<std::vector<applesmc_entry>>;
+
+    EntryCache currentCache() const;
+    bool fetchEntry(const EntryCache& pCache, int index, applesmc_entry** ppRecord);
+    int lowerBound(const EntryCache& pCache, const char* key, unsigned int* lo);
+
     mutable QMutex m_Mutex;
     quint32 m_nKeyCount = 0;
-    applesmc_entry* m_pEntries = nullptr;
+    EntryCache m_pEntries;
 };
