@@ -1,5 +1,6 @@
 #include "localization/LanguageFileHelpers.h"
 #include "localization/QLanguageLoader.h"
+#include "support/QMemoryLogDestination.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -47,6 +48,7 @@ class TstLanguageLoader : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
 
     void keyWalk_data();
@@ -69,7 +71,14 @@ private slots:
 
 private:
     std::unique_ptr<QTemporaryDir> m_pFolder;
+    QSharedPointer<QMemoryLogDestination> m_pLog;
 };
+
+void TstLanguageLoader::initTestCase()
+{
+    m_pLog = QSharedPointer<QMemoryLogDestination>::create();
+    QsLogging::Logger::instance().addDestination(m_pLog);
+}
 
 void TstLanguageLoader::init()
 {
@@ -188,8 +197,15 @@ void TstLanguageLoader::malformedFileKeepsTable()
     loader.setLanguagesFolder(m_pFolder->path());
     QVERIFY(loader.LoadLanguage(QStringLiteral("English.xml")));
     const QHash<QString, QString> before = loader.stringTable();
+    QsLogging::Logger::instance().waitForWrites();
+    const int linesBefore = m_pLog->lines().size();
 
     QVERIFY(!loader.LoadLanguage(QStringLiteral("Bad.xml")));
+    QsLogging::Logger::instance().waitForWrites();
+    const QStringList lines = m_pLog->lines().mid(linesBefore);
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().startsWith("WARN") && lines.first().contains("Bad.xml"),
+             qPrintable(lines.first()));
     QCOMPARE(loader.stringTable(), before);
     QCOMPARE(loader.GetLanguageNameRaw(), QStringLiteral("English.xml"));
     QCOMPARE(loader.GetString("MainWindow/listColumnFan"), QStringLiteral("Fan"));
