@@ -23,6 +23,14 @@ public:
         QByteArray bytes;
     };
 
+    static QByteArray twoBytes(int b0, int b1)
+    {
+        QByteArray bytes(2, '\0');
+        bytes[0] = char(b0);
+        bytes[1] = char(b1);
+        return bytes;
+    }
+
     void setKey(const QByteArray& key, const QByteArray& type, const QByteArray& bytes)
     {
         QMutexLocker lock(&m_Mutex);
@@ -38,11 +46,11 @@ public:
     void setTemperature(const QByteArray& key, double dCelsius)
     {
         const int raw = static_cast<int>(dCelsius * 256.0 + 0.5);
-        setKey(key, "sp78", QByteArray({char(raw >> 8), char(raw & 0xff)}));
+        setKey(key, "sp78", twoBytes(raw >> 8, raw & 0xff));
     }
     void setFanSpeedKey(const QByteArray& key, int nRpm)
     {
-        setKey(key, "fpe2", QByteArray({char((nRpm << 2) >> 8), char((nRpm << 2) & 0xff)}));
+        setKey(key, "fpe2", twoBytes((nRpm << 2) >> 8, (nRpm << 2) & 0xff));
     }
     // A fan with its name, speeds and target.
     void addFan(int nIndex, const QByteArray& name, int nMin, int nCurrent, int nMax)
