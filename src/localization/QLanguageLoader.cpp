@@ -75,25 +75,29 @@ QString QLanguageLoader::load(const QString& languageFile)
     return result;
 }
 
-QByteArray QLanguageLoader::readLanguageBytes(const QString& languageFile) const
+bool QLanguageLoader::readLanguageBytes(const QString& languageFile, QByteArray& bytes) const
 {
     if (languageFile == QLatin1String(LanguageFileHelpers::englishFileName())) {
         QFile resource(resourceFilePath(m_DefaultLanguagePath));
         if (!resource.open(QIODevice::ReadOnly)) {
             QLOG_WARN() << "Built-in language resource missing:" << m_DefaultLanguagePath;
-            return QByteArray();
+            return false;
         }
-        return resource.readAll();
+        bytes = resource.readAll();
+        return true;
     }
-    if (m_LanguagesFolder.isEmpty())
-        return QByteArray();
+    if (m_LanguagesFolder.isEmpty()) {
+        QLOG_WARN() << "No languages folder to load" << languageFile << "from";
+        return false;
+    }
     QFile file(QDir(m_LanguagesFolder).filePath(languageFile));
     if (!file.open(QIODevice::ReadOnly)) {
         QLOG_WARN() << "Language file" << file.fileName()
                     << "cannot be opened:" << file.errorString();
-        return QByteArray();
+        return false;
     }
-    return file.readAll();
+    bytes = file.readAll();
+    return true;
 }
 
 bool QLanguageLoader::LoadLanguage(const QString& languageFile)
@@ -104,8 +108,8 @@ bool QLanguageLoader::LoadLanguage(const QString& languageFile)
         QLOG_WARN() << "Not a language file name:" << languageFile;
         return false;
     }
-    const QByteArray raw = readLanguageBytes(languageFile);
-    if (raw.isEmpty())
+    QByteArray raw;
+    if (!readLanguageBytes(languageFile, raw))
         return false;
 
     const QByteArray xml =
@@ -173,7 +177,7 @@ QString QLanguageLoader::GetString(const QString& key) const
 
 QString QLanguageLoader::GetLanguageName() const
 {
-    return m_CurrentLanguage.left(m_CurrentLanguage.size() - 4);
+    return m_CurrentLanguage.left(qMax(0, m_CurrentLanguage.size() - 4));
 }
 
 QString QLanguageLoader::GetLanguageNameRaw() const

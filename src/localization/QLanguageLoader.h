@@ -58,7 +58,7 @@ public:
     const QHash<QString, QString>& stringTable() const { return m_Strings; }
 
 private:
-    QByteArray readLanguageBytes(const QString& languageFile) const;
+    bool readLanguageBytes(const QString& languageFile, QByteArray& bytes) const;
 
     QHash<QString, QString> m_Strings;
     QString m_CurrentLanguage;

@@ -149,6 +149,8 @@ void TstLanguageLoader::keyWalk_data()
         << document("<S><e>a\xFF"
                     "b</e></S>")
         << "S/e" << true << QString(QStringLiteral("a") + QChar(0xFFFD) + QStringLiteral("b"));
+    QTest::newRow("byte order mark")
+        << ("\xEF\xBB\xBF" + document("<S><e>bom</e></S>")) << "S/e" << true << "bom";
     QTest::newRow("NUL cuts trailing garbage")
         << (document("<S><e>kept</e></S>") + QByteArray("\0<<<garbage", 11)) << "S/e" << true
         << "kept";
@@ -173,9 +175,10 @@ void TstLanguageLoader::keyWalk()
 
 void TstLanguageLoader::malformedFileKeepsTable_data()
 {
-    QTest::addColumn<QByteArray>("file"); // empty: no file at all
+    QTest::addColumn<QByteArray>("file");
 
     QTest::newRow("missing file") << QByteArray();
+    QTest::newRow("empty file") << QByteArray("", 0);
     QTest::newRow("unclosed element") << QByteArray("<R><S><e>text</e></S>");
     QTest::newRow("mismatched tags") << QByteArray("<R><S><e>text</f></S></R>");
     QTest::newRow("only a comment") << QByteArray("<!-- nothing here -->");
@@ -191,7 +194,7 @@ void TstLanguageLoader::malformedFileKeepsTable()
 {
     QFETCH(QByteArray, file);
 
-    if (!file.isEmpty())
+    if (!file.isNull()) // a null row stands for no file at all
         writeFile(m_pFolder->path(), "Bad.xml", file);
     QLanguageLoader loader(kBuiltIn);
     loader.setLanguagesFolder(m_pFolder->path());
