@@ -192,6 +192,9 @@ void QThermoraApp::initLogging()
     Logger& logger = Logger::instance();
     QPreferences* pPreferences = preferences();
     if (pPreferences && pPreferences->getInt(QStringLiteral("EnableLog"), -1) == 1) {
+        // Lines from before this point (the single-instance check) belong to no file: let
+        // the writer drop them before the file is attached.
+        logger.waitForWrites();
         logger.setLoggingLevel(TraceLevel);
         logger.addDestination(DestinationFactory::MakeFileDestination(
             logPath(), EnableLogRotation, MaxSizeBytes(kLogMaxSizeBytes),
