@@ -97,6 +97,11 @@ void FileDestination::attachStream()
 
 void FileDestination::write(const QString& message, Level)
 {
+    // A file that failed to open loses its lines (reported once, at open). It must not rotate
+    // either: whatever sits at that path is not our log.
+    if (!m_file.isOpen())
+        return;
+
     m_rotationStrategy->includeMessageInCalculation(message);
     if (m_rotationStrategy->shouldRotate()) {
         m_outputStream.setDevice(nullptr);
@@ -111,7 +116,7 @@ void FileDestination::write(const QString& message, Level)
     }
 
     if (!m_file.isOpen())
-        return; // lost, as reported when the file failed to open
+        return; // lost, as reported when the file failed to reopen
     m_outputStream << message << '\n';
     m_outputStream.flush();
 }

@@ -8,6 +8,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -327,22 +328,27 @@ void TestPreferences::nativeStoreLivesInUserConfig()
 }
 
 // The update worker reads while the GUI thread writes. Cache and file are updated under one
-// lock, so whatever write came last is the value in both.
+// lock: no write is lost, and whatever write came last is the value in both.
 void TestPreferences::concurrentReadersAndWriters()
 {
     QPreferences prefs(iniPath());
     const int nThreads = 4;
-    const int nRounds = 400;
+    const int nRounds = 1000;
+    std::atomic<int> nReady{0};
     std::vector<std::unique_ptr<QThread>> threads;
     for (int t = 0; t < nThreads; ++t) {
-        threads.emplace_back(QThread::create([&prefs, t]() {
+        threads.emplace_back(QThread::create([&prefs, &nReady, t]() {
+            // Start together so that the threads really overlap.
+            ++nReady;
+            while (nReady.load() < nThreads)
+                QThread::yieldCurrentThread();
             for (int i = 0; i < nRounds; ++i) {
                 prefs.setInt(QStringLiteral("shared"), t * nRounds + i);
-                prefs.setString(QStringLiteral("own%1").arg(t), QString::number(i));
+                prefs.setString(QStringLiteral("t%1_%2").arg(t).arg(i), QString::number(i));
                 prefs.getString(QStringLiteral("traySensor"));
-                prefs.getInt(QStringLiteral("uncached%1").arg(i), -1);
+                prefs.getInt(QStringLiteral("uncached%1_%2").arg(t).arg(i), -1);
                 if (i % 50 == 0)
-                    prefs.remove(QStringLiteral("uncached%1").arg(i));
+                    prefs.remove(QStringLiteral("uncached%1_%2").arg(t).arg(i));
             }
         }));
     }
@@ -351,12 +357,21 @@ void TestPreferences::concurrentReadersAndWriters()
     for (auto& thread : threads)
         QVERIFY(thread->wait(60000));
 
-    for (int t = 0; t < nThreads; ++t)
-        QCOMPARE(prefs.getString(QStringLiteral("own%1").arg(t)), QString::number(nRounds - 1));
+    prefs.sync();
+    QPreferences reopened(iniPath());
+    int nLost = 0;
+    for (int t = 0; t < nThreads; ++t) {
+        for (int i = 0; i < nRounds; ++i) {
+            const QString key = QStringLiteral("t%1_%2").arg(t).arg(i);
+            if (prefs.getString(key) != QString::number(i)
+                || reopened.getString(key) != QString::number(i))
+                ++nLost;
+        }
+    }
+    QCOMPARE(nLost, 0);
     const int nShared = prefs.getInt("shared", -1);
     QVERIFY(nShared >= 0 && nShared < nThreads * nRounds);
-    prefs.sync();
-    QCOMPARE(QPreferences(iniPath()).getInt("shared", -1), nShared);
+    QCOMPARE(reopened.getInt("shared", -1), nShared);
 
     prefs.setInt("shared", -7);
     prefs.sync();
