@@ -85,6 +85,7 @@ int run(int& argc, char** argv, const QStartupHooks& hooks)
         pWindow->show();
     QObject::connect(pApp.get(), &QCoreApplication::aboutToQuit, pWindow.get(),
                      &QFanControlMainWindow::slotExit);
+    QLOG_INFO() << "Main window created, start minimized:" << pApp->isStartMinimized();
 
     const int nResult = hooks.exec ? hooks.exec() : QApplication::exec();
 

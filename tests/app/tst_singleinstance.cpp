@@ -1,5 +1,11 @@
+#include "support/TestSupport.h"
+
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
+#include <QSettings>
 #include <QtTest>
 
 #include <memory>
@@ -16,6 +22,7 @@ private slots:
     void secondStartKnocks();
     void leftoversOfDeadInstances_data();
     void leftoversOfDeadInstances();
+    void programAgainstSimulator();
 
 private:
     QProcess* startProbe(const QStringList& arguments = QStringList());
@@ -109,6 +116,59 @@ void TestSingleInstance::leftoversOfDeadInstances()
     QProcess* pFirst = startProbe();
     QVERIFY2(waitForLine(pFirst, "ready"), "a leftover kept the program from starting");
     expectSecondStartRefused(pFirst);
+}
+
+// The program itself, twice, against the simulated SMC: the second start leaves with 1 and
+// the first one hears the knock once its window exists (both read from its log).
+void TestSingleInstance::programAgainstSimulator()
+{
+    const QString binDir = TestSupport::binDir();
+    if (!QFileInfo::exists(binDir + "/thermora") || !QFileInfo::exists(binDir + "/thermora-smcsim"))
+        QSKIP("thermora or thermora-smcsim not built");
+
+    const QString runDir = qEnvironmentVariable("XDG_RUNTIME_DIR", QDir::tempPath());
+    const QString socket = runDir + "/smcsim-singleinstance.sock";
+    m_Processes.push_back(std::make_unique<QProcess>());
+    QProcess* pSim = m_Processes.back().get();
+    pSim->setProcessChannelMode(QProcess::MergedChannels);
+    pSim->start(binDir + "/thermora-smcsim", {"--socket", socket, "--profile",
+                                              TestSupport::profilesDir() + "/MacPro4,1.profile"});
+    QVERIFY(pSim->waitForReadyRead(10000));
+    QVERIFY2(pSim->readAll().contains("serving"), "the simulator did not start");
+
+    const QString logPath = QDir::homePath() + "/Desktop/Thermora.log";
+    QVERIFY(QDir().mkpath(QDir::homePath() + "/Desktop"));
+    QFile::remove(logPath);
+    {
+        QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "brightfold", "thermora");
+        settings.setValue("EnableLog", 1);
+    }
+    const auto logHas = [&logPath](const char* text) {
+        QFile log(logPath);
+        return log.open(QIODevice::ReadOnly) && log.readAll().contains(text);
+    };
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("THERMORA_SMC_SOCKET", socket);
+    const auto startProgram = [&] {
+        m_Processes.push_back(std::make_unique<QProcess>());
+        QProcess* pProgram = m_Processes.back().get();
+        pProgram->setProcessEnvironment(environment);
+        pProgram->start(binDir + "/thermora", {"/minimized"});
+        return pProgram;
+    };
+
+    QProcess* pFirst = startProgram();
+    QTRY_VERIFY_WITH_TIMEOUT(logHas("Main window created"), 20000);
+
+    QElapsedTimer timer;
+    timer.start();
+    QProcess* pSecond = startProgram();
+    QVERIFY(pSecond->waitForFinished(10000));
+    qInfo("second program left after %lld ms", timer.elapsed());
+    QCOMPARE(pSecond->exitCode(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(logHas("Another instance knocked"), 10000);
+    QCOMPARE(pFirst->state(), QProcess::Running);
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)
