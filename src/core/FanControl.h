@@ -21,6 +21,17 @@ class QTempSensorSmart;
 // "Fan_<index>" (each fan's mode in its text form). A fresh start is one where "Fans" is empty.
 //
 // In read-only mode (QCoreServices::isReadOnly) nothing is ever written to the controller.
+//
+// Safe readings of bad input, each with a Warn line:
+// - "FS! " unreadable at start: every fan is taken as automatic (as a zeroed mask reads);
+//   stored modes then take fans over as usual.
+// - "FNum" above 10: only fans 0..9 exist for the program (per-fan keys hold one digit);
+//   unreadable: no fans, on the cached path too.
+// - cached "Fans" longer than "FNum": the extra names are ignored; cached "TempSensors" entries
+//   that are not four printable ASCII characters are skipped. The cache itself is not rewritten.
+// - stored "Fan_<index>" that parses as undefined, or a constant speed outside 1..16383: the fan
+//   is set to automatic instead (an undefined mode would mark it manual with no target ever
+//   written). A sensor-based mode whose sensor is missing is not applied and is kept stored.
 class QFanControl
 {
 public:

@@ -68,6 +68,8 @@ private slots:
     void cleanup();
     void startOrder_data();
     void startOrder();
+    void fanCountFromController_data();
+    void fanCountFromController();
     void filterAtStart_data();
     void filterAtStart();
     void modesAtStart_data();
@@ -184,6 +186,42 @@ void tst_FanControl::startOrder()
         QVERIFY(logHas("QFanControl::Init - LoadCachedFansAndTempSensors"));
     }
     QVERIFY(logHas("QFanControl::Init: number of supported SMART sensors: 0"));
+}
+
+void tst_FanControl::fanCountFromController_data()
+{
+    QTest::addColumn<int>("fnum"); // -1: unreadable
+    QTest::addColumn<int>("fans");
+    QTest::addColumn<QString>("warning");
+
+    QTest::newRow("none") << 0 << 0 << "";
+    QTest::newRow("unreadable") << -1 << 0 << "";
+    QTest::newRow("one") << 1 << 1 << "";
+    QTest::newRow("more than keys can name") << 12 << 10 << "FNum reports 12 fans, only 10";
+}
+
+void tst_FanControl::fanCountFromController()
+{
+    QFETCH(int, fnum);
+    QFETCH(int, fans);
+    QFETCH(QString, warning);
+
+    QFakeSmcControl smc;
+    addMachine(smc, qBound(0, fnum, 9));
+    smc.setKey("FNum", "ui8 ", QByteArray(1, char(qMax(fnum, 0))));
+    if (fnum < 0) {
+        smc.setUnreadable("FNum");
+    }
+    QFanControl controller(&smc, &m_Clock);
+    controller.Init();
+    QCOMPARE(controller.fanCount(), fans);
+    QVERIFY(controller.GetFan(fans) == nullptr);
+    QVERIFY(controller.GetFan(-1) == nullptr);
+    QCOMPARE(controller.sensors().size(), 7); // sensors are loaded whatever the fans
+    QCOMPARE(controller.loadAllTempSensors().size(), 7);
+    if (!warning.isEmpty()) {
+        QVERIFY(logHas(warning));
+    }
 }
 
 void tst_FanControl::filterAtStart_data()

@@ -2,6 +2,9 @@
 
 #include <QtTest>
 
+#include <atomic>
+#include <thread>
+
 class tst_FanModel : public QObject
 {
     Q_OBJECT
@@ -19,6 +22,7 @@ private slots:
     void speedUpdateKeepsUnreadLimits();
     void modeChangeMarksManualAndJustChanged_data();
     void modeChangeMarksManualAndJustChanged();
+    void modeCopyNeverTorn();
 };
 
 void tst_FanModel::parseModeText_data()
@@ -211,6 +215,34 @@ void tst_FanModel::modeChangeMarksManualAndJustChanged()
     QVERIFY(fan.GetControlMode().getSensor() == nullptr); // no owner to resolve it
     fan.resetControlModeJustChanged();
     QVERIFY(!fan.isControlModeJustChanged());
+}
+
+// Worker threads copy the mode while the user interface replaces it: a copy is always one whole
+// mode, never fields of two.
+void tst_FanModel::modeCopyNeverTorn()
+{
+    FanInfo fan(nullptr, "CPU");
+    const FanControlMode a = FanControlMode::sensor("TC0P", 45, 70);
+    const FanControlMode b = FanControlMode::constant(2500);
+    std::atomic<bool> bStop{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 20000; ++i) {
+            fan.SetControlMode(i % 2 ? a : b);
+        }
+        bStop = true;
+    });
+    int nTorn = 0;
+    int nCopies = 0;
+    while (!bStop) {
+        const QString text = fan.GetControlMode().toString();
+        ++nCopies;
+        if (text != a.toString() && text != b.toString() && !text.isEmpty()) {
+            ++nTorn;
+        }
+    }
+    writer.join();
+    QCOMPARE(nTorn, 0);
+    QVERIFY(nCopies > 0);
 }
 
 QTEST_MAIN(tst_FanModel)
