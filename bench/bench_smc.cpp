@@ -1,0 +1,215 @@
+// SMC access costs: one key read round trip and one temperature-key enumeration, against the
+// in-process simulator and against the simulator daemon over its socket. Figures only.
+#include "smc/QSmcControlMac.h"
+#include "smc/sim/QSimSmc.h"
+#include "smc/sim/QSmcTransportInProcess.h"
+#include "smc/sim/QSmcTransportSocket.h"
+#include "smc/sim/SimDumpUtils.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// Counts the key layer's calls into the backend.
+class QCountingSmc : public QSmcControlMac
+{
+public:
+    using QSmcControlMac::QSmcControlMac;
+
+    int OS_GetKeyInfoByIndex(int index, applesmc_entry* entry) override
+    {
+        ++m_nCalls;
+        return QSmcControlMac::OS_GetKeyInfoByIndex(index, entry);
+    }
+    int OS_ReadKey(const char* key, unsigned char* buffer, unsigned char size) override
+    {
+        ++m_nCalls;
+        return QSmcControlMac::OS_ReadKey(key, buffer, size);
+    }
+
+    std::atomic<qint64> m_nCalls{0};
+};
+
+QSimKey makeKey(const QByteArray& key, const QByteArray& type, const QByteArray& bytes)
+{
+    QSimKey k;
+    k.key = key;
+    k.type = type;
+    k.bytes = bytes;
+    return k;
+}
+
+// A controller of 1,500 keys: 150 temperature keys among fan, voltage, current, power and
+// lower-case keys, as the larger machines have.
+QVector<QSimKey> largeTable()
+{
+    QVector<QSimKey> keys;
+    keys.append(makeKey("FNum", "ui8 ", QByteArray("\x02", 1)));
+    keys.append(makeKey("FS! ", "ui16", QByteArray(2, '\0')));
+    for (int fan = 0; fan < 2; ++fan) {
+        for (const char* suffix : {"Ac", "Mn", "Mx", "Tg"})
+            keys.append(makeKey(QByteArray("F") + QByteArray::number(fan) + suffix, "fpe2",
+                                QByteArray("\x1f\x40", 2)));
+    }
+    const char* prefixes[] = {"I", "P", "V", "M", "B", "L", "a", "m", "t"};
+    int n = 0;
+    while (keys.size() < 1500 - 150 - 1) {
+        const QByteArray key = QByteArray(prefixes[n % 9]) +
+                               QByteArray::number(n / 9, 36).rightJustified(3, '0').toUpper();
+        keys.append(makeKey(key, n % 3 ? "ui16" : "sp78", QByteArray("\x00\x10", 2)));
+        ++n;
+    }
+    for (int i = 0; i < 150; ++i) {
+        const QByteArray key =
+            "T" + QByteArray::number(i, 36).rightJustified(2, '0').toUpper() + (i % 2 ? "P" : "D");
+        keys.append(makeKey(key, i % 10 ? "sp78" : "ui16", QByteArray("\x2d\x80", 2)));
+    }
+    SimDumpUtils::finishTable(keys);
+    return keys;
+}
+
+// The simulator daemon serving the large table, started once for the benchmarks that need it.
+class QDaemon
+{
+public:
+    static QDaemon& instance()
+    {
+        static QDaemon daemon;
+        return daemon;
+    }
+
+    QString socketPath() const
+    {
+        return m_bReady ? m_Dir.filePath(QStringLiteral("sim.sock")) : QString();
+    }
+
+    ~QDaemon()
+    {
+        m_Process.terminate();
+        if (!m_Process.waitForFinished(5000))
+            m_Process.kill();
+    }
+
+private:
+    QDaemon()
+    {
+        QString binDir = qEnvironmentVariable("THERMORA_BIN_DIR");
+        if (binDir.isEmpty())
+            binDir = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin");
+        const QString dump = m_Dir.filePath(QStringLiteral("large.dump"));
+        QString error;
+        if (!SimDumpUtils::saveDumpFile(dump, largeTable(), &error)) {
+            fprintf(stderr, "%s\n", qPrintable(error));
+            return;
+        }
+        m_Process.setProgram(binDir + QStringLiteral("/thermora-smcsim"));
+        m_Process.setArguments({QStringLiteral("--socket"),
+                                m_Dir.filePath(QStringLiteral("sim.sock")),
+                                QStringLiteral("--dump"), dump});
+        m_Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_Process.start();
+        m_bReady = m_Process.waitForReadyRead(10000) &&
+                   m_Process.readAllStandardOutput().startsWith("thermora-smcsim: serving");
+    }
+
+    QTemporaryDir m_Dir;
+    QProcess m_Process;
+    bool m_bReady = false;
+};
+
+std::unique_ptr<QCountingSmc> openSocketSmc(benchmark::State& state)
+{
+    const QString socketPath = QDaemon::instance().socketPath();
+    std::unique_ptr<QCountingSmc> pSmc(new QCountingSmc(new QSmcTransportSocket(socketPath)));
+    if (socketPath.isEmpty() || !pSmc->Open()) {
+        state.SkipWithError("the simulator daemon could not be started");
+        return nullptr;
+    }
+    return pSmc;
+}
+
+void BM_ReadKeyInProcess(benchmark::State& state)
+{
+    auto pSim = QSharedPointer<QSimSmc>::create();
+    pSim->setKeys(largeTable());
+    QSmcControlMac smc(new QSmcTransportInProcess(pSim));
+    smc.Open();
+    unsigned char bytes[2];
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(smc.ReadKey("T10P", bytes, 2));
+    }
+}
+BENCHMARK(BM_ReadKeyInProcess);
+
+void BM_ReadKeySocket(benchmark::State& state)
+{
+    auto pSmc = openSocketSmc(state);
+    if (!pSmc)
+        return;
+    unsigned char bytes[2];
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(pSmc->ReadKey("T10P", bytes, 2));
+    }
+}
+BENCHMARK(BM_ReadKeySocket)->UseRealTime();
+
+void reportEnumeration(benchmark::State& state, QCountingSmc& smc, int nSensors)
+{
+    state.counters["backend_calls"] = benchmark::Counter(static_cast<double>(smc.m_nCalls.load()),
+                                                         benchmark::Counter::kAvgIterations);
+    state.counters["sensors"] = nSensors;
+    state.counters["keys"] = smc.keyCount();
+}
+
+void BM_LoadTempSensorsInProcess(benchmark::State& state)
+{
+    auto pSim = QSharedPointer<QSimSmc>::create();
+    pSim->setKeys(largeTable());
+    QCountingSmc smc(new QSmcTransportInProcess(pSim));
+    smc.Open();
+    int nSensors = 0;
+    for (auto _ : state) {
+        QVector<QString> keys;
+        smc.LoadTempSensors(keys);
+        nSensors = keys.size();
+    }
+    reportEnumeration(state, smc, nSensors);
+}
+BENCHMARK(BM_LoadTempSensorsInProcess);
+
+void BM_LoadTempSensorsSocket(benchmark::State& state)
+{
+    auto pSmc = openSocketSmc(state);
+    if (!pSmc)
+        return;
+    int nSensors = 0;
+    for (auto _ : state) {
+        QVector<QString> keys;
+        pSmc->LoadTempSensors(keys);
+        nSensors = keys.size();
+    }
+    reportEnumeration(state, *pSmc, nSensors);
+}
+BENCHMARK(BM_LoadTempSensorsSocket)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv); // for starting the daemon as a child process
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
