@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSemaphore>
 #include <QTemporaryDir>
@@ -143,6 +144,7 @@ private slots:
     void destroyWritesEveryQueuedLine();
     void defaultLogPath_data();
     void defaultLogPath();
+    void badLevelIsFatal();
 
 private:
     QManualClock m_Clock{1767225600123LL}; // 2026-01-01T00:00:00.123Z
@@ -536,6 +538,28 @@ void TestQsLog::defaultLogPath()
     // The folder is writable: the log can be created there.
     QFile log(path);
     QVERIFY(log.open(QFile::WriteOnly));
+}
+
+// A statement at a level outside 0..6 is a programming error that must stop the program with a
+// clear message. The test runs itself as a child that makes the mistake.
+void TestQsLog::badLevelIsFatal()
+{
+    if (qEnvironmentVariableIsSet("TST_QSLOG_BAD_LEVEL_CHILD")) {
+        Logger::instance().setLoggingLevel(TraceLevel);
+        QLOG_AT_LEVEL(Level(9)) << "never written";
+        return; // only reached when the bad level was accepted
+    }
+
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TST_QSLOG_BAD_LEVEL_CHILD"), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels); // the test library reports on stdout
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("badLevelIsFatal")});
+    QVERIFY(child.waitForFinished(60000));
+    const QString errors = QString::fromUtf8(child.readAll());
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+    QVERIFY2(errors.contains(QStringLiteral("bad log level")), qPrintable(errors));
 }
 
 QTEST_GUILESS_MAIN(TestQsLog)
