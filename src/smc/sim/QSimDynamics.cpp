@@ -21,10 +21,13 @@ quint64 mix(quint64 nValue)
     return nValue ^ (nValue >> 31);
 }
 
+// Temperatures are signed fixed point ("sp78", "sp96"...) or single floats; a "T" key of another
+// type (a count, a flag) is not a reading and keeps its value.
 bool isTemperatureType(const QSimKey& key)
 {
     double dValue = 0;
-    return SimDumpUtils::decodeNumber(key.type, key.bytes, dValue);
+    return (key.type.startsWith("sp") || key.type == "flt ") &&
+           SimDumpUtils::decodeNumber(key.type, key.bytes, dValue);
 }
 
 } // namespace

@@ -13,7 +13,7 @@
 // second byte of "FS! ") the actual speed ramps to F<i>Tg clamped to min..max; otherwise to the
 // controller's own speed, a line from min to max as the hottest processor sensor goes from
 // auto.low to auto.high, which it also shows in F<i>Tg.
-// Temperatures: every "T" key of a numeric type relaxes towards
+// Temperatures: every "T" key of a temperature type (spXY, flt) relaxes towards
 //     ambient + (idle rise + load x load heat) / (1 + airflow x fan share)
 // with its own time constant; the idle rise is taken from the dump's reading so that an idle
 // machine stays where the dump was taken. A sensor that reads 0 in the dump stays 0.

@@ -1,0 +1,199 @@
+#include "smc/sim/QSimServer.h"
+
+#include "smc/sim/QSimSmc.h"
+#include "smc/sim/SimSocketUtils.h"
+#include "smc/sim/SimWire.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace SimSocketUtils;
+
+QSimServer::QSimServer(QSimSmc& sim) : m_Sim(sim)
+{
+    if (::pipe(m_WakePipe) == 0) {
+        for (int fd : m_WakePipe)
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        ::fcntl(m_WakePipe[1], F_SETFL, O_NONBLOCK);
+    }
+}
+
+QSimServer::~QSimServer()
+{
+    stop();
+    reapFinished(true);
+    if (m_nListenFd >= 0)
+        ::close(m_nListenFd);
+    for (int fd : m_WakePipe) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
+
+bool QSimServer::listen(const QString& path, QString* pError)
+{
+    auto fail = [pError](const QString& message) {
+        if (pError)
+            *pError = message;
+        return false;
+    };
+    const QByteArray native = path.toLocal8Bit();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (native.isEmpty() || native.size() >= static_cast<int>(sizeof address.sun_path))
+        return fail(QStringLiteral("the socket path \"%1\" is empty or too long").arg(path));
+    std::memcpy(address.sun_path, native.constData(), static_cast<size_t>(native.size()));
+    struct stat info;
+    std::memset(&info, 0, sizeof info);
+    if (::lstat(native.constData(), &info) == 0) {
+        if (!S_ISSOCK(info.st_mode))
+            return fail(QStringLiteral("%1 exists and is not a socket").arg(path));
+        const int fd = connectTo(path, 1000, nullptr);
+        if (fd >= 0) {
+            ::close(fd);
+            return fail(QStringLiteral("another simulator already serves on %1").arg(path));
+        }
+        ::unlink(native.constData()); // stale, left by a process that died
+    }
+    m_nListenFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (m_nListenFd < 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    ::fcntl(m_nListenFd, F_SETFD, FD_CLOEXEC);
+    if (::bind(m_nListenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(m_nListenFd, 16) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(m_nListenFd);
+        m_nListenFd = -1;
+        return fail(QStringLiteral("cannot listen on %1: %2").arg(path, reason));
+    }
+    ::chmod(native.constData(), 0666);
+    m_Path = path;
+    return true;
+}
+
+void QSimServer::run()
+{
+    while (!m_bStopping.load() && m_nListenFd >= 0) {
+        pollfd fds[2] = {{m_nListenFd, POLLIN, 0}, {m_WakePipe[0], POLLIN, 0}};
+        const int nReady = ::poll(fds, 2, -1);
+        if (nReady < 0 && errno == EINTR)
+            continue;
+        if (nReady < 0 || (fds[1].revents & POLLIN))
+            break;
+        if (fds[0].revents & POLLIN)
+            acceptOne();
+        reapFinished(false);
+    }
+    m_bStopping = true;
+    m_SleepCondition.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        for (auto& pConnection : m_Connections)
+            ::shutdown(pConnection->fd, SHUT_RDWR); // wakes its thread out of recv
+    }
+    reapFinished(true);
+    if (m_nListenFd >= 0) {
+        ::close(m_nListenFd);
+        m_nListenFd = -1;
+    }
+    if (!m_Path.isEmpty())
+        ::unlink(m_Path.toLocal8Bit().constData());
+}
+
+void QSimServer::stop()
+{
+    m_bStopping.store(true);
+    if (m_WakePipe[1] >= 0) {
+        const char c = 'x';
+        const ssize_t n = ::write(m_WakePipe[1], &c, 1);
+        (void)n; // a full pipe already holds a wake-up
+    }
+}
+
+void QSimServer::sleepInterruptibly(int nMsecs)
+{
+    std::unique_lock<std::mutex> lock(m_SleepMutex);
+    m_SleepCondition.wait_for(lock, std::chrono::milliseconds(nMsecs),
+                              [this] { return m_bStopping.load(); });
+}
+
+void QSimServer::acceptOne()
+{
+    const int fd = ::accept(m_nListenFd, nullptr, nullptr);
+    if (fd < 0)
+        return;
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+#ifdef SO_NOSIGPIPE
+    const int nOne = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &nOne, sizeof nOne);
+#endif
+    ++m_nConnections;
+    auto pConnection = std::make_unique<Connection>();
+    pConnection->fd = fd;
+    Connection* pRaw = pConnection.get();
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_Connections.push_back(std::move(pConnection));
+    pRaw->thread = std::thread([this, pRaw] { serve(pRaw); });
+}
+
+void QSimServer::serve(Connection* pConnection)
+{
+    const int fd = pConnection->fd;
+    uint32_t nUid = 0xFFFFFFFFu; // unknown peers count as unprivileged
+    peerUid(fd, nUid);
+    while (!m_bStopping.load()) {
+        SimWire::FrameHeader header;
+        QByteArray payload;
+        if (receiveFrame(fd, header, payload) != IoOk)
+            break; // closed, or not our wire format: drop this connection only
+        QByteArray reply;
+        if (header.type == SimWire::SimFrameCall) {
+            quint32 nSelector = 0;
+            SMCKeyData_t input{};
+            SMCKeyData_t output{};
+            SimWire::decodeCall(payload, nSelector, input);
+            const int nResult = m_Sim.call(nSelector, input, output, nUid);
+            reply =
+                SimWire::encodeFrame(SimWire::SimFrameCallReply,
+                                     SimWire::encodeCall(static_cast<quint32>(nResult), output));
+        } else if (header.type == SimWire::SimFrameModel) {
+            reply = SimWire::encodeFrame(SimWire::SimFrameModelReply,
+                                         m_Sim.model().toUtf8().left(SimWire::kMaxModelSize));
+        } else {
+            break; // a reply type sent to the server
+        }
+        if (sendAll(fd, reply) != IoOk)
+            break;
+    }
+    ::shutdown(fd, SHUT_RDWR); // the peer sees the end now; the descriptor is closed when reaped
+    pConnection->bDone = true;
+}
+
+void QSimServer::reapFinished(bool bAll)
+{
+    std::list<std::unique_ptr<Connection>> finished;
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        for (auto it = m_Connections.begin(); it != m_Connections.end();) {
+            if (bAll || (*it)->bDone.load()) {
+                finished.push_back(std::move(*it));
+                it = m_Connections.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto& pConnection : finished) {
+        if (pConnection->thread.joinable())
+            pConnection->thread.join();
+        ::close(pConnection->fd);
+    }
+}

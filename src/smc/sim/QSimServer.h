@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class QSimSmc;
+
+// Serves a simulated controller on a Unix-domain socket: one thread per connection, frames as
+// SimWire.h describes them, the peer's uid taken from the socket. A connection that sends
+// anything but a well-formed frame is closed; the server carries on.
+class QSimServer
+{
+public:
+    explicit QSimServer(QSimSmc& sim);
+    ~QSimServer();
+
+    // Binds and listens; the socket is open to every local user (the controller answers reads
+    // to anyone and decides about writes itself). A stale socket file is replaced; a path that
+    // a live server answers on, or that is not a socket, is refused.
+    bool listen(const QString& path, QString* pError);
+
+    // Serves until stop(); then closes every connection, waits for their threads and removes
+    // the socket file.
+    void run();
+
+    // Ends run(). Async-signal-safe: a signal handler may call it.
+    void stop();
+
+    // Waits up to nMsecs, less if the server stops meanwhile (for slow-write faults).
+    void sleepInterruptibly(int nMsecs);
+
+    quint64 connectionCount() const { return m_nConnections.load(); }
+
+private:
+    struct Connection
+    {
+        int fd = -1;
+        std::thread thread;
+        std::atomic<bool> bDone{false};
+    };
+
+    void serve(Connection* pConnection);
+    void acceptOne();
+    void reapFinished(bool bAll);
+
+    QSimSmc& m_Sim;
+    QString m_Path;
+    int m_nListenFd = -1;
+    int m_WakePipe[2] = {-1, -1};
+    std::atomic<bool> m_bStopping{false};
+    std::atomic<quint64> m_nConnections{0};
+    std::mutex m_Mutex; // guards m_Connections
+    std::list<std::unique_ptr<Connection>> m_Connections;
+    std::mutex m_SleepMutex;
+    std::condition_variable m_SleepCondition;
+};
