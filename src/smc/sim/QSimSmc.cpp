@@ -250,14 +250,16 @@ bool QSimSmc::setValue(const QByteArray& key, const QByteArray& bytes)
     return true;
 }
 
-double QSimSmc::temperature(const QByteArray& key) const
+double QSimSmc::temperature(const QByteArray& key)
 {
+    advance();
     std::lock_guard<std::mutex> lock(m_Mutex);
     return m_Dynamics.temperature(key);
 }
 
-double QSimSmc::fanSpeed(int nFan) const
+double QSimSmc::fanSpeed(int nFan)
 {
+    advance();
     std::lock_guard<std::mutex> lock(m_Mutex);
     return m_Dynamics.fanSpeed(nFan);
 }

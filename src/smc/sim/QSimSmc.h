@@ -66,8 +66,10 @@ public:
     // Direct access for tests and tools; they bypass faults and privileges.
     bool value(const QByteArray& key, QByteArray& bytes);
     bool setValue(const QByteArray& key, const QByteArray& bytes);
-    double temperature(const QByteArray& key) const; // noise-free model value, NaN if unknown
-    double fanSpeed(int nFan) const;                 // model's actual RPM, NaN if no such fan
+    // The model's state at the clock's time: a noise-free temperature and a fan's actual RPM
+    // (NaN for unknown keys or fans).
+    double temperature(const QByteArray& key);
+    double fanSpeed(int nFan);
     int fanCount() const;
     void setLoadOverride(double dLoad); // 0..1, negative follows the schedule
     double currentLoad() const;
