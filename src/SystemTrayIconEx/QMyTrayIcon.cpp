@@ -1,0 +1,127 @@
+#include "SystemTrayIconEx/QMyTrayIcon.h"
+
+#include "SystemTrayIconEx/StatusItemHelpers.h"
+#include "SystemTrayIconEx/qsystemtrayicon.h"
+#include "core/FanControl.h"
+#include "core/FanInfo.h"
+#include "core/QTempSensor.h"
+#include "helpers/QCoreServices.h"
+#include "settings/QPreferences.h"
+
+#include <QColor>
+#include <QFile>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QTransform>
+#include <QWidget>
+
+namespace {
+// Without a settings store every choice reads as not set.
+QString readString(const char* key)
+{
+    const QPreferences* pPreferences = QCoreServices::preferences();
+    return pPreferences ? pPreferences->getString(QLatin1String(key)) : QString();
+}
+
+int readInt(const char* key)
+{
+    const QPreferences* pPreferences = QCoreServices::preferences();
+    return pPreferences ? pPreferences->getInt(QLatin1String(key), -1) : -1;
+}
+
+// A three-bladed fan in a ring, for as long as the real tray images are not in the resources.
+QPixmap drawnFan(int size, const QColor& color)
+{
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal unit = size / 16.0;
+    painter.translate(size / 2.0, size / 2.0);
+    painter.setPen(QPen(color, 1.2 * unit));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawEllipse(QPointF(0, 0), 7.0 * unit, 7.0 * unit);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    QPainterPath blade;
+    blade.moveTo(0, 0);
+    blade.cubicTo(1.5 * unit, -2.0 * unit, 4.5 * unit, -4.5 * unit, 1.0 * unit, -5.8 * unit);
+    blade.cubicTo(-1.0 * unit, -4.0 * unit, -1.0 * unit, -2.0 * unit, 0, 0);
+    for (int i = 0; i < 3; ++i) {
+        painter.drawPath(QTransform().rotate(120.0 * i).map(blade));
+    }
+    painter.drawEllipse(QPointF(0, 0), 1.6 * unit, 1.6 * unit);
+    return pixmap;
+}
+
+QIcon drawnTrayIcon(bool bBlackWhite)
+{
+    const QColor color = bBlackWhite ? QColor(0x30, 0x30, 0x30) : QColor(0x1f, 0x7a, 0xd6);
+    QIcon icon;
+    icon.addPixmap(drawnFan(16, color));
+    icon.addPixmap(drawnFan(32, color));
+    return icon;
+}
+} // namespace
+
+QMyTrayIcon::QMyTrayIcon(QFanControl* pFanControl, QWidget* pParent)
+    : m_pSystemTrayIcon(new QSystemTrayIconEx(pParent)), m_pFanControl(pFanControl),
+      m_pParent(pParent)
+{
+    m_pSystemTrayIcon->setVisible(true);
+    const QString sensorKey = readString("traySensor");
+    if (!sensorKey.isEmpty() && m_pFanControl && m_pFanControl->sensorByKey(sensorKey)) {
+        return; // the first update() sets the icon together with the temperature
+    }
+    m_pSystemTrayIcon->setIcon(getTrayIconPic(readInt("menubarIcon") == 2));
+}
+
+QMyTrayIcon::~QMyTrayIcon() = default;
+
+void QMyTrayIcon::update()
+{
+    const QString sensorKey = readString("traySensor");
+    QTempSensor* pSensor =
+        !sensorKey.isEmpty() && m_pFanControl ? m_pFanControl->sensorByKey(sensorKey) : nullptr;
+    m_pSystemTrayIcon->setIcon(getTrayIconPic(readInt("menubarIcon") == 2));
+    const int fanIndex = readInt("trayFan");
+    m_pSystemTrayIcon->setShowMacIcon(readInt("menubarIcon") != 0);
+    const bool bPrecise = readInt("PreciseTemperature") != 0;
+
+    int flags = 0;
+    if (pSensor) {
+        m_pSystemTrayIcon->setMacTemp(pSensor->GetValue());
+        flags |= StatusItemHelpers::DisplayTemperature;
+    }
+    FanInfo* pFan = fanIndex != -1 && m_pFanControl ? m_pFanControl->GetFan(fanIndex) : nullptr;
+    if (pFan) {
+        m_pSystemTrayIcon->setMacRPM(pFan->GetRPM());
+        flags |= StatusItemHelpers::DisplayRpm;
+    }
+    m_pSystemTrayIcon->setMacTrayIcon(flags, bPrecise);
+
+    QString toolTip;
+    if (m_pFanControl) {
+        for (const FanInfo* pEachFan : m_pFanControl->fans()) {
+            toolTip +=
+                QStringLiteral("%1 - %2 RPM\n").arg(pEachFan->GetName()).arg(pEachFan->GetRPM());
+        }
+    }
+    m_pSystemTrayIcon->setToolTip(toolTip.trimmed());
+}
+
+void QMyTrayIcon::reset()
+{}
+
+QIcon QMyTrayIcon::getTrayIconPic(bool bBlackWhite)
+{
+    QString path = QStringLiteral(":/Resources/tray.png");
+    if (bBlackWhite) {
+        path.replace(QLatin1String(".png"), QLatin1String("_grey.png"));
+    }
+    if (!QFile::exists(path)) {
+        return drawnTrayIcon(bBlackWhite);
+    }
+    return QIcon(path);
+}
