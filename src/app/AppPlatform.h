@@ -26,4 +26,8 @@ void removeAutoStart();
 // Brings this program in front of every other application.
 void activateApplication(QMainWindow* pWindow);
 
+// Turns the system's polite requests to end the process (logout, service stop, Ctrl+C) into
+// an ordinary application quit, so that shut-down runs as after the Exit command.
+void quitOnTerminationRequests();
+
 } // namespace AppPlatformUtils

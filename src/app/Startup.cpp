@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include "QsLog/QsLog.h"
+#include "app/AppPlatform.h"
 #include "app/app.h"
 #include "smc/smc.h"
 #include "ui/MainWindow.h"
@@ -61,7 +62,9 @@ int run(int& argc, char** argv, const QStartupHooks& hooks)
     }
 
     QString fileSystem;
-    if (!checkFileMacFilesystem(fileSystem)) {
+    const bool bSupported = hooks.checkFileSystem ? hooks.checkFileSystem(fileSystem)
+                                                  : checkFileMacFilesystem(fileSystem);
+    if (!bSupported) {
         QLOG_WARN() << "Read-only mode, file system" << fileSystem;
         pApp->setReadOnly(true, fileSystem);
     }
@@ -86,6 +89,7 @@ int run(int& argc, char** argv, const QStartupHooks& hooks)
     QObject::connect(pApp.get(), &QCoreApplication::aboutToQuit, pWindow.get(),
                      &QFanControlMainWindow::slotExit);
     QLOG_INFO() << "Main window created, start minimized:" << pApp->isStartMinimized();
+    AppPlatformUtils::quitOnTerminationRequests();
 
     const int nResult = hooks.exec ? hooks.exec() : QApplication::exec();
 

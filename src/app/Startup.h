@@ -13,6 +13,8 @@ struct QStartupHooks
     std::function<void(const QString& title, const QString& text)> showError;
     // The machine's model identifier. Default: the application's machine information.
     std::function<QString()> machineName;
+    // The file-system test of the program's folder. Default: checkFileMacFilesystem.
+    std::function<bool(QString& fileSystemName)> checkFileSystem;
     // Runs the event loop once the window exists. Default: QApplication::exec().
     std::function<int()> exec;
 };

@@ -169,6 +169,13 @@ void TestSingleInstance::programAgainstSimulator()
     QCOMPARE(pSecond->exitCode(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(logHas("Another instance knocked"), 10000);
     QCOMPARE(pFirst->state(), QProcess::Running);
+
+    // A polite request to end (logout, service stop) is an ordinary exit, not a death.
+    pFirst->terminate();
+    QVERIFY(pFirst->waitForFinished(20000));
+    QCOMPARE(pFirst->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(pFirst->exitCode(), 0);
+    QVERIFY(logHas("Termination requested by the system"));
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

@@ -2,6 +2,7 @@
 #include "app/Startup.h"
 #include "app/XdgAutoStart.h"
 #include "app/app.h"
+#include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
 #include "support/QFakeSmcControl.h"
 #include "ui/MainWindow.h"
@@ -73,6 +74,8 @@ private slots:
     void minimizedRule();
     void run_data();
     void run();
+    void readOnlyMode_data();
+    void readOnlyMode();
     void settingDefaults_data();
     void settingDefaults();
     void logHeader_data();
@@ -212,6 +215,47 @@ void TestStartup::run()
     QVERIFY(!QMyApplication::m_pInstance);
 }
 
+void TestStartup::readOnlyMode_data()
+{
+    QTest::addColumn<bool>("supported");
+    QTest::addColumn<QString>("fileSystem");
+
+    QTest::newRow("supported") << true << "ext4";
+    QTest::newRow("FAT stick") << false << "vfat";
+    QTest::newRow("network share") << false << "cifs";
+}
+
+void TestStartup::readOnlyMode()
+{
+    QFETCH(bool, supported);
+    QFETCH(QString, fileSystem);
+
+    QSmcControl::setInstance(new QFakeSmcControl());
+    bool bAppReadOnly = !supported;
+    bool bCoreReadOnly = !supported;
+    QString seenFileSystem;
+    QStartupHooks hooks;
+    hooks.machineName = [] { return QStringLiteral("iMac13,1"); };
+    hooks.checkFileSystem = [&](QString& name) {
+        name = fileSystem;
+        return supported;
+    };
+    hooks.exec = [&] {
+        // What the window, its menus and the workers see once the event loop runs.
+        QThermoraApp* pApp = QThermoraApp::instance();
+        bAppReadOnly = pApp->isReadOnly();
+        bCoreReadOnly = QCoreServices::isReadOnly();
+        seenFileSystem = QCoreServices::readOnlyFileSystem();
+        return 0;
+    };
+    QArgv args({});
+    QCOMPARE(StartupUtils::run(args.argc(), args.argv(), hooks), 0);
+    QCOMPARE(bAppReadOnly, !supported);
+    QCOMPARE(bCoreReadOnly, !supported);
+    QCOMPARE(seenFileSystem, supported ? QString() : fileSystem);
+    QCoreServices::setReadOnly(false);
+}
+
 void TestStartup::settingDefaults_data()
 {
     QTest::addColumn<QVariantMap>("stored");
@@ -329,6 +373,7 @@ void TestStartup::logHeader()
 
 void TestStartup::knockRestoresWindow()
 {
+    QSmcControl::setInstance(new QFakeSmcControl());
     QArgv args({});
     QThermoraApp app(args.argc(), args.argv());
     QVERIFY(!app.isRunning());

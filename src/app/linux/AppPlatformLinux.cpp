@@ -10,12 +10,30 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMainWindow>
+#include <QPointer>
+#include <QSocketNotifier>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <sys/socket.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
+
+// Written by the signal handler, read by the event loop: the only safe way out of a handler.
+int g_TerminationPipe[2] = {-1, -1};
+QPointer<QSocketNotifier> g_pTerminationNotifier;
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    const ssize_t nIgnored = ::write(g_TerminationPipe[1], &byte, 1);
+    (void)nIgnored;
+}
 
 // Local socket paths are limited to about 108 bytes; stay well below.
 const int kMaxServerPathLength = 100;
@@ -97,6 +115,37 @@ void activateApplication(QMainWindow* pWindow)
         return;
     pTarget->raise();
     pTarget->activateWindow();
+}
+
+void quitOnTerminationRequests()
+{
+    if (g_TerminationPipe[0] < 0) {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_TerminationPipe) != 0) {
+            QLOG_WARN() << "No termination signal handling:" << strerror(errno);
+            g_TerminationPipe[0] = g_TerminationPipe[1] = -1;
+            return;
+        }
+        struct sigaction action;
+        memset(&action, 0, sizeof(action));
+        action.sa_handler = onTerminationSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (int nSignal : {SIGTERM, SIGINT, SIGHUP})
+            sigaction(nSignal, &action, nullptr);
+    }
+    // One listener per application object (tests build several in one process).
+    if (g_pTerminationNotifier || !QCoreApplication::instance())
+        return;
+    g_pTerminationNotifier = new QSocketNotifier(g_TerminationPipe[0], QSocketNotifier::Read,
+                                                 QCoreApplication::instance());
+    QObject::connect(g_pTerminationNotifier, &QSocketNotifier::activated,
+                     QCoreApplication::instance(), [] {
+                         char byte = 0;
+                         const ssize_t nIgnored = ::read(g_TerminationPipe[0], &byte, 1);
+                         (void)nIgnored;
+                         QLOG_INFO() << "Termination requested by the system";
+                         QCoreApplication::quit();
+                     });
 }
 
 } // namespace AppPlatformUtils

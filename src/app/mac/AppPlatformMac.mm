@@ -130,6 +130,10 @@ void activateApplication(QMainWindow* /*pWindow*/)
     }
 }
 
+// Logout and the Quit command reach a Cocoa application as Apple events, which the toolkit
+// already turns into an application quit.
+void quitOnTerminationRequests() {}
+
 } // namespace AppPlatformUtils
 
 #pragma clang diagnostic pop
