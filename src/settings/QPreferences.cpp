@@ -40,8 +40,9 @@ void QPreferences::checkBackend()
 
     if (info.exists() && (!info.isFile() || !info.isReadable())) {
         m_bMemoryOnly = true;
-        QLOG_ERROR() << "Settings file" << fileName
-                     << "cannot be read; changes will not be saved in this session";
+        reportProblem(QStringLiteral("Settings file %1 cannot be read; changes will not be saved "
+                                     "in this session")
+                          .arg(fileName));
         return;
     }
     if (m_pSettings->status() != QSettings::FormatError)
@@ -49,12 +50,22 @@ void QPreferences::checkBackend()
 
     const QString backup = freeBackupName(fileName);
     if (QFile::copy(fileName, backup)) {
-        QLOG_WARN() << "Settings file" << fileName << "is malformed; kept a copy as" << backup;
+        reportProblem(QStringLiteral("Settings file %1 is malformed; its unreadable entries are "
+                                     "dropped, the original is kept as %2")
+                          .arg(fileName, backup));
     } else {
         m_bMemoryOnly = true;
-        QLOG_ERROR() << "Settings file" << fileName << "is malformed and could not be copied to"
-                     << backup << "; changes will not be saved in this session";
+        reportProblem(QStringLiteral("Settings file %1 is malformed and could not be copied to "
+                                     "%2; changes will not be saved in this session")
+                          .arg(fileName, backup));
     }
+}
+
+// The store opens before the log is configured, so the problem also goes to standard error.
+void QPreferences::reportProblem(const QString& message)
+{
+    qWarning("%s", qPrintable(message));
+    QLOG_WARN() << message;
 }
 
 QString QPreferences::freeBackupName(const QString& fileName)

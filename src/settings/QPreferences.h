@@ -58,6 +58,7 @@ public:
 private:
     void checkBackend();
     static QString freeBackupName(const QString& fileName);
+    static void reportProblem(const QString& message);
 
     mutable QMutex m_Mutex;
     mutable QMap<QString, QVariant> m_Cache;
