@@ -216,8 +216,9 @@ void QFanControl::LoadCachedFansAndTempSensors()
         names = names.mid(0, nCount);
     }
     for (int i = 0; i < names.size(); ++i) {
-        const QString name = names.at(i).trimmed();
-        m_Fans.append(new FanInfo(this, name.isEmpty() ? QStringLiteral("Fan %1").arg(i) : name));
+        const QString& name = names.at(i);
+        m_Fans.append(
+            new FanInfo(this, name.trimmed().isEmpty() ? QStringLiteral("Fan %1").arg(i) : name));
     }
     for (const QString& key : keys) {
         if (!isPlausibleSmcKey(key)) {

@@ -6,6 +6,9 @@
 
 #include <QtTest>
 
+#include <atomic>
+#include <thread>
+
 namespace {
 // A fan with known limits and speed, its controller on a manual clock.
 struct Rig
@@ -75,6 +78,7 @@ private slots:
     void logLines();
     void maxNotAboveStartStaysInRange_data();
     void maxNotAboveStartStaysInRange();
+    void resetWhileUpdating();
 
 private:
     QSharedPointer<QMemoryLogDestination> m_pLog;
@@ -365,6 +369,35 @@ void tst_SensorControl::maxNotAboveStartStaysInRange()
         }
     }
     QVERIFY(nAnswers > 10);
+}
+
+// The dialog resets the controller on the user-interface thread while the control thread
+// updates it; every answer stays a speed within the fan's limits or "nothing".
+void tst_SensorControl::resetWhileUpdating()
+{
+    Rig rig(1500, 5500, 40, 70, 1000);
+    std::atomic<bool> bStop{false};
+    std::thread dialog([&] {
+        while (!bStop) {
+            rig.pFan->resetSensorControl();
+        }
+    });
+    int nBad = 0;
+    int nAnswers = 0;
+    for (int i = 0; i < 20000; ++i) {
+        rig.clock.advanceSecs(1);
+        const int answer = rig.pFan->updateSensorControl(30 + (i / 7) % 50);
+        if (answer != -1) {
+            ++nAnswers;
+            if (answer < 1500 || answer > 5500) {
+                ++nBad;
+            }
+        }
+    }
+    bStop = true;
+    dialog.join();
+    QCOMPARE(nBad, 0);
+    QVERIFY(nAnswers > 0);
 }
 
 QTEST_GUILESS_MAIN(tst_SensorControl)
