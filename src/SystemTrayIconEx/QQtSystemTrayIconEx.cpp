@@ -5,9 +5,20 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QPalette>
 #include <QPixmap>
+
+namespace {
+// Platforms that draw into memory have no desktop and never a tray; the toolkit's tray icon
+// would only complain there.
+bool hasDesktop()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+} // namespace
 
 QQtSystemTrayIconEx::QQtSystemTrayIconEx(QObject* pParent) : QPlatformSystemTrayIconEx(pParent)
 {}
@@ -19,7 +30,7 @@ QQtSystemTrayIconEx::~QQtSystemTrayIconEx()
 
 void QQtSystemTrayIconEx::init()
 {
-    if (m_pTrayIcon) {
+    if (m_pTrayIcon || !hasDesktop()) {
         return;
     }
     m_pTrayIcon = new QSystemTrayIcon(this);
