@@ -21,14 +21,14 @@ struct FakeKey
 
 // A controller with a sorted key index. Counts every call, fails where told to, and notices
 // two calls running at once (the key layer must never let that happen).
-class QFakeSmcControl : public QSmcControl
+class QCountingSmcControl : public QSmcControl
 {
 public:
-    explicit QFakeSmcControl(const QVector<FakeKey>& keys = {}) : m_Keys(keys)
+    explicit QCountingSmcControl(const QVector<FakeKey>& keys = {}) : m_Keys(keys)
     {
         setKeyCount(static_cast<quint32>(keys.size()));
     }
-    ~QFakeSmcControl() override
+    ~QCountingSmcControl() override
     {
         if (m_pDestroyed)
             *m_pDestroyed = true;
@@ -98,13 +98,13 @@ public:
 private:
     struct Enter
     {
-        explicit Enter(QFakeSmcControl* p) : m_p(p)
+        explicit Enter(QCountingSmcControl* p) : m_p(p)
         {
             if (m_p->m_nInside.fetch_add(1) != 0)
                 m_p->m_bOverlap = true;
         }
         ~Enter() { m_p->m_nInside.fetch_sub(1); }
-        QFakeSmcControl* m_p;
+        QCountingSmcControl* m_p;
     };
 };
 
@@ -204,7 +204,7 @@ void TestSmcKeyLayer::keyCount()
     QFETCH(quint32, expected);
     QFETCH(bool, errorLine);
 
-    QFakeSmcControl smc;
+    QCountingSmcControl smc;
     smc.setKeyCount(reported);
     const int nBefore = settledLineCount(m_pLog);
     smc.LoadRegisters();
@@ -232,7 +232,7 @@ void TestSmcKeyLayer::keyCount()
 
 void TestSmcKeyLayer::unreadableKeyCountKeepsPreviousCache()
 {
-    QFakeSmcControl smc(keysFrom(kMixedTable));
+    QCountingSmcControl smc(keysFrom(kMixedTable));
     smc.LoadRegisters();
     QCOMPARE(smc.keyCount(), 20u);
     applesmc_entry* pRecord = smc.applesmc_get_entry_by_index(7);
@@ -253,7 +253,7 @@ void TestSmcKeyLayer::unreadableKeyCountKeepsPreviousCache()
     QVERIFY(lines.filter(QStringLiteral("unable to read value")).isEmpty());
 
     // With "#KEY" unreadable from the start nothing is enumerated.
-    QFakeSmcControl fresh(keysFrom(kMixedTable));
+    QCountingSmcControl fresh(keysFrom(kMixedTable));
     fresh.m_bKeyCountFails = true;
     QVector<QString> keys;
     fresh.LoadTempSensors(keys);
@@ -264,7 +264,7 @@ void TestSmcKeyLayer::unreadableKeyCountKeepsPreviousCache()
 
 void TestSmcKeyLayer::recordCache()
 {
-    QFakeSmcControl smc(keysFrom(kMixedTable));
+    QCountingSmcControl smc(keysFrom(kMixedTable));
     smc.LoadRegisters();
 
     applesmc_entry* pRecord = smc.applesmc_get_entry_by_index(8);
@@ -291,7 +291,7 @@ void TestSmcKeyLayer::recordCache()
 
 void TestSmcKeyLayer::failedFetchIsNotCached()
 {
-    QFakeSmcControl smc(keysFrom(kMixedTable));
+    QCountingSmcControl smc(keysFrom(kMixedTable));
     smc.LoadRegisters();
     smc.m_FailOnce.insert(3);
 
@@ -315,7 +315,7 @@ void TestSmcKeyLayer::failedFetchIsNotCached()
 
 void TestSmcKeyLayer::outOfRangeIndex()
 {
-    QFakeSmcControl smc(keysFrom(kMixedTable));
+    QCountingSmcControl smc(keysFrom(kMixedTable));
     QVERIFY(!smc.applesmc_get_entry_by_index(0)); // before LoadRegisters there is no cache
     smc.LoadRegisters();
     QVERIFY(!smc.applesmc_get_entry_by_index(20));
@@ -347,7 +347,7 @@ void TestSmcKeyLayer::lowerBound()
     QFETCH(int, result);
     QFETCH(uint, expected);
 
-    QFakeSmcControl smc(keysFrom(kMixedTable));
+    QCountingSmcControl smc(keysFrom(kMixedTable));
     smc.LoadRegisters();
     if (failingIndex >= 0)
         smc.m_FailAlways.insert(failingIndex);
@@ -355,7 +355,7 @@ void TestSmcKeyLayer::lowerBound()
     QCOMPARE(smc.applesmc_get_lower_bound(&lo, key.toLatin1().constData()), result);
     QCOMPARE(lo, expected);
 
-    QFakeSmcControl empty;
+    QCountingSmcControl empty;
     empty.LoadRegisters();
     lo = 12345;
     QCOMPARE(empty.applesmc_get_lower_bound(&lo, key.toLatin1().constData()), 0);
@@ -402,7 +402,7 @@ void TestSmcKeyLayer::temperatureKeys()
     QFETCH(QStringList, expected);
 
     const QVector<FakeKey> keys = keysFrom(table);
-    QFakeSmcControl smc(keys);
+    QCountingSmcControl smc(keys);
     for (int i : failOnce)
         smc.m_FailOnce.insert(i);
     for (int i : failAlways)
@@ -433,7 +433,7 @@ void TestSmcKeyLayer::temperatureKeys()
 
 void TestSmcKeyLayer::readAndWriteForwardOneCall()
 {
-    QFakeSmcControl smc;
+    QCountingSmcControl smc;
     smc.setKeyCount(0x01020304);
     unsigned char buffer[6] = {9, 9, 9, 9, 9, 9};
     QCOMPARE(smc.ReadKey("#KEY", buffer, 4), 0);
@@ -452,7 +452,7 @@ void TestSmcKeyLayer::concurrentLoadAndFetch()
     QVector<FakeKey> keys = keysFrom(kMixedTable);
     for (int i = 0; i < 400; ++i)
         keys.append({QStringLiteral("u%1").arg(i, 3, 10, QLatin1Char('0')).toLatin1(), "ui8 ", 1});
-    QFakeSmcControl smc(keys);
+    QCountingSmcControl smc(keys);
     smc.LoadRegisters();
 
     std::atomic<bool> bStop{false};
@@ -503,14 +503,14 @@ void TestSmcKeyLayer::concurrentLoadAndFetch()
 void TestSmcKeyLayer::processWideInstance()
 {
     bool bDestroyed = false;
-    auto* pFirst = new QFakeSmcControl;
+    auto* pFirst = new QCountingSmcControl;
     pFirst->m_pDestroyed = &bDestroyed;
     QSmcControl::setInstance(pFirst);
     QCOMPARE(QSmcControl::instance(), pFirst);
     QSmcControl::setInstance(pFirst); // the same object again is kept, not destroyed
     QVERIFY(!bDestroyed);
 
-    auto* pSecond = new QFakeSmcControl;
+    auto* pSecond = new QCountingSmcControl;
     QSmcControl::setInstance(pSecond);
     QVERIFY(bDestroyed);
     QCOMPARE(QSmcControl::instance(), pSecond);

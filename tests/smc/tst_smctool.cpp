@@ -192,6 +192,7 @@ private slots:
     void writesThroughTheSimulator();
     void refusedFormsChangeNothing_data();
     void refusedFormsChangeNothing();
+    void writesWithStandardDescriptorsClosed();
     void listsEveryKeyOfAProfile();
     void readsOneKey();
     void noPrivilegesForCallerNamedSockets();
@@ -298,6 +299,19 @@ void TestSmcTool::refusedFormsChangeNothing()
     QCOMPARE(run.out, QByteArray());
 
     QCOMPARE(settledValues(*pSmc, m_Table), before);
+}
+
+// Started with its standard descriptors closed, the tool still writes (and never mistakes the
+// socket it opens for one of them).
+void TestSmcTool::writesWithStandardDescriptorsClosed()
+{
+    const QString command = QStringLiteral("exec \"$0\" -k F1Tg -w 1f40 <&- >&- 2>&-");
+    const ToolRun run =
+        runTool(QStringLiteral("/bin/sh"), {"-c", command, smcTool()}, m_SocketPath);
+    QCOMPARE(run.nExitCode, 0);
+    auto pSmc = m_Daemon.connect();
+    QVERIFY(pSmc);
+    QCOMPARE(readFanSpeed(*pSmc, "F1Tg"), 2000);
 }
 
 // Listing a simulator loaded from a shipped dump gives back every key with its type, size and

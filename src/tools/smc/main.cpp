@@ -11,12 +11,17 @@
 
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 using namespace SmcKeyToolUtils;
+
+extern char** environ;
 
 namespace {
 
@@ -92,10 +97,32 @@ int listKeys(QSmcControlMac& backend)
     return nExitCode;
 }
 
+// Forgets the caller's environment (clearenv() is not available everywhere).
+void clearEnvironment()
+{
+    static char* empty[] = {nullptr};
+    environ = empty;
+}
+
+// A caller may start the tool with standard descriptors closed, so that the next file or
+// socket it opens would be taken for one of them. Fill such gaps with /dev/null.
+bool standardDescriptorsOpen()
+{
+    for (int fd = 0; fd < 3; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF &&
+            open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (!standardDescriptorsOpen())
+        return kExitFailed;
+
     // Latin-1 keeps every byte as one character, so anything beyond ASCII is refused below.
     QStringList args;
     for (int i = 1; i < argc; ++i)
@@ -114,7 +141,7 @@ int main(int argc, char** argv)
     // to connect to without privileges. Nothing else of it survives.
     const char* socketEnv = getenv("THERMORA_SMC_SOCKET");
     const QByteArray socketFromEnv = socketEnv ? QByteArray(socketEnv) : QByteArray();
-    clearenv();
+    clearEnvironment();
 
     Target target = SmcKeyToolUtils::target(socketFromEnv);
     bool bPrivileged = true;
