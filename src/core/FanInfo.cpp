@@ -2,6 +2,7 @@
 
 #include "core/FanControl.h"
 #include "core/SensorControl.h"
+#include "helpers/ImageResourceUtils.h"
 #include "helpers/QClock.h"
 #include "helpers/QCoreServices.h"
 
@@ -200,6 +201,7 @@ QIcon FanInfo::GetFanIconByType(FanType type, bool bForSensor, bool bLarge)
 {
     const QString path = GetFanIconPathByType(type, bForSensor, bLarge);
     if (!path.isEmpty()) {
+        ImageResourceUtils::registerImages();
         return QIcon(path);
     }
     QImage blank(16, 16, QImage::Format_ARGB32);
