@@ -15,6 +15,8 @@ const qint64 kIgnoreReversalSecs = 11;
 const qint64 kCreepAfterSecs = 60;
 // An unchanged speed is handed out again after this many seconds.
 const quint32 kResendSecs = 31;
+// Start and maximum temperatures are taken within +-this many degrees.
+const int kTemperatureLimit = 1000;
 
 } // namespace
 
@@ -136,19 +138,22 @@ int SensorBasedControl::update(int temperature)
     if (rpmMax <= 0 || rpmMax < rpmMin || rpmMin < 0) {
         return -1; // limits not read yet or nonsense: no speed can be trusted to be in range
     }
-    const QClock* pClock = m_pFan->clock();
-    const QDateTime now = pClock->now();
-    const quint32 nowSecs = static_cast<quint32>(pClock->secsSinceEpoch());
+    const QDateTime now = m_pFan->clock()->now();
+    const quint32 nowSecs = static_cast<quint32>(now.toSecsSinceEpoch());
+    // Stored settings can hold any integer; no temperature lies beyond these, and keeping the
+    // band's arithmetic inside them rules out overflow.
+    const int start = qBound(-kTemperatureLimit, mode.valueStart(), kTemperatureLimit);
+    const int max = qBound(-kTemperatureLimit, mode.valueMax(), kTemperatureLimit);
 
     QMutexLocker lock(&m_Mutex);
-    if (temperature < mode.valueStart()) {
+    if (temperature < start) {
         if (m_TargetRpm != rpmMin) {
             resetLocked();
             m_TargetRpm = rpmMin;
         }
         return output(nowSecs, rpmMin, rpmMax);
     }
-    const QSensorSpeedBand band(rpmMin, rpmMax, mode.valueStart(), mode.valueMax());
+    const QSensorSpeedBand band(rpmMin, rpmMax, start, max);
     const bool bAccepted = updateTendency(temperature, rpm, band, now);
     updateTarget(temperature, bAccepted, band, now);
     if (bAccepted) {
