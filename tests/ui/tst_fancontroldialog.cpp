@@ -2,6 +2,7 @@
 
 #include "core/QTempSensorSmart.h"
 #include "core/SensorControl.h"
+#include "helpers/ImageResourceUtils.h"
 #include "ui/FanControlDialog.h"
 #include "ui/GraphicHelpers.h"
 #include "ui/QDialogEx.h"
@@ -97,6 +98,8 @@ private slots:
     void dialogKeys();
     void layoutHelpers_data();
     void layoutHelpers();
+    void images_data();
+    void images();
 };
 
 void tst_FanControlDialog::opensWithFanMode_data()
@@ -157,6 +160,10 @@ void tst_FanControlDialog::opensWithFanMode()
     QCOMPARE(ui.labelIncrease->text(),
              QStringLiteral("Temperature that fan speed will start to increase from:"));
     QCOMPARE(ui.comboSensor->count(), 4);
+    const int processor = ui.comboSensor->findText(QStringLiteral("CPU Proximity"));
+    QVERIFY(!ui.comboSensor->itemIcon(processor).availableSizes().isEmpty());
+    QCOMPARE(static_cast<QTempSensor*>(ui.comboSensor->itemData(processor).value<void*>()),
+             machine.sensor("TC0P"));
     QVERIFY(!ui.labelFooter->isVisibleTo(&dialog));
 }
 
@@ -670,6 +677,61 @@ void tst_FanControlDialog::layoutHelpers()
     GraphicHelpers::decreaseDialogLayoutMargins(&dialog, bottom, right);
     QCOMPARE(pLayout->contentsMargins(), expectedMargins);
     GraphicHelpers::decreaseDialogLayoutMargins(nullptr, bottom, right);
+}
+
+void tst_FanControlDialog::images_data()
+{
+    QTest::addColumn<int>("type"); // -1: not a fan type
+    QTest::addColumn<bool>("forSensor");
+    QTest::addColumn<bool>("large");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("side");
+
+    QTest::newRow("fan") << int(FanTypeGeneric) << false << false << ":/Resources/fan.png" << 16;
+    QTest::newRow("fan large") << int(FanTypeGeneric) << false << true << ":/Resources/fan_big.png"
+                               << 32;
+    QTest::newRow("disc") << int(FanTypeOpticalDrive) << true << false << ":/Resources/disc.png"
+                          << 16;
+    QTest::newRow("disc large") << int(FanTypeOpticalDrive) << false << true
+                                << ":/Resources/disc_big.png" << 32;
+    QTest::newRow("drive") << int(FanTypeHardDrive) << true << false << ":/Resources/drive.png"
+                           << 16;
+    QTest::newRow("drive large") << int(FanTypeHardDrive) << false << true
+                                 << ":/Resources/drive_big.png" << 32;
+    QTest::newRow("solid-state drive")
+        << int(FanTypeSolidStateDrive) << true << false << ":/Resources/drive_ssd.png" << 16;
+    QTest::newRow("processor") << int(FanTypeProcessor) << true << false
+                               << ":/Resources/processor.png" << 16;
+    QTest::newRow("processor large")
+        << int(FanTypeProcessor) << false << true << ":/Resources/processor_big.png" << 32;
+    QTest::newRow("airport") << int(FanTypeAirport) << true << false << ":/Resources/airport.png"
+                             << 16;
+    QTest::newRow("tray") << -1 << false << false << ":/Resources/tray.png" << 16;
+    QTest::newRow("tray @2x") << -1 << false << false << ":/Resources/tray@2x.png" << 32;
+    QTest::newRow("tray grey") << -1 << false << false << ":/Resources/tray_grey.png" << 16;
+    QTest::newRow("tray grey @2x") << -1 << false << false << ":/Resources/tray_grey@2x.png" << 32;
+    QTest::newRow("warning") << -1 << false << false << ":/Resources/warning.png" << 16;
+    QTest::newRow("home") << -1 << false << false << ":/Resources/home.png" << 16;
+    QTest::newRow("program icon") << -1 << false << false << ":/Resources/icon_128.png" << 128;
+}
+
+void tst_FanControlDialog::images()
+{
+    QFETCH(int, type);
+    QFETCH(bool, forSensor);
+    QFETCH(bool, large);
+    QFETCH(QString, path);
+    QFETCH(int, side);
+
+    ImageResourceUtils::registerImages();
+    const QImage image(path);
+    QVERIFY2(!image.isNull(), qPrintable(path));
+    QCOMPARE(image.size(), QSize(side, side));
+    QVERIFY(image.hasAlphaChannel());
+    if (type != -1) {
+        const QIcon icon = FanInfo::GetFanIconByType(FanType(type), forSensor, large);
+        QCOMPARE(icon.availableSizes(), QList<QSize>{QSize(side, side)});
+    }
 }
 
 QTEST_MAIN(tst_FanControlDialog)
