@@ -439,7 +439,9 @@ void TestSmcKeyLayer::readAndWriteForwardOneCall()
     QCOMPARE(smc.ReadKey("#KEY", buffer, 4), 0);
     QCOMPARE(QByteArray(reinterpret_cast<char*>(buffer), 6),
              QByteArray("\x01\x02\x03\x04\x09\x09"));
+    const int nBefore = settledLineCount(m_pLog);
     QCOMPARE(smc.ReadKey("F0Ac", buffer, 2), -1);
+    QCOMPARE(newLines(m_pLog, nBefore), QStringList()); // a failed read is only its result
     QCOMPARE(smc.WriteKey("F0Tg", buffer, 2), 0);
     QCOMPARE(smc.m_nReadCalls, 2);
     QCOMPARE(smc.m_nWriteCalls, 1);
