@@ -49,16 +49,36 @@ QFanControlDialog::QFanControlDialog(QWidget* pParent, FanInfo* pFan, QFanContro
     setTitle();
 
     const FanControlMode mode = m_pFan ? m_pFan->GetControlMode() : FanControlMode();
-    const int rpmMin = m_pFan ? m_pFan->GetRPMMin() : 0;
-    const int rpmMax = m_pFan ? m_pFan->GetRPMMax() : 0;
     if (mode.GetMode() == FanControlMode::ModeAutomatic) {
         ui.radioAuto->setChecked(true);
     }
-
-    ui.sliderRPM->setRange(rpmMin, rpmMax);
-    ui.spinConstant->setRange(rpmMin, rpmMax);
+    initSpeedWidgets(mode);
     ui.labelDegree1->setText(getTemperatureScaleSymbol());
     ui.labelDegree2->setText(getTemperatureScaleSymbol());
+    fillSensorList();
+    initTemperatureWidgets(mode);
+
+    // Connected only now, so that the values set above fire none of the slots.
+    createButtons();
+    CreateConnections();
+    OnFanControlChanged(false);
+
+    ui.labelFooter->hide();
+    ui.spinConstant->setAttribute(Qt::WA_MacShowFocusRect, false);
+    GraphicHelpers::DecrementWidgetFontSize(ui.labelFooter, 2);
+    blockApplyIfNeeded();
+
+    setLocalizedTexts();
+    adjustSize();
+    setFixedSize(size());
+}
+
+void QFanControlDialog::initSpeedWidgets(const FanControlMode& mode)
+{
+    const int rpmMin = m_pFan ? m_pFan->GetRPMMin() : 0;
+    const int rpmMax = m_pFan ? m_pFan->GetRPMMax() : 0;
+    ui.sliderRPM->setRange(rpmMin, rpmMax);
+    ui.spinConstant->setRange(rpmMin, rpmMax);
 
     const bool bConstant = mode.GetMode() == FanControlMode::ModeConstant;
     if (bConstant) {
@@ -67,49 +87,42 @@ QFanControlDialog::QFanControlDialog(QWidget* pParent, FanInfo* pFan, QFanContro
     const int rpm = bConstant ? mode.GetConstantRPM() : (m_pFan ? m_pFan->GetRPM() : 0);
     ui.spinConstant->setValue(rpm);
     ui.sliderRPM->setValue(rpm);
+}
 
-    fillSensorList();
-
+void QFanControlDialog::initTemperatureWidgets(const FanControlMode& mode)
+{
     const int lowest = getTemperatureValueForCurrentScale(kLowestTemperature);
     const int highest = getTemperatureValueForCurrentScale(kHighestTemperature);
     ui.spinIncrease->setRange(lowest, highest);
     ui.spinMax->setRange(lowest, highest);
-
-    if (mode.GetMode() == FanControlMode::ModeSensor) {
-        ui.radioSensor->setChecked(true);
-        for (int i = 0; mode.getSensor() && i < ui.comboSensor->count(); ++i) {
-            if (sensorOfItem(ui.comboSensor, i) == mode.getSensor()) {
-                ui.comboSensor->setCurrentIndex(i);
-                ui.spinIncrease->setValue(getTemperatureValueForCurrentScale(mode.valueStart()));
-                ui.spinMax->setValue(getTemperatureValueForCurrentScale(mode.valueMax()));
-                break;
-            }
+    if (mode.GetMode() != FanControlMode::ModeSensor) {
+        return;
+    }
+    ui.radioSensor->setChecked(true);
+    // A mode whose sensor is not listed leaves both boxes at their lowest value.
+    for (int i = 0; mode.getSensor() && i < ui.comboSensor->count(); ++i) {
+        if (sensorOfItem(ui.comboSensor, i) == mode.getSensor()) {
+            ui.comboSensor->setCurrentIndex(i);
+            ui.spinIncrease->setValue(getTemperatureValueForCurrentScale(mode.valueStart()));
+            ui.spinMax->setValue(getTemperatureValueForCurrentScale(mode.valueMax()));
+            return;
         }
     }
+}
 
-    createButtons();
-    CreateConnections();
-    OnFanControlChanged(false);
-
-    ui.labelFooter->hide();
-    ui.spinConstant->setAttribute(Qt::WA_MacShowFocusRect, false);
-
+void QFanControlDialog::blockApplyIfNeeded()
+{
     if (QCoreServices::isReadOnly()) {
         blockApply(textOf("MainWindow/statusNonAppleFSWarningMac")
                        .arg(QCoreServices::readOnlyFileSystem()));
     }
-    GraphicHelpers::DecrementWidgetFontSize(ui.labelFooter, 2);
     if (!m_pFan) {
         m_bApplyBlocked = true;
         m_pButtonOK->setEnabled(false);
-    } else if (rpmMin == rpmMax) {
+    } else if (m_pFan->GetRPMMin() == m_pFan->GetRPMMax()) {
         // Replaces a read-only warning: this one points at a problem the user can fix.
-        blockApply(textOf("FanControlDialog/statusWarning").arg(rpmMin));
+        blockApply(textOf("FanControlDialog/statusWarning").arg(m_pFan->GetRPMMin()));
     }
-
-    setLocalizedTexts();
-    adjustSize();
-    setFixedSize(size());
 }
 
 bool QFanControlDialog::isSensorOffered(QTempSensor* pSensor)

@@ -3,6 +3,7 @@
 #include "ui/QDialogEx.h"
 #include "ui/ui_FanControlDialog.h"
 
+class FanControlMode;
 class FanInfo;
 class QFanControl;
 class QPushButton;
@@ -51,7 +52,10 @@ private:
     void setTitle();
     void CreateConnections();
     void setWarningMessage(const QString& text);
+    void initSpeedWidgets(const FanControlMode& mode);
     void fillSensorList();
+    void initTemperatureWidgets(const FanControlMode& mode);
+    void blockApplyIfNeeded();
     void createButtons();
     void blockApply(const QString& warning);
     void setLocalizedTexts();

@@ -400,6 +400,9 @@ void tst_FanControlDialog::blockedApply_data()
     QTest::newRow("read-only and minimum equals maximum: the fan's warning")
         << 1 << "vfat"
         << "Something is wrong - min/max fan values are equal (1500).";
+    // No fan at all (a caller's mistake): nothing to command, nothing to warn about.
+    QTest::newRow("no fan") << 5 << ""
+                            << "";
 }
 
 void tst_FanControlDialog::blockedApply()
@@ -409,18 +412,21 @@ void tst_FanControlDialog::blockedApply()
     QFETCH(QString, warning);
 
     QFanDialogMachine machine;
-    machine.setMode(fan, QStringLiteral("0"));
+    FanInfo* pFan = machine.fan(fan);
+    if (pFan) {
+        machine.setMode(fan, QStringLiteral("0"));
+    }
     machine.preferences()->remove(QStringLiteral("Fan_%1").arg(fan));
     QCoreServices::setReadOnly(!readOnlyFs.isEmpty(), readOnlyFs);
 
-    QFanControlDialog dialog(nullptr, machine.fan(fan), machine.controller());
+    QFanControlDialog dialog(nullptr, pFan, machine.controller());
     const Ui_FanControlDialog& ui = dialog.form();
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
 
-    const bool bBlocked = !warning.isEmpty();
-    QCOMPARE(ui.labelFooter->isVisible(), bBlocked);
-    if (bBlocked) {
+    const bool bBlocked = !warning.isEmpty() || !pFan;
+    QCOMPARE(ui.labelFooter->isVisible(), !warning.isEmpty());
+    if (!warning.isEmpty()) {
         QVERIFY2(ui.labelFooter->text().contains(warning), qPrintable(ui.labelFooter->text()));
         QVERIFY(ui.labelFooter->text().contains(QLatin1String(":/Resources/warning.png")));
         QVERIFY(!ui.labelFooter->text().contains(QLatin1String("Read-only")) ||
@@ -435,7 +441,9 @@ void tst_FanControlDialog::blockedApply()
         choose(ui, ChoiceConstant);
         QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
         QTest::keyClick(&dialog, Qt::Key_Return);
-        QCOMPARE(machine.fan(fan)->GetControlMode().toString(), QStringLiteral("0"));
+        if (pFan) {
+            QCOMPARE(pFan->GetControlMode().toString(), QStringLiteral("0"));
+        }
         QCOMPARE(machine.storedMode(fan), QString());
     }
 }
