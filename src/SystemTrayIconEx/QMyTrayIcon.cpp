@@ -5,6 +5,7 @@
 #include "core/FanControl.h"
 #include "core/FanInfo.h"
 #include "core/QTempSensor.h"
+#include "helpers/ImageResourceUtils.h"
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
 
@@ -120,6 +121,7 @@ QIcon QMyTrayIcon::getTrayIconPic(bool bBlackWhite)
     if (bBlackWhite) {
         path.replace(QLatin1String(".png"), QLatin1String("_grey.png"));
     }
+    ImageResourceUtils::registerImages();
     if (!QFile::exists(path)) {
         return drawnTrayIcon(bBlackWhite);
     }

@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QPalette>
 #include <QPixmap>
+#include <QScreen>
+#include <QWidget>
 
 namespace {
 // Platforms that draw into memory have no desktop and never a tray; the toolkit's tray icon
@@ -44,10 +46,17 @@ void QQtSystemTrayIconEx::cleanup()
     if (!m_pTrayIcon) {
         return;
     }
+    m_bMenuVisible = false;
+    // An item that outlives the application object (a child of it) finds the tray's widgets
+    // already gone; hiding or deleting it then would touch freed memory.
+    if (!QCoreApplication::instance()) {
+        m_pTrayIcon->setParent(nullptr); // left to the end of the process
+        m_pTrayIcon = nullptr;
+        return;
+    }
     m_pTrayIcon->hide();
     delete m_pTrayIcon;
     m_pTrayIcon = nullptr;
-    m_bMenuVisible = false;
 }
 
 void QQtSystemTrayIconEx::updateIcon(const QIcon& icon)
@@ -109,8 +118,23 @@ void QQtSystemTrayIconEx::OnActivated(QSystemTrayIcon::ActivationReason reason)
     if (action.bOpenMenu && m_pMenu && !m_pMenu->isEmpty()) {
         m_bMenuVisible = true;
         redraw();
-        m_pMenu->popup(QCursor::pos());
+        m_pMenu->popup(menuPosition());
     }
+}
+
+QPoint QQtSystemTrayIconEx::menuPosition() const
+{
+    // Under the item, or above it when the tray is in the lower half of the screen; at the
+    // pointer while the tray has not told where the item is.
+    const QRect item = geometry();
+    if (item.isEmpty()) {
+        return QCursor::pos();
+    }
+    const QScreen* pScreen = QGuiApplication::screenAt(item.center());
+    if (pScreen && item.center().y() > pScreen->geometry().center().y()) {
+        return item.topLeft() - QPoint(0, m_pMenu->sizeHint().height());
+    }
+    return item.bottomLeft() + QPoint(0, 1);
 }
 
 void QQtSystemTrayIconEx::OnMenuHidden()
@@ -138,6 +162,18 @@ void QQtSystemTrayIconEx::redraw()
     }
     m_pTrayIcon->setIcon(QIcon(QPixmap::fromImage(m_Image)));
     if (!m_pTrayIcon->isVisible()) {
+        const QWidgetList before = QApplication::topLevelWidgets();
         m_pTrayIcon->show();
+        for (QWidget* pWidget : QApplication::topLevelWidgets()) {
+            if (!before.contains(pWidget) &&
+                qstrcmp(pWidget->metaObject()->className(), "QSystemTrayIconSys") == 0) {
+                m_pTrayWidget = pWidget;
+            }
+        }
+    }
+    // A tray that embeds the item as a window sizes it by the window's minimum size; without
+    // this every item would be squeezed into a square.
+    if (m_pTrayWidget) {
+        m_pTrayWidget->setMinimumSize(m_Image.size() / m_Image.devicePixelRatio());
     }
 }

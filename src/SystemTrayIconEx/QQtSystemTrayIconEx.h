@@ -7,6 +7,7 @@
 #include <QSystemTrayIcon>
 
 class QMenu;
+class QWidget;
 
 // The item on the toolkit's own tray icon, the platform object wherever the desktop has a
 // tray rather than a menu bar of its own (linux/ makes it): the icon and the text are drawn into
@@ -45,10 +46,12 @@ private slots:
 
 private:
     void redraw();
+    QPoint menuPosition() const;
 
     QSystemTrayIcon* m_pTrayIcon = nullptr; // owned; exists between init and cleanup
     QIcon m_Icon;
     QPointer<QMenu> m_pMenu;
     bool m_bMenuVisible = false;
     QImage m_Image;
+    QPointer<QWidget> m_pTrayWidget; // the toolkit's window embedded in the tray, if any
 };

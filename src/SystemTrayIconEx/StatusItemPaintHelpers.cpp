@@ -49,16 +49,22 @@ void drawText(QPainter& painter, const StatusItemHelpers::StatusItemText& text, 
         blockWidth = std::max(blockWidth, metrics.horizontalAdvance(line));
     }
     // The text block sits on its bottom distance, as text drawn at a point does in a bar whose
-    // origin is at the bottom.
-    const int blockHeight = metrics.lineSpacing() * lines.size();
-    int top = options.nBarHeight - StatusItemHelpers::textBottom(text.nLines) - blockHeight;
+    // origin is at the bottom. Fonts with deep descenders would push two lines out of the bar:
+    // their lines are drawn closer together instead.
+    const int available = options.nBarHeight - StatusItemHelpers::textBottom(text.nLines);
+    int step = metrics.lineSpacing();
+    if (lines.size() > 1 && metrics.height() + step * (lines.size() - 1) > available) {
+        step = std::max(metrics.ascent(), (available - metrics.height()) / (lines.size() - 1));
+    }
+    const int blockHeight = metrics.height() + step * (lines.size() - 1);
+    int baseline = std::max(0, available - blockHeight) + metrics.ascent();
     for (const QString& line : lines) {
         int lineX = x;
         if (text.bCentred) {
             lineX += (blockWidth - metrics.horizontalAdvance(line)) / 2;
         }
-        painter.drawText(lineX, top + metrics.ascent(), line);
-        top += metrics.lineSpacing();
+        painter.drawText(lineX, baseline, line);
+        baseline += step;
     }
 }
 } // namespace

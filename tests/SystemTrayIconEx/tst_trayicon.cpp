@@ -97,7 +97,6 @@ class tst_TrayIcon : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void choices_data();
@@ -119,12 +118,6 @@ private:
     QScopedPointer<SimMachine> m_pMachine;
     QScopedPointer<QWidget> m_pWindow;
 };
-
-void tst_TrayIcon::initTestCase()
-{
-    // The item announces its missing icon when made visible before the icon is known.
-    qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
-}
 
 void tst_TrayIcon::init()
 {
