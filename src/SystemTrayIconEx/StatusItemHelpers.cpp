@@ -95,6 +95,13 @@ int textBottom(int nLines)
     return nLines >= 2 ? 0 : 4;
 }
 
+QRect toolkitGeometry(double x, double y, double width, double height, double screenHeight)
+{
+    auto roundHalfUp = [](double value) { return static_cast<int>(std::floor(value + 0.5)); };
+    return QRect(roundHalfUp(x), roundHalfUp(screenHeight - (y + height)), roundHalfUp(width),
+                 roundHalfUp(height));
+}
+
 ClickAction clickAction(int toolkitReason)
 {
     enum

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
 
 // What the menu-bar item is asked to show. The application fills it through the four menu-bar
@@ -58,6 +59,11 @@ StatusItemText statusItemText(const QStatusItemState& state, bool bFahrenheit);
 int textX(const QStatusItemState& state, int iconSize);
 // The text's distance from the bottom of the bar: 4 for one line, 0 for two.
 int textBottom(int nLines);
+
+// A window frame of a bottom-left-origin screen (points) as a top-left-origin rectangle: y is
+// flipped against the screen's height, and each of x, y, width and height is rounded to the
+// nearest integer, halves upwards.
+QRect toolkitGeometry(double x, double y, double width, double height, double screenHeight);
 
 // What the item does for one activation reported by the toolkit (reasons numbered as the
 // toolkit numbers them: Unknown 0, Context 1, DoubleClick 2, Trigger 3, MiddleClick 4).

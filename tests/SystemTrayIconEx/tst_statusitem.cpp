@@ -72,6 +72,8 @@ private slots:
     void layout();
     void clicks_data();
     void clicks();
+    void geometry_data();
+    void geometry();
     void picture_data();
     void picture();
     void twoLinesCentred();
@@ -224,6 +226,33 @@ void tst_StatusItem::clicks()
     QCOMPARE(action.nReason, reported);
     QCOMPARE(action.bOpenMenu, opensMenu);
     QCOMPARE(action.bCloseMenu, closesMenu);
+}
+
+void tst_StatusItem::geometry_data()
+{
+    QTest::addColumn<QRectF>("frame"); // bottom-left origin
+    QTest::addColumn<double>("screenHeight");
+    QTest::addColumn<QRect>("rect");
+
+    QTest::newRow("item at the top of the bar")
+        << QRectF(1200, 878, 54, 22) << 900.0 << QRect(1200, 0, 54, 22);
+    QTest::newRow("halves round upwards")
+        << QRectF(10.5, 877.5, 53.5, 21.5) << 900.0 << QRect(11, 1, 54, 22);
+    QTest::newRow("negative halves round upwards too")
+        << QRectF(-10.5, 880.5, 20.4, 22) << 900.0 << QRect(-10, -2, 20, 22);
+    QTest::newRow("second screen above")
+        << QRectF(0, 1200, 30, 22) << 1080.0 << QRect(0, -142, 30, 22);
+}
+
+void tst_StatusItem::geometry()
+{
+    QFETCH(QRectF, frame);
+    QFETCH(double, screenHeight);
+    QFETCH(QRect, rect);
+
+    QCOMPARE(StatusItemHelpers::toolkitGeometry(frame.x(), frame.y(), frame.width(), frame.height(),
+                                                screenHeight),
+             rect);
 }
 
 void tst_StatusItem::picture_data()
