@@ -109,6 +109,7 @@ private slots:
     void clicks_data();
     void clicks();
     void hiddenItemKeepsState();
+    void onlyTwoSettersRedraw();
 
 private:
     void setInt(const char* key, int value);
@@ -411,6 +412,31 @@ void tst_TrayIcon::hiddenItemKeepsState()
     QCOMPARE(qtLayerOf(pItem)->renderedImage().width(), 69);
     qtLayerOf(pItem)->OnActivated(QSystemTrayIcon::Trigger);
     QCOMPARE(spy.count(), 1);
+}
+
+void tst_TrayIcon::onlyTwoSettersRedraw()
+{
+    QSystemTrayIconEx item(QMyTrayIcon::getTrayIconPic(false));
+    item.setVisible(true);
+    item.setMacTrayIcon(StatusItemHelpers::DisplayRpm, false);
+    QQtSystemTrayIconEx* pQtLayer = qtLayerOf(&item);
+    const QImage first = pQtLayer->renderedImage();
+    QCOMPARE(first.width(), 76);
+
+    // Values alone are stored but not drawn...
+    item.setMacRPM(4321);
+    item.setMacTemp(99.0);
+    item.setShowMacIcon(0);
+    QCOMPARE(pQtLayer->renderedImage(), first);
+    QCOMPARE(item.menuBarState().m_Rpm, 4321);
+    // ...until the display flags arrive, or the icon.
+    item.setMacTrayIcon(StatusItemHelpers::DisplayRpm, false);
+    const QImage second = pQtLayer->renderedImage();
+    QCOMPARE(second.width(), 56);
+    item.setShowMacIcon(1);
+    item.setIcon(QMyTrayIcon::getTrayIconPic(true));
+    QCOMPARE(pQtLayer->renderedImage().width(), 76);
+    QVERIFY(pQtLayer->renderedImage() != first);
 }
 
 QTEST_MAIN(tst_TrayIcon)
