@@ -351,6 +351,7 @@ void TestSimDaemon::slowWriteDoesNotBlockOtherClients()
     QSmcTransportSocket writer(m_SocketPath), reader(m_SocketPath);
     QVERIFY(writer.open());
     QVERIFY(reader.open());
+    QCOMPARE(writeKey(writer, "FS! ", QByteArray("\x00\x01", 2)), 0);
     std::atomic<bool> bWriteDone{false};
     std::atomic<int> nWriteResult{-1};
     std::thread thread([&] {
@@ -363,7 +364,6 @@ void TestSimDaemon::slowWriteDoesNotBlockOtherClients()
     thread.join();
     QVERIFY(bAnsweredBeforeWrite);
     QCOMPARE(nWriteResult.load(), 0);
-    QCOMPARE(writeKey(writer, "FS! ", QByteArray("\x00\x01", 2)), 0);
     QCOMPARE(readKey(reader, "F0Tg", 2).toHex(), QByteArray("5dc0"));
 }
 
@@ -390,6 +390,8 @@ void TestSimDaemon::rootWritesOnlyByPeerUid()
     QVERIFY(!start({"--profile", "MacBookPro8,2", "--root-writes-only"}).isEmpty());
     QSmcTransportSocket root(m_SocketPath);
     QVERIFY(root.open());
+    // Fan 0 manual first, so that the controller leaves its target alone.
+    QCOMPARE(writeKey(root, "FS! ", QByteArray("\x00\x01", 2)), 0);
     QCOMPARE(writeKey(root, "F0Tg", QByteArray("\x5d\xc0", 2)), 0);
 
     // An ordinary user may read but not write.
