@@ -223,12 +223,6 @@ void tst_SensorControl::tendencyAfterScenario_data()
 
     QTest::newRow("fresh") << 1000 << ""
                            << "TendencyUnknown" << -1 << false << false;
-    QTest::newRow("zero reading") << 1000 << "1:0"
-                                  << "TendencyUnknown" << -1 << false << false;
-    QTest::newRow("settled in band") << 3250 << "1:60"
-                                     << "TendencyDoNothing" << 60 << false << false;
-    QTest::newRow("climbing") << 1000 << "1:60"
-                              << "TendencyIncrease" << 60 << false << true;
     QTest::newRow("ignored fall keeps last accepted") << 1000 << "1:60 5:59"
                                                       << "TendencyIncrease" << 60 << false << false;
     QTest::newRow("double") << 1000 << "1:60 1:61 1:62"
