@@ -104,6 +104,8 @@ private slots:
     void iconBeforeFirstUpdate_data();
     void iconBeforeFirstUpdate();
     void withoutSettingsStore();
+    void handEditedValues_data();
+    void handEditedValues();
     void toolTipListsEveryFan();
     void valuesFollowTheMachine();
     void clicks_data();
@@ -285,6 +287,52 @@ void tst_TrayIcon::withoutSettingsStore()
     QCOMPARE(state.m_ShowIcon, 1);
     QCOMPARE(state.m_DisplayFlags, 0);
     QCOMPARE(imageOf(tray.systemTrayIcon()->icon()), imageOf(QMyTrayIcon::getTrayIconPic(false)));
+}
+
+void tst_TrayIcon::handEditedValues_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("showIcon");
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<bool>("precise");
+
+    // A value that is not a number reads as not set.
+    QTest::newRow("fan index not a number") << "trayFan"
+                                            << "first" << 1 << 1 << false;
+    QTest::newRow("fan index with junk") << "trayFan"
+                                         << "1x" << 1 << 1 << false;
+    QTest::newRow("icon option not a number") << "menubarIcon"
+                                              << "grey" << 1 << 3 << false;
+    QTest::newRow("precision not a number") << "PreciseTemperature"
+                                            << "yes" << 1 << 3 << true;
+    // Sensor keys are compared whole: padding makes another key.
+    QTest::newRow("sensor key padded") << "traySensor"
+                                       << " TC0P" << 1 << 2 << false;
+}
+
+void tst_TrayIcon::handEditedValues()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(int, showIcon);
+    QFETCH(int, flags);
+    QFETCH(bool, precise);
+
+    m_pPrefs->setString(QStringLiteral("traySensor"), QStringLiteral("TC0P"));
+    m_pPrefs->setInt(QStringLiteral("trayFan"), 0);
+    m_pPrefs->setInt(QStringLiteral("menubarIcon"), 1);
+    m_pPrefs->setInt(QStringLiteral("PreciseTemperature"), 0);
+    m_pPrefs->setString(key, value);
+
+    QMyTrayIcon tray(m_pMachine->pController.data(), m_pWindow.data());
+    tray.update();
+    const QStatusItemState state = tray.systemTrayIcon()->menuBarState();
+    QCOMPARE(state.m_ShowIcon, showIcon);
+    QCOMPARE(state.m_DisplayFlags, flags);
+    QCOMPARE(state.m_bPrecise, precise);
+    // The stored text is left as the user wrote it.
+    QCOMPARE(m_pPrefs->getString(key), value);
 }
 
 void tst_TrayIcon::toolTipListsEveryFan()
