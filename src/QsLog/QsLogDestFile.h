@@ -40,7 +40,7 @@ public:
 class SizeRotationStrategy : public RotationStrategy
 {
 public:
-    static const int MaxBackupCount = 10;
+    static constexpr int MaxBackupCount = 10;
 
     void setInitialInfo(const QFile& file) override;
     void includeMessageInCalculation(const QString& message) override;
