@@ -3,7 +3,6 @@
 #include "QsLog/QsLog.h"
 #include "smc/SmcPlatformUtils.h"
 
-#include <QMutexLocker>
 #include <QtEndian>
 
 #include <cstring>
@@ -12,7 +11,7 @@ namespace {
 // "#KEY" values at or above this are not believed: the controller answered garbage.
 constexpr quint32 kMaxKeyCount = 0x10000;
 
-QMutex g_InstanceMutex;
+std::mutex g_InstanceMutex;
 QSmcControl* g_pInstance = nullptr;
 } // namespace
 
@@ -23,7 +22,7 @@ QSmcControl::~QSmcControl() = default;
 
 QSmcControl* QSmcControl::instance()
 {
-    QMutexLocker locker(&g_InstanceMutex);
+    std::lock_guard<std::mutex> locker(g_InstanceMutex);
     if (!g_pInstance)
         g_pInstance = SmcPlatformUtils::createControl();
     return g_pInstance;
@@ -31,14 +30,14 @@ QSmcControl* QSmcControl::instance()
 
 void QSmcControl::destroyInstance()
 {
-    QMutexLocker locker(&g_InstanceMutex);
+    std::lock_guard<std::mutex> locker(g_InstanceMutex);
     delete g_pInstance;
     g_pInstance = nullptr;
 }
 
 void QSmcControl::setInstance(QSmcControl* pControl)
 {
-    QMutexLocker locker(&g_InstanceMutex);
+    std::lock_guard<std::mutex> locker(g_InstanceMutex);
     if (g_pInstance != pControl)
         delete g_pInstance;
     g_pInstance = pControl;
@@ -46,13 +45,13 @@ void QSmcControl::setInstance(QSmcControl* pControl)
 
 int QSmcControl::ReadKey(const char* key, unsigned char* buffer, unsigned char size)
 {
-    QMutexLocker locker(&m_Mutex);
+    std::lock_guard<std::mutex> locker(m_Mutex);
     return OS_ReadKey(key, buffer, size);
 }
 
 int QSmcControl::WriteKey(const char* key, const unsigned char* buffer, unsigned char size)
 {
-    QMutexLocker locker(&m_Mutex);
+    std::lock_guard<std::mutex> locker(m_Mutex);
     return OS_WriteKey(key, buffer, size);
 }
 
@@ -62,7 +61,7 @@ void QSmcControl::LoadRegisters()
     quint32 raw = 0;
     int nResult;
     {
-        QMutexLocker locker(&m_Mutex);
+        std::lock_guard<std::mutex> locker(m_Mutex);
         raw = m_nKeyCount;
         nResult = OS_ReadKey("#KEY", reinterpret_cast<unsigned char*>(&raw), sizeof(raw));
     }
@@ -82,14 +81,14 @@ void QSmcControl::LoadRegisters()
         QLOG_ERROR() << "LoadRegisters: unable to read value";
     }
 
-    QMutexLocker locker(&m_Mutex);
+    std::lock_guard<std::mutex> locker(m_Mutex);
     m_nKeyCount = nCount;
     m_pEntries = pCache;
 }
 
 QSmcControl::EntryCache QSmcControl::currentCache() const
 {
-    QMutexLocker locker(&m_Mutex);
+    std::lock_guard<std::mutex> locker(m_Mutex);
     return m_pEntries;
 }
 
@@ -101,7 +100,7 @@ bool QSmcControl::fetchEntry(const EntryCache& pCache, int index, applesmc_entry
     if (!pCache || index < 0 || static_cast<size_t>(index) >= pCache->size())
         return false;
 
-    QMutexLocker locker(&m_Mutex);
+    std::lock_guard<std::mutex> locker(m_Mutex);
     applesmc_entry& record = (*pCache)[static_cast<size_t>(index)];
     if (!record.valid) {
         // Fetch into a scratch record so a failing backend cannot leave half a record behind.
@@ -183,6 +182,6 @@ void QSmcControl::LoadTempSensors(QVector<QString>& keys)
 
 quint32 QSmcControl::keyCount() const
 {
-    QMutexLocker locker(&m_Mutex);
+    std::lock_guard<std::mutex> locker(m_Mutex);
     return m_nKeyCount;
 }

@@ -6,6 +6,7 @@
 #include <QVector>
 
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 // One record of the controller's key index, as cached by the key layer (13 bytes, no padding).
@@ -80,7 +81,9 @@ private:
     bool fetchEntry(const EntryCache& pCache, int index, applesmc_entry** ppRecord);
     int lowerBound(const EntryCache& pCache, const char* key, unsigned int* lo);
 
-    mutable QMutex m_Mutex;
+    // A plain non-recursive mutex; std::mutex rather than QMutex so that the thread sanitizer
+    // sees every lock (QMutex locks inside the uninstrumented Qt library).
+    mutable std::mutex m_Mutex;
     quint32 m_nKeyCount = 0;
     EntryCache m_pEntries;
 };
