@@ -73,6 +73,7 @@ void QSimDynamics::bind(const QVector<QSimKey>& table, const QHash<QByteArray, i
         sensor.bDead = sensor.dTemp == 0.0;
         sensor.bProcessor = key.key.startsWith("TC");
         sensor.params = m_Params.sensor(key.key);
+        sensor.dAlpha = 1.0 - std::exp(-(kStepMsecs / 1000.0) / sensor.params.dTauSecs);
         m_Sensors.append(sensor);
     }
     // The dump was taken at idle with the fans it shows: derive each sensor's idle rise so that
@@ -143,7 +144,7 @@ void QSimDynamics::step(const QVector<QSimKey>& table, double dSimSecs)
             continue;
         const double dSteady =
             m_Params.dAmbient + (sensor.dIdleRise + dLoad * sensor.params.dLoadHeat) / dCooling;
-        sensor.dTemp += (dSteady - sensor.dTemp) * (1.0 - std::exp(-dt / sensor.params.dTauSecs));
+        sensor.dTemp += (dSteady - sensor.dTemp) * sensor.dAlpha;
     }
 }
 

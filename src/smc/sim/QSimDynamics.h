@@ -60,6 +60,7 @@ private:
         QByteArray key;
         double dTemp = 0;
         double dIdleRise = 0;
+        double dAlpha = 0; // share of the way to the steady value covered in one sub-step
         QSimSensorParams params;
         bool bDead = false;
         bool bProcessor = false;
