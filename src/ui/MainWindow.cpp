@@ -1,42 +1,423 @@
 #include "ui/MainWindow.h"
 
+#include "QsLog/QsLog.h"
 #include "app/app.h"
+#include "core/FanControl.h"
+#include "core/FanControlLoops.h"
+#include "core/FanInfo.h"
+#include "core/QMySysInfo.h"
+#include "core/QTempSensor.h"
+#include "core/TemperatureScaleHelpers.h"
+#include "helpers/QCoreServices.h"
 #include "localization/QLanguageLoader.h"
+#include "settings/QPreferences.h"
+#include "ui/GraphicHelpers.h"
+#include "ui/MainWindowHelpers.h"
+#include "ui/QItemDelegateEx.h"
+#include "ui/QMyHeaderView.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QGuiApplication>
 #include <QLabel>
-#include <QVBoxLayout>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QThread>
+#include <QUrl>
+#include <QtConcurrent>
+
+#include <cmath>
+
+namespace {
+
+const char kProductName[] = "Thermora";
+// The maker's products page; every page opened there says where the visitor came from.
+const char kProductsPage[] = "https://brightfold.example/products";
+const char kReferrer[] = "thermora_mac";
+
+// The exit waits for the workers in steps of this length, this many times.
+const int kExitWaitStepMsecs = 200;
+const int kExitWaitSteps = 40;
+
+QString uiText(const char* key)
+{
+    return LocalizationHelpers::text(QLatin1String(key));
+}
+
+QString programTitle()
+{
+    return QLatin1String(kProductName) + QLatin1Char(' ') + QLatin1String(kThermoraVersion);
+}
+
+int preferenceInt(const char* key)
+{
+    QPreferences* pPrefs = QCoreServices::preferences();
+    return pPrefs ? pPrefs->getInt(QLatin1String(key), -1) : -1;
+}
+
+QString preferenceString(const char* key)
+{
+    QPreferences* pPrefs = QCoreServices::preferences();
+    return pPrefs ? pPrefs->getString(QLatin1String(key)) : QString();
+}
+
+} // namespace
 
 QFanControlMainWindow::QFanControlMainWindow(QWidget* pParent, Qt::WindowFlags flags)
     : QMainWindow(pParent, flags)
 {
-    const QString program =
-        QLatin1String(kThermoraProgramName) + QLatin1Char(' ') + QLatin1String(kThermoraVersion);
-    setWindowTitle(program);
+    // Initial load, update and control worker, plus one spare.
+    m_WorkerPool.setMaxThreadCount(4);
 
-    QWidget* pCentral = new QWidget(this);
-    QVBoxLayout* pLayout = new QVBoxLayout(pCentral);
-    pLayout->addWidget(new QLabel(program, pCentral));
+    ui.setupUi(this);
+    InitializeFansTable();
+    InitializeSensorsTable();
+    createButtonBox();
+
+    m_pFanControl = new QFanControl();
+
+    connect(this, &QFanControlMainWindow::init_finished, this,
+            &QFanControlMainWindow::OnInitFinished);
+    connect(this, &QFanControlMainWindow::fan_update, this, &QFanControlMainWindow::slotFanUpdate);
+    connect(this, &QFanControlMainWindow::sensor_update, this,
+            &QFanControlMainWindow::OnSensorUpdate);
+    connect(ui.tableFans, &QTableWidget::itemDoubleClicked, this,
+            &QFanControlMainWindow::OnFanDoubleClick);
+
+    startUpdateChecker();
+
+    ui.tableFans->setContextMenuPolicy(Qt::CustomContextMenu);
+    setFocusProxy(ui.tableFans);
+    connect(ui.tableFans, &QWidget::customContextMenuRequested, this,
+            &QFanControlMainWindow::OnContextMenu);
+
+    m_ThreadInit =
+        QtConcurrent::run(&m_WorkerPool, this, &QFanControlMainWindow::InitialLoadThread);
+
+    QMySysInfo* pSysInfo = QCoreServices::sysInfo();
+    const QString machine = pSysInfo ? pSysInfo->machineName() : QString();
+    setWindowTitle(programTitle() + QStringLiteral(" (%1)").arg(machine));
+
+    createTrayIcon();
+    RestoreWindowPosition();
+
     QThermoraApp* pApp = QThermoraApp::instance();
-    if (pApp)
-        pLayout->addWidget(new QLabel(pApp->sysInfo()->machineName(), pCentral));
-    const QString warning = readOnlyWarning();
-    if (!warning.isEmpty()) {
-        QLabel* pWarning = new QLabel(warning, pCentral);
-        pWarning->setObjectName(QStringLiteral("readOnlyWarning"));
-        pWarning->setWordWrap(true);
-        pLayout->addWidget(pWarning);
-    }
-    setCentralWidget(pCentral);
+    if (!pApp || !pApp->isAutoStart())
+        QMyApplication::activateAppTopmost(this);
+
+    if (QCoreServices::isReadOnly())
+        setStatusText(1);
+
+    GraphicHelpers::DecrementWidgetFontSize(ui.labelFansHeader, 2);
+    GraphicHelpers::DecrementWidgetFontSize(ui.labelSensorsHeader, 2);
+    GraphicHelpers::DecrementWidgetFontSize(ui.tableFans, 1);
+    GraphicHelpers::DecrementWidgetFontSize(ui.tableSensors, 1);
+
+    setWindowFlags((windowFlags() | Qt::WindowStaysOnTopHint) & ~Qt::WindowFullscreenButtonHint);
+
+    updatePreferences();
 }
 
-QString QFanControlMainWindow::readOnlyWarning() const
+QFanControlMainWindow::~QFanControlMainWindow()
 {
-    QThermoraApp* pApp = QThermoraApp::instance();
-    if (!pApp || !pApp->isReadOnly())
-        return QString();
-    return LocalizationHelpers::text(QStringLiteral("MainWindow/statusNonAppleFSWarningMac"))
-        .arg(pApp->readOnlyFileSystem());
+    // A window destroyed without the exit (tests, a failed start) still stops its workers
+    // first: they use the controller deleted below.
+    m_stopThreads.fetchAndStoreOrdered(1);
+    {
+        QMutexLocker lock(&m_mutex);
+        m_waitCondition.wakeAll();
+    }
+    m_WorkerPool.waitForDone();
+
+    delete m_pFanControl;
+    m_pFanControl = nullptr;
+    destroyTrayIcon();
+}
+
+void QFanControlMainWindow::setWorkerPeriods(int nUpdateMsecs, int nControlMsecs)
+{
+    m_nUpdatePeriodMsecs = qMax(1, nUpdateMsecs);
+    m_nControlPeriodMsecs = qMax(1, nControlMsecs);
+}
+
+// --- Tables ---------------------------------------------------------------------------------
+
+void QFanControlMainWindow::InitializeFansTable()
+{
+    QMyTableWidget* pTable = ui.tableFans;
+    pTable->setColumnCount(5);
+    pTable->setIconSize(QSize(32, 32));
+    pTable->setItemHeight(36);
+    pTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    pTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    pTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    pTable->verticalHeader()->hide();
+
+    QMyHeaderView* pHeader = new QMyHeaderView(pTable);
+    pTable->setHorizontalHeader(pHeader);
+    pHeader->setSectionsClickable(false);
+
+    GraphicHelpers::QItemDelegateEx* pDelegate = new GraphicHelpers::QItemDelegateEx(pTable);
+    pDelegate->setEnableDrawFocus(false);
+    pTable->setItemDelegate(pDelegate);
+
+    pTable->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    pTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+
+    pTable->setColumnWidth(0, 120);
+    pTable->setColumnWidth(1, 94);
+    pTable->setColumnWidth(2, 94);
+    pTable->setColumnWidth(3, 94);
+    pTable->setColumnWidth(4, 160);
+    pHeader->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    pHeader->setStretchLastSection(true);
+}
+
+void QFanControlMainWindow::InitializeSensorsTable()
+{
+    QMyTableWidget* pTable = ui.tableSensors;
+    pTable->setColumnCount(2);
+    pTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    pTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    pTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    pTable->verticalHeader()->hide();
+    pTable->enableSecondLineBackground(true, QColor(248, 249, 255, 255));
+
+    QMyHeaderView* pHeader = new QMyHeaderView(pTable);
+    pTable->setHorizontalHeader(pHeader);
+    pHeader->setSectionsClickable(false);
+
+    GraphicHelpers::QItemDelegateEx* pDelegate = new GraphicHelpers::QItemDelegateEx(pTable);
+    pDelegate->setEnableDrawFocus(false);
+    pTable->setItemDelegate(pDelegate);
+
+    pTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    pTable->setColumnWidth(0, 155);
+    pTable->setColumnWidth(1, 65);
+    pHeader->setStretchLastSection(true);
+}
+
+void QFanControlMainWindow::FillFansTable()
+{
+    const int nFans = m_pFanControl ? m_pFanControl->fanCount() : 0;
+    QLOG_INFO() << qUtf8Printable(
+        QStringLiteral("QFanControlMainWindow::FillFansTable: number of fans: %1").arg(nFans));
+    QMyTableWidget* pTable = ui.tableFans;
+    pTable->setRowCount(nFans);
+    for (int i = 0; i < nFans; ++i) {
+        FanInfo* pFan = m_pFanControl->GetFan(i);
+        if (!pFan)
+            continue;
+        QLOG_INFO() << qUtf8Printable(
+            QStringLiteral("QFanControlMainWindow::FillFansTable: adding fan %1")
+                .arg(pFan->GetName()));
+        pTable->setItemText(i, 0, pFan->GetName(), Qt::AlignLeft | Qt::AlignVCenter);
+        pTable->setItemIcon(i, 0, FanInfo::GetFanIconByType(pFan->GetType(), false, true));
+        pTable->setItemData(i, 0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(pFan)));
+    }
+    if (nFans > 0)
+        pTable->selectRow(0);
+}
+
+void QFanControlMainWindow::FillSensorsTable()
+{
+    const QVector<QTempSensor*> sensors =
+        m_pFanControl ? m_pFanControl->sensors() : QVector<QTempSensor*>();
+    QLOG_INFO() << qUtf8Printable(
+        QStringLiteral("QFanControlMainWindow::FillSensorsTable: number of supported sensors: %1")
+            .arg(sensors.size()));
+    QMyTableWidget* pTable = ui.tableSensors;
+    pTable->setRowCount(sensors.size() + 1);
+    int nSeparatorRow = -1;
+    const QVector<int> rows = MainWindowHelpers::sensorRows(sensors, nSeparatorRow);
+    if (nSeparatorRow != -1) {
+        pTable->setItemSeparator(nSeparatorRow, uiText("MainWindow/listSeparatorDrives"));
+        m_nSeparatorRow = nSeparatorRow;
+    }
+    for (int j = 0; j < sensors.size(); ++j) {
+        QTempSensor* pSensor = sensors.at(j);
+        if (!pSensor || rows.at(j) < 0)
+            continue;
+        QLOG_INFO() << qUtf8Printable(
+            QStringLiteral("QFanControlMainWindow::FillSensorsTable: adding sensor %1 (%2)")
+                .arg(pSensor->GetDisplayName(), pSensor->GetKey()));
+        pTable->setItemText(rows.at(j), 0, pSensor->GetDisplayName(),
+                            Qt::AlignLeft | Qt::AlignVCenter);
+        pTable->setItemIcon(rows.at(j), 0,
+                            FanInfo::GetFanIconByType(pSensor->GetFanType(), true, false));
+    }
+}
+
+void QFanControlMainWindow::retranslateTables()
+{
+    ui.tableSensors->setHorizontalHeaderLabels(
+        {uiText("MainWindow/listColumnSensor"), uiText("MainWindow/listColumnSensorValue") +
+                                                    QLatin1Char(' ') +
+                                                    getTemperatureScaleSymbol()});
+    if (m_nSeparatorRow != -1)
+        ui.tableSensors->setItemText(m_nSeparatorRow, 0, uiText("MainWindow/listSeparatorDrives"));
+    ui.tableFans->setHorizontalHeaderLabels(
+        {uiText("MainWindow/listColumnFan"), uiText("MainWindow/listColumnMinRPM"),
+         uiText("MainWindow/listColumnCurrentRPM"), uiText("MainWindow/listColumnMaxRPM"),
+         uiText("MainWindow/listColumnControl")});
+}
+
+// --- Buttons, status line, preferences ------------------------------------------------------
+
+void QFanControlMainWindow::createButtonBox()
+{
+    m_pButtonPreferences = new QPushButton(this);
+    m_pButtonPreferences->setObjectName(QStringLiteral("buttonPreferences"));
+    ui.buttonBox->addButton(m_pButtonPreferences, QDialogButtonBox::RejectRole);
+    connect(m_pButtonPreferences, &QPushButton::clicked, this,
+            &QFanControlMainWindow::slotPreferences);
+
+    m_pButtonMinimize = new QPushButton(this);
+    m_pButtonMinimize->setObjectName(QStringLiteral("buttonMinimize"));
+    ui.buttonBox->addButton(m_pButtonMinimize, QDialogButtonBox::RejectRole);
+    connect(m_pButtonMinimize, &QPushButton::clicked, this, &QFanControlMainWindow::OnMinimize);
+
+    m_pButtonAbout = new QPushButton(this);
+    m_pButtonAbout->setObjectName(QStringLiteral("buttonAbout"));
+    ui.buttonBox->addButton(m_pButtonAbout, QDialogButtonBox::HelpRole);
+    connect(m_pButtonAbout, &QPushButton::clicked, this, &QFanControlMainWindow::OnInfo);
+
+    // The preferences and about dialogs are not part of the program yet.
+    m_pButtonPreferences->setEnabled(false);
+    m_pButtonAbout->setEnabled(false);
+}
+
+void QFanControlMainWindow::setStatusText(int nStatus)
+{
+    if (nStatus != -1)
+        m_nPreviousStatus = nStatus;
+    else
+        nStatus = m_nPreviousStatus;
+
+    if (!m_pStatusLabel) {
+        m_pStatusLabel = new QLabel(this);
+        m_pStatusLabel->setObjectName(QStringLiteral("statusLabel"));
+        connect(m_pStatusLabel, &QLabel::linkActivated, this,
+                &QFanControlMainWindow::OnLinkActivated);
+        GraphicHelpers::DecrementWidgetFontSize(m_pStatusLabel, 2);
+        ui.statusBar->addWidget(m_pStatusLabel, 0);
+    }
+
+    QString text;
+    if (nStatus == 0) {
+        text =
+            QStringLiteral("<table><tr><td><img src=\":/Resources/home.png\"/></td>"
+                           "<td valign=\"middle\">&nbsp;<a href='website'>%1</a></td></tr></table>")
+                .arg(uiText("MainWindow/statusMoreApps").arg(QStringLiteral("Windows")));
+    } else if (nStatus == 1) {
+        const QString icon =
+            QStringLiteral("<img src=\"%1\"/>").arg(QStringLiteral(":/Resources/warning.png"));
+        const QString message = uiText("MainWindow/statusNonAppleFSWarningMac")
+                                    .arg(QCoreServices::readOnlyFileSystem());
+        text = QStringLiteral("<table><tr><td>&nbsp;&nbsp;</td><td>%1</td>"
+                              "<td valign=\"middle\">&nbsp;%2</td></tr></table>")
+                   .arg(icon, message);
+    }
+    m_pStatusLabel->setText(text);
+}
+
+void QFanControlMainWindow::updatePreferences()
+{
+    ui.labelSensorsHeader->setText(uiText("MainWindow/staticSensorsListHeader"));
+    ui.labelFansHeader->setText(uiText("MainWindow/staticFanListHeader"));
+    retranslateTables();
+
+    const QString pad = QStringLiteral("  ");
+    m_pButtonMinimize->setText(pad + uiText("MainWindow/buttonMinimizeMac") + pad);
+    m_pButtonPreferences->setText(pad + uiText("MainWindow/buttonPreferences") + pad);
+    m_pButtonAbout->setText(pad + uiText("MainWindow/buttonAbout") + pad);
+
+    setStatusText(-1);
+    updateTrayMenu();
+}
+
+void QFanControlMainWindow::OnLinkActivated(const QString& link)
+{
+    if (link == QLatin1String("website"))
+        slotHomePage();
+    else if (link == QLatin1String("info"))
+        OnInfo();
+}
+
+void QFanControlMainWindow::slotHomePage()
+{
+    QUrl url{QLatin1String(kProductsPage)};
+    url.setQuery(QStringLiteral("ref=%1").arg(QLatin1String(kReferrer)));
+    QDesktopServices::openUrl(url);
+}
+
+void QFanControlMainWindow::startUpdateChecker()
+{
+    QLOG_INFO() << "QFanControlMainWindow: the update checker is not available yet";
+}
+
+void QFanControlMainWindow::slotCheckForUpdates()
+{
+    if (!m_pUpdateChecker) {
+        QLOG_INFO() << "QFanControlMainWindow::slotCheckForUpdates: not available yet";
+        return;
+    }
+}
+
+void QFanControlMainWindow::slotPreferences()
+{
+    if (QApplication::activeModalWidget())
+        return;
+    QLOG_INFO() << "QFanControlMainWindow::slotPreferences: the preferences dialog is not "
+                   "available yet";
+}
+
+void QFanControlMainWindow::OnInfo()
+{
+    QLOG_INFO() << "QFanControlMainWindow::OnInfo: the about dialog is not available yet";
+}
+
+// --- Window position, events ----------------------------------------------------------------
+
+void QFanControlMainWindow::RestoreWindowPosition()
+{
+    QPreferences* pPrefs = QCoreServices::preferences();
+    const QRect saved = pPrefs ? pPrefs->getRect(QStringLiteral("WindowPosition")) : QRect();
+    if (saved.isValid()) {
+        setGeometry(saved);
+        return;
+    }
+    QScreen* pScreen = QGuiApplication::primaryScreen();
+    if (!pScreen)
+        return;
+    const QRect desktop = pScreen->geometry();
+    move(desktop.x() + desktop.width() / 2 - width() / 2,
+         desktop.y() + desktop.height() / 2 - height() / 2);
+}
+
+void QFanControlMainWindow::SaveWindowPosition()
+{
+    QPreferences* pPrefs = QCoreServices::preferences();
+    if (pPrefs && !isMaximized())
+        pPrefs->setRect(QStringLiteral("WindowPosition"), geometry());
+}
+
+void QFanControlMainWindow::hideToMenuBar()
+{
+    if (!hasTrayIcon()) {
+        showMinimized();
+        return;
+    }
+    hide();
+}
+
+void QFanControlMainWindow::OnMinimize()
+{
+    hideToMenuBar();
 }
 
 void QFanControlMainWindow::slotRestore()
@@ -48,19 +429,257 @@ void QFanControlMainWindow::slotRestore()
 
 void QFanControlMainWindow::slotExit()
 {
-    if (m_bExitRequested)
+    if (isStopRequested())
         return;
     m_bExitRequested = true;
     close();
-    QCoreApplication::quit();
+    // The window may have been hidden already, so the event loop is ended here rather than by
+    // the last visible window closing. Outside a running loop (the application's aboutToQuit)
+    // there is nothing to end, and a quit request then would cut the next loop short.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::quit();
 }
 
 void QFanControlMainWindow::closeEvent(QCloseEvent* pEvent)
 {
-    if (m_bExitRequested) {
-        pEvent->accept();
+    if (!m_bExitRequested) {
+        hideToMenuBar();
+        pEvent->ignore();
         return;
     }
-    pEvent->ignore();
+    m_stopThreads.fetchAndStoreOrdered(1);
+    {
+        // Under the mutex: a worker tests the flag under it right before it waits, so the
+        // wake cannot fall between its test and its wait.
+        QMutexLocker lock(&m_mutex);
+        m_waitCondition.wakeAll();
+    }
     hide();
+    setTrayIconVisible(false);
+    SaveWindowPosition();
+    waitForThreadsFinished();
+    pEvent->accept();
+}
+
+void QFanControlMainWindow::keyPressEvent(QKeyEvent* pEvent)
+{
+    QMainWindow::keyPressEvent(pEvent);
+    if (pEvent->key() == Qt::Key_Return && ui.tableFans->hasFocus())
+        showFanControlDialog(GetSelectedFan());
+}
+
+void QFanControlMainWindow::changeEvent(QEvent*)
+{
+    // Nothing: the window has no state to follow on language or style changes of its own.
+}
+
+void QFanControlMainWindow::showEvent(QShowEvent* pEvent)
+{
+    QMainWindow::showEvent(pEvent);
+    m_bWindowVisible.store(isVisible());
+}
+
+void QFanControlMainWindow::hideEvent(QHideEvent* pEvent)
+{
+    QMainWindow::hideEvent(pEvent);
+    m_bWindowVisible.store(isVisible());
+}
+
+void QFanControlMainWindow::OnFanDoubleClick(QTableWidgetItem*)
+{
+    showFanControlDialog(GetSelectedFan());
+}
+
+void QFanControlMainWindow::slotShowSelectedFanDialog()
+{
+    showFanControlDialog(GetSelectedFan());
+}
+
+void QFanControlMainWindow::showExitError(const QString& title, const QString& text)
+{
+    QMessageBox::warning(this, title, text, QMessageBox::Ok);
+}
+
+int QFanControlMainWindow::execDialog(QDialog* pDialog)
+{
+    return pDialog->exec();
+}
+
+// --- Updates from the workers ---------------------------------------------------------------
+
+void QFanControlMainWindow::OnInitFinished(int)
+{
+    if (isStopRequested())
+        return;
+    createTrayIconMenu();
+    FillFansTable();
+    FillSensorsTable();
+    m_ThreadUpdate = QtConcurrent::run(&m_WorkerPool, this, &QFanControlMainWindow::UpdateThread);
+    if (!QCoreServices::isReadOnly())
+        m_ThreadControl =
+            QtConcurrent::run(&m_WorkerPool, this, &QFanControlMainWindow::ControlFanSpeedThread);
+}
+
+void QFanControlMainWindow::slotFanUpdate(int fanIndex)
+{
+    FanInfo* pFan = m_pFanControl ? m_pFanControl->GetFan(fanIndex) : nullptr;
+    if (!pFan || fanIndex >= ui.tableFans->rowCount())
+        return;
+
+    QMyTableWidget* pTable = ui.tableFans;
+    pTable->setItemText(fanIndex, 1, QString::number(pFan->GetRPMMin()));
+    pTable->setItemText(fanIndex, 2, QString::number(pFan->GetRPM()));
+    pTable->setItemText(fanIndex, 3, QString::number(pFan->GetRPMMax()));
+
+    const FanControlMode mode = pFan->GetControlMode();
+    QString tableText;
+    QString shortText;
+    switch (mode.GetMode()) {
+    case FanControlMode::ModeAutomatic:
+        tableText = shortText = uiText("MainWindow/fanControlAutomatic");
+        break;
+    case FanControlMode::ModeConstant:
+        tableText = shortText = uiText("MainWindow/fanControlConstant").arg(mode.GetConstantRPM());
+        break;
+    case FanControlMode::ModeSensor:
+        if (mode.getSensor())
+            tableText =
+                uiText("MainWindow/fanControlSensor").arg(mode.getSensor()->GetDisplayName());
+        shortText = uiText("TrayMenu/itemSensorBased");
+        break;
+    case FanControlMode::ModeUndefined:
+        tableText = shortText = uiText("MainWindow/fanControlUnknown");
+        break;
+    default:
+        break;
+    }
+    pTable->setItemText(fanIndex, 4, tableText);
+
+    if (QMenu* pMenu = m_fanMenus.value(fanIndex, nullptr))
+        pMenu->setTitle(QStringLiteral("%1 - %2").arg(pFan->GetName(), shortText));
+
+    if (preferenceInt("trayFan") == fanIndex)
+        updateTrayIcon();
+}
+
+void QFanControlMainWindow::OnSensorUpdate(int row, double value)
+{
+    if (row < 0 || row >= ui.tableSensors->rowCount())
+        return;
+    QString text;
+    if (value == 0.0) {
+        text = QStringLiteral("-");
+    } else {
+        const double shown = getTemperatureValueForCurrentScale(value);
+        if (preferenceInt("PreciseTemperature") == 0)
+            text = QString::number(std::floor(shown + 0.5), 'g', 6);
+        else
+            text = QString::number(shown, 'f', 1);
+    }
+    ui.tableSensors->setItemText(row, 1, text);
+
+    if (!preferenceString("traySensor").isEmpty())
+        updateTrayIcon();
+}
+
+// --- Workers --------------------------------------------------------------------------------
+
+bool QFanControlMainWindow::isStopRequested() const
+{
+    // An ordered read: compare-and-swap 1 with 1 succeeds only when the flag is 1.
+    return const_cast<QAtomicInt&>(m_stopThreads).testAndSetOrdered(1, 1);
+}
+
+bool QFanControlMainWindow::waitForNextCycle(int nMsecs)
+{
+    QMutexLocker lock(&m_mutex);
+    if (isStopRequested())
+        return false;
+    const bool bWoken = m_waitCondition.wait(&m_mutex, static_cast<unsigned long>(nMsecs));
+    return !(bWoken && isStopRequested());
+}
+
+bool QFanControlMainWindow::checkWriteRightsHook()
+{
+    // The key-writing tool's rights are not checked by this program yet.
+    return false;
+}
+
+void QFanControlMainWindow::InitialLoadThread()
+{
+    if (m_pFanControl)
+        m_pFanControl->Init();
+    if (!QCoreServices::isReadOnly() && checkWriteRightsHook())
+        QMetaObject::invokeMethod(
+            this, [this] { QMyApplication::activateAppTopmost(this); }, Qt::QueuedConnection);
+    emit init_finished(0);
+}
+
+void QFanControlMainWindow::UpdateThread()
+{
+    if (!m_pFanControl)
+        return;
+    const QVector<QTempSensor*> sensors = m_pFanControl->sensors();
+    bool bCurrentOnly = false;
+
+    FanControlLoopUtils::UpdatePassHooks hooks;
+    hooks.stopRequested = [this] { return isStopRequested(); };
+    hooks.fanUpdated = [this](int nFan) { emit fan_update(nFan); };
+    hooks.sensorUpdated = [this](int nRow, double value) { emit sensor_update(nRow, value); };
+
+    for (;;) {
+        const bool bVisible = m_bWindowVisible.load();
+        const QString traySensor = preferenceString("traySensor");
+        if (!FanControlLoopUtils::runUpdatePass(*m_pFanControl, sensors, bCurrentOnly, bVisible,
+                                                traySensor, hooks))
+            return;
+        if (!waitForNextCycle(m_nUpdatePeriodMsecs))
+            return;
+        bCurrentOnly = true;
+    }
+}
+
+void QFanControlMainWindow::ControlFanSpeedThread()
+{
+    if (!m_pFanControl)
+        return;
+    const std::function<bool()> stop = [this] { return isStopRequested(); };
+    for (;;) {
+        if (!FanControlLoopUtils::runControlPass(*m_pFanControl, stop))
+            return;
+        if (!waitForNextCycle(m_nControlPeriodMsecs))
+            return;
+    }
+}
+
+void QFanControlMainWindow::waitForThreadsFinished()
+{
+    if (m_pUpdateChecker) {
+        // The update checker stops here once it is part of the program.
+    }
+    int nBudget = kExitWaitSteps * kExitWaitStepMsecs;
+    for (int nStep = 0; nStep < kExitWaitSteps; ++nStep) {
+        if (!m_ThreadUpdate.isRunning() && !m_ThreadInit.isRunning() &&
+            !m_ThreadControl.isRunning())
+            break;
+        QLOG_INFO() << qUtf8Printable(QStringLiteral("waitForThreadsFinished: m_ThreadUpdate = %1, "
+                                                     "m_ThreadInit = %2, m_ThreadControl = %3")
+                                          .arg(int(m_ThreadUpdate.isRunning()))
+                                          .arg(int(m_ThreadInit.isRunning()))
+                                          .arg(int(m_ThreadControl.isRunning())));
+        QThread::msleep(kExitWaitStepMsecs);
+        nBudget -= kExitWaitStepMsecs;
+    }
+    if (nBudget > 0) {
+        QLOG_INFO() << "waitForThreadsFinished: Quit OK";
+        return;
+    }
+    QLOG_INFO() << qUtf8Printable(QStringLiteral("waitForThreadsFinished ERROR: m_ThreadUpdate = "
+                                                 "%1, m_ThreadInit = %2, m_ThreadControl = %3")
+                                      .arg(int(m_ThreadUpdate.isRunning()))
+                                      .arg(int(m_ThreadInit.isRunning()))
+                                      .arg(int(m_ThreadControl.isRunning())));
+    showExitError(programTitle(), QStringLiteral("Unable to terminate the app in the right way, \n"
+                                                 "please contact support for assistance and "
+                                                 "resolving the problem."));
 }
