@@ -108,12 +108,12 @@ private:
     };
 };
 
-QVector<FakeKey> keysFrom(const QStringList& specs)
+QVector<FakeKey> keysFrom(const QStringList& rows)
 {
     // "KEY |type" pairs, four characters each side of the bar.
     QVector<FakeKey> keys;
-    for (const QString& spec : specs)
-        keys.append({spec.left(4).toLatin1(), spec.mid(5, 4).toLatin1(), 2});
+    for (const QString& row : rows)
+        keys.append({row.left(4).toLatin1(), row.mid(5, 4).toLatin1(), 2});
     return keys;
 }
 
