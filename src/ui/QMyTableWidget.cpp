@@ -1,5 +1,6 @@
 #include "ui/QMyTableWidget.h"
 
+#include <QHeaderView>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPixmap>
@@ -10,6 +11,9 @@ QMyTableWidget::QMyTableWidget(QWidget* pParent) : QTableWidget(pParent)
 void QMyTableWidget::setRowCount(int nRows)
 {
     QTableWidget::setRowCount(nRows);
+    // The style's minimum row height would otherwise round a compact item height up.
+    if (verticalHeader()->minimumSectionSize() > m_nItemHeight)
+        verticalHeader()->setMinimumSectionSize(m_nItemHeight);
     for (int nRow = 0; nRow < rowCount(); ++nRow)
         setRowHeight(nRow, m_nItemHeight);
 }

@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -178,6 +179,8 @@ private slots:
     void changeControlFromMenu();
     void fansTableContextMenu();
     void closeOnlyHides();
+    void windowPosition_data();
+    void windowPosition();
     void exitStopsWorkersInBudget_data();
     void exitStopsWorkersInBudget();
     void readsPerUpdatePass_data();
@@ -584,7 +587,45 @@ void tst_MainWindow::closeOnlyHides()
     QVERIFY(pWindow->isUpdateWorkerRunning());
     QVERIFY(pWindow->isControlWorkerRunning());
     // Without a menu-bar item the window is only minimized, so that it can be found again.
-    QVERIFY(pWindow->isHidden() || pWindow->isMinimized());
+    if (QSystemTrayIconEx::isSystemTrayAvailable())
+        QVERIFY(pWindow->isHidden());
+    else
+        QVERIFY(pWindow->isMinimized());
+}
+
+void tst_MainWindow::windowPosition_data()
+{
+    QTest::addColumn<QRect>("saved"); // null: no saved position
+    QTest::addColumn<bool>("centred");
+
+    QTest::newRow("saved position") << QRect(40, 50, 700, 300) << false;
+    QTest::newRow("nothing saved") << QRect() << true;
+    QTest::newRow("zero width") << QRect(40, 50, 0, 300) << true;
+    QTest::newRow("negative height") << QRect(QPoint(40, 50), QPoint(700, 20)) << true;
+}
+
+void tst_MainWindow::windowPosition()
+{
+    QFETCH(QRect, saved);
+    QFETCH(bool, centred);
+
+    if (!saved.isNull())
+        m_pPrefs->setRect("WindowPosition", saved);
+    QTestMainWindow* pWindow = createWindow({"CPU"});
+    if (centred) {
+        const QRect desktop = QGuiApplication::primaryScreen()->geometry();
+        QCOMPARE(pWindow->pos(),
+                 QPoint(desktop.x() + desktop.width() / 2 - pWindow->width() / 2,
+                        desktop.y() + desktop.height() / 2 - pWindow->height() / 2));
+    } else {
+        QCOMPARE(pWindow->geometry(), saved);
+    }
+
+    // The exit stores where the window is.
+    pWindow->move(pWindow->pos() + QPoint(7, 9));
+    const QRect expected = pWindow->geometry();
+    pWindow->slotExit();
+    QCOMPARE(m_pPrefs->getRect("WindowPosition"), expected);
 }
 
 void tst_MainWindow::exitStopsWorkersInBudget_data()
