@@ -295,6 +295,9 @@ void TestSimDump::profileErrors_data()
     QTest::newRow("bad schedule")
         << QByteArray("[machine]\ndump = a.dump\n[thermal]\nschedule = idle:10, busy:20\n")
         << "p.profile:4:";
+    QTest::newRow("negative airflow share")
+        << QByteArray("[machine]\ndump = a.dump\n[thermal]\nfan.airflow = 1, -1\n")
+        << "p.profile:4:";
     QTest::newRow("sensor without time constant")
         << QByteArray("[machine]\ndump = a.dump\n[sensors]\nTC* = 30\n") << "p.profile:4:";
     QTest::newRow("auto range backwards")

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -89,7 +90,9 @@ bool applyEntry(QSimProfile& profile, const QString& section, const QString& nam
         if (name == "schedule")
             return parseSchedule(value, dyn.schedule);
         if (name == "fan.airflow")
-            return parseNumbers(value, dyn.fanAirflow);
+            return parseNumbers(value, dyn.fanAirflow) &&
+                   std::all_of(dyn.fanAirflow.begin(), dyn.fanAirflow.end(),
+                               [](double dShare) { return dShare >= 0; });
         return false;
     }
     if (section == "sensors") {
