@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -66,6 +67,8 @@ private slots:
     void stopsCleanlyOnSignal();
     void badArguments_data();
     void badArguments();
+    void socketPathInUse_data();
+    void socketPathInUse();
     void faultFlags();
     void slowWriteDoesNotBlockOtherClients();
     void reconnectsAfterRestart();
@@ -292,6 +295,12 @@ void TestSimDaemon::badArguments_data()
                                << true << 2 << "soon";
     QTest::newRow("bad seed") << QStringList({"--profile", "MacPro4,1", "--seed", "-x"}) << true
                               << 2 << "-x";
+    QTest::newRow("fault on a key not in the table")
+        << QStringList({"--profile", "Macmini5,1", "--fault-read", "TZ9Z"}) << true << 2 << "TZ9Z";
+    QTest::newRow("hot fault on a key that is no sensor")
+        << QStringList({"--profile", "Macmini5,1", "--fault-hot", "FNum"}) << true << 2 << "FNum";
+    QTest::newRow("index fault past the end")
+        << QStringList({"--profile", "Macmini5,1", "--fault-index", "270"}) << true << 2 << "269";
     QTest::newRow("missing dump") << QStringList({"--dump", "/nonexistent/x.dump"}) << true << 2
                                   << "/nonexistent/x.dump";
 }
@@ -313,6 +322,62 @@ void TestSimDaemon::badArguments()
     QVERIFY2(err.startsWith("thermora-smcsim: ") && err.contains(message), qPrintable(err));
     QVERIFY(process.readAllStandardOutput().isEmpty());
     QVERIFY(!QFileInfo::exists(m_SocketPath));
+}
+
+void TestSimDaemon::socketPathInUse_data()
+{
+    QTest::addColumn<QString>("occupant");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("stale socket is replaced") << "stale" << 0 << QString();
+    QTest::newRow("live daemon is left alone") << "daemon" << 1 << "already serves";
+    QTest::newRow("regular file is left alone") << "file" << 1 << "not a socket";
+}
+
+void TestSimDaemon::socketPathInUse()
+{
+    QFETCH(QString, occupant);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+
+    if (occupant == "stale") {
+        // A socket file nobody listens on, as a killed server leaves it.
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray native = m_SocketPath.toLocal8Bit();
+        std::memcpy(address.sun_path, native.constData(), static_cast<size_t>(native.size()));
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::close(fd);
+    } else if (occupant == "daemon") {
+        QVERIFY(!start({"--profile", "Macmini5,1"}).isEmpty());
+    } else {
+        QFile file(m_SocketPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("precious");
+    }
+    QProcess second;
+    second.start(TestSupport::binDir() + "/thermora-smcsim",
+                 {"--socket", m_SocketPath, "--profile", "MacPro4,1"});
+    QVERIFY(second.waitForStarted(10000));
+    if (exitCode == 0) {
+        QVERIFY(second.waitForReadyRead(10000));
+        QVERIFY(second.readLine().startsWith("thermora-smcsim: serving MacPro4,1"));
+        QCOMPARE(QSmcTransportSocket::queryModel(m_SocketPath), QString("MacPro4,1"));
+        ::kill(static_cast<pid_t>(second.processId()), SIGTERM);
+    }
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitCode(), exitCode);
+    const QString err = QString::fromUtf8(second.readAllStandardError());
+    QVERIFY2(message.isEmpty() ? err.isEmpty() : err.contains(message), qPrintable(err));
+    if (occupant == "daemon")
+        QCOMPARE(QSmcTransportSocket::queryModel(m_SocketPath), QString("Macmini5,1"));
+    if (occupant == "file") {
+        QFile file(m_SocketPath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("precious"));
+    }
 }
 
 void TestSimDaemon::faultFlags()

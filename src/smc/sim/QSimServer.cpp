@@ -56,12 +56,16 @@ bool QSimServer::listen(const QString& path, QString* pError)
     if (::lstat(native.constData(), &info) == 0) {
         if (!S_ISSOCK(info.st_mode))
             return fail(QStringLiteral("%1 exists and is not a socket").arg(path));
-        const int fd = connectTo(path, 1000, nullptr);
+        int nErrno = 0;
+        const int fd = connectTo(path, 1000, nullptr, &nErrno);
         if (fd >= 0) {
             ::close(fd);
             return fail(QStringLiteral("another simulator already serves on %1").arg(path));
         }
-        ::unlink(native.constData()); // stale, left by a process that died
+        if (nErrno != ECONNREFUSED)
+            return fail(QStringLiteral("%1 exists and cannot be checked: %2")
+                            .arg(path, QString::fromLocal8Bit(std::strerror(nErrno))));
+        ::unlink(native.constData()); // stale: nobody listens, its server died
     }
     m_nListenFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     if (m_nListenFd < 0)

@@ -76,8 +76,10 @@ void SimSocketUtils::setTimeouts(int fd, int nTimeoutMsecs)
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
-int SimSocketUtils::connectTo(const QString& path, int nTimeoutMsecs, QString* pError)
+int SimSocketUtils::connectTo(const QString& path, int nTimeoutMsecs, QString* pError, int* pErrno)
 {
+    if (pErrno)
+        *pErrno = 0;
     const QByteArray native = path.toLocal8Bit();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -104,6 +106,8 @@ int SimSocketUtils::connectTo(const QString& path, int nTimeoutMsecs, QString* p
         nResult = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     } while (nResult < 0 && errno == EINTR);
     if (nResult < 0) {
+        if (pErrno)
+            *pErrno = errno;
         if (pError)
             *pError = QString::fromLocal8Bit(std::strerror(errno));
         ::close(fd);

@@ -22,8 +22,9 @@ IoResult receiveAll(int fd, char* pBuffer, int nSize);
 // Reads one frame; checks the header and the payload size for its type.
 IoResult receiveFrame(int fd, SimWire::FrameHeader& header, QByteArray& payload);
 
-// A connected client socket with send and receive timeouts, or -1 (with *pError set).
-int connectTo(const QString& path, int nTimeoutMsecs, QString* pError);
+// A connected client socket with send and receive timeouts, or -1 (with *pError set and the
+// system's error number in *pErrno).
+int connectTo(const QString& path, int nTimeoutMsecs, QString* pError, int* pErrno = nullptr);
 void setTimeouts(int fd, int nTimeoutMsecs);
 
 // The uid of the process on the other end of a connected Unix-domain socket; false if unknown.

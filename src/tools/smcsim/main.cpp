@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -146,6 +147,41 @@ bool loadSimulator(const Options& options, QSimSmc& sim, QString& name, QString&
     return true;
 }
 
+// A fault on a key the table does not have is a typing error, not a fault to simulate.
+bool applyFaults(const Options& options, QSimSmc& sim, QString& error)
+{
+    QByteArray bytes;
+    auto missing = [&](const QByteArray& key, const char* what) {
+        error = QStringLiteral("%1 \"%2\" is not in the table").arg(what, QString::fromLatin1(key));
+        return false;
+    };
+    for (const QByteArray& key : options.readFaults) {
+        if (!sim.value(key, bytes))
+            return missing(key, "--fault-read key");
+        sim.setReadFault(key, true);
+    }
+    for (const auto& slow : options.slowWrites) {
+        if (!sim.value(slow.first, bytes))
+            return missing(slow.first, "--fault-slow-write key");
+        sim.setSlowWrite(slow.first, slow.second);
+    }
+    for (const auto& hot : options.hotSensors) {
+        if (std::isnan(sim.temperature(hot.first)))
+            return missing(hot.first, "--fault-hot temperature sensor");
+        sim.setHotSensor(hot.first, hot.second);
+    }
+    for (int nIndex : options.indexFaults) {
+        if (nIndex >= sim.keyCount()) {
+            error = QStringLiteral("--fault-index %1 is past the last index %2")
+                        .arg(nIndex)
+                        .arg(sim.keyCount() - 1);
+            return false;
+        }
+        sim.setIndexFault(nIndex, true);
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -160,14 +196,10 @@ int main(int argc, char* argv[])
         return 2;
     }
     sim.setRootWritesOnly(options.bRootWritesOnly);
-    for (const QByteArray& key : options.readFaults)
-        sim.setReadFault(key, true);
-    for (const auto& slow : options.slowWrites)
-        sim.setSlowWrite(slow.first, slow.second);
-    for (const auto& hot : options.hotSensors)
-        sim.setHotSensor(hot.first, hot.second);
-    for (int nIndex : options.indexFaults)
-        sim.setIndexFault(nIndex, true);
+    if (!applyFaults(options, sim, error)) {
+        std::fprintf(stderr, "thermora-smcsim: %s\n", qPrintable(error));
+        return 2;
+    }
 
     QSimServer server(sim);
     sim.setSlowWriteHandler([&server](int nMsecs) { server.sleepInterruptibly(nMsecs); });
