@@ -101,11 +101,12 @@ void QFanControlMainWindow::slotUpdateFanPopupMenus()
         pMenu->clear();
         if (!pFan)
             continue;
-        // The menu owns the group, and the group its actions: clear() above deleted neither,
-        // so the previous group goes explicitly.
+        // The previous group and its actions go later, not now: one of them may be the action
+        // whose triggered signal is still being delivered (a dialog it opened runs its own
+        // event loop, in which this menu can be opened again).
         for (QActionGroup* pOld :
              pMenu->findChildren<QActionGroup*>(QString(), Qt::FindDirectChildrenOnly))
-            delete pOld;
+            pOld->deleteLater();
         QActionGroup* pGroup = new QActionGroup(pMenu);
         const int nFan = m_pFanControl->fanIndex(pFan);
 
