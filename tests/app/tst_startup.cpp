@@ -4,7 +4,7 @@
 #include "app/app.h"
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
-#include "support/QFakeSmcControl.h"
+#include "support/QMemorySmcControl.h"
 #include "ui/MainWindow.h"
 
 #include <QFile>
@@ -41,7 +41,7 @@ private:
 };
 
 // An SMC that may refuse to open and tells when the key layer deleted it.
-class QStartupSmc : public QFakeSmcControl
+class QStartupSmc : public QMemorySmcControl
 {
 public:
     QStartupSmc(bool bOpens, bool* pDestroyed) : m_bOpens(bOpens), m_pDestroyed(pDestroyed) {}
@@ -230,7 +230,7 @@ void TestStartup::readOnlyMode()
     QFETCH(bool, supported);
     QFETCH(QString, fileSystem);
 
-    QSmcControl::setInstance(new QFakeSmcControl());
+    QSmcControl::setInstance(new QMemorySmcControl());
     bool bAppReadOnly = !supported;
     bool bCoreReadOnly = !supported;
     QString seenFileSystem;
@@ -373,7 +373,7 @@ void TestStartup::logHeader()
 
 void TestStartup::knockRestoresWindow()
 {
-    QSmcControl::setInstance(new QFakeSmcControl());
+    QSmcControl::setInstance(new QMemorySmcControl());
     QArgv args({});
     QThermoraApp app(args.argc(), args.argv());
     QVERIFY(!app.isRunning());

@@ -4,7 +4,7 @@
 #include "helpers/QClock.h"
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
-#include "support/QFakeSmcControl.h"
+#include "support/QMemorySmcControl.h"
 #include "support/QMemoryLogDestination.h"
 
 #include <QTemporaryDir>
@@ -12,7 +12,7 @@
 
 namespace {
 // Two fans (the second without a readable name) and a handful of temperature keys.
-void addMachine(QFakeSmcControl& smc, int nFans = 2)
+void addMachine(QMemorySmcControl& smc, int nFans = 2)
 {
     smc.setKey("FNum", "ui8 ", QByteArray(1, char(nFans)));
     smc.setKey("FS! ", "ui16", QByteArray(2, '\0'));
@@ -48,10 +48,10 @@ QStringList namesOf(const QFanControl& controller)
 }
 
 // "KEY=hex" for every write, in order.
-QStringList writesOf(const QFakeSmcControl& smc)
+QStringList writesOf(const QMemorySmcControl& smc)
 {
     QStringList out;
-    for (const QFakeSmcControl::Write& w : smc.writes()) {
+    for (const QMemorySmcControl::Write& w : smc.writes()) {
         out << QString::fromLatin1(w.key + "=" + w.bytes.toHex());
     }
     return out;
@@ -167,7 +167,7 @@ void tst_FanControl::startOrder()
     QFETCH(QStringList, allSensors);
     QFETCH(bool, enumerates);
 
-    QFakeSmcControl smc;
+    QMemorySmcControl smc;
     addMachine(smc);
     m_pPrefs->setString("Fans", cachedFans);
     m_pPrefs->setString("TempSensors", cachedSensors);
@@ -206,7 +206,7 @@ void tst_FanControl::fanCountFromController()
     QFETCH(int, fans);
     QFETCH(QString, warning);
 
-    QFakeSmcControl smc;
+    QMemorySmcControl smc;
     addMachine(smc, qBound(0, fnum, 9));
     smc.setKey("FNum", "ui8 ", QByteArray(1, char(qMax(fnum, 0))));
     if (fnum < 0) {
@@ -244,7 +244,7 @@ void tst_FanControl::filterAtStart()
     QFETCH(bool, shown);
     QFETCH(QString, warning);
 
-    QFakeSmcControl smc;
+    QMemorySmcControl smc;
     addMachine(smc);
     smc.setTemperature("TZ9Z", 0.0); // not in the sensor table: never read, never warned
     if (celsius < 0) {
@@ -316,12 +316,12 @@ void tst_FanControl::modesAtStart()
     QFETCH(QStringList, maskWrites);
     QFETCH(QString, warning);
 
-    QFakeSmcControl smc;
+    QMemorySmcControl smc;
     addMachine(smc);
     if (maskByte < 0) {
         smc.setUnreadable("FS! ");
     } else {
-        smc.setKey("FS! ", "ui16", QFakeSmcControl::twoBytes(0, maskByte));
+        smc.setKey("FS! ", "ui16", QMemorySmcControl::twoBytes(0, maskByte));
     }
     if (!stored0.isEmpty()) {
         m_pPrefs->setString("Fan_0", stored0);
@@ -380,7 +380,7 @@ void tst_FanControl::badCache()
     QFETCH(QStringList, sensors);
     QFETCH(QStringList, warnings);
 
-    QFakeSmcControl smc;
+    QMemorySmcControl smc;
     addMachine(smc, qMax(fanCount, 0));
     if (fanCount < 0) {
         smc.setUnreadable("FNum");
@@ -414,7 +414,7 @@ void tst_FanControl::badCache()
 
 void tst_FanControl::ninthFanNeverManual()
 {
-    QFakeSmcControl smc;
+    QMemorySmcControl smc;
     addMachine(smc, 9);
     for (int i = 0; i < 9; ++i) {
         m_pPrefs->setString(QString("Fan_%1").arg(i), "1,2000");
@@ -450,7 +450,7 @@ void tst_FanControl::speedWriteReassertsManualBit()
     QFETCH(QList<int>, pauses);
     QFETCH(QStringList, writes);
 
-    QFakeSmcControl smc;
+    QMemorySmcControl smc;
     addMachine(smc, 1);
     QFanControl controller(&smc, &m_Clock);
     controller.Init();
@@ -467,7 +467,7 @@ void tst_FanControl::speedWriteReassertsManualBit()
 
 void tst_FanControl::backToAutomaticClearsBitOnly()
 {
-    QFakeSmcControl smc;
+    QMemorySmcControl smc;
     addMachine(smc);
     m_pPrefs->setString("Fan_1", "1,3000");
     QFanControl controller(&smc, &m_Clock);
@@ -482,7 +482,7 @@ void tst_FanControl::backToAutomaticClearsBitOnly()
 
 void tst_FanControl::modesSavedAndKept()
 {
-    QFakeSmcControl smc;
+    QMemorySmcControl smc;
     addMachine(smc, 3);
     m_pPrefs->setString("Fan_1", "2,TQ0P,40,70"); // sensor not on this machine
     {
@@ -524,7 +524,7 @@ void tst_FanControl::speedReads()
     QFETCH(int, rpmMin);
     QFETCH(int, rpmMax);
 
-    QFakeSmcControl smc;
+    QMemorySmcControl smc;
     addMachine(smc, 1);
     QFanControl controller(&smc, &m_Clock);
     controller.Init();
@@ -543,7 +543,7 @@ void tst_FanControl::speedReads()
 
 void tst_FanControl::readOnlyWritesNothing()
 {
-    QFakeSmcControl smc;
+    QMemorySmcControl smc;
     addMachine(smc);
     m_pPrefs->setString("Fan_0", "1,2500");
     QCoreServices::setReadOnly(true, "smbfs");

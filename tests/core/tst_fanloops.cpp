@@ -7,17 +7,17 @@
 #include "smc/QSmcControlMac.h"
 #include "smc/sim/QSimSmc.h"
 #include "smc/sim/QSmcTransportInProcess.h"
-#include "support/QFakeSmcControl.h"
+#include "support/QMemorySmcControl.h"
 
 #include <QtTest>
 
 #include <cmath>
 
 namespace {
-QStringList writesOf(const QFakeSmcControl& smc)
+QStringList writesOf(const QMemorySmcControl& smc)
 {
     QStringList out;
-    for (const QFakeSmcControl::Write& w : smc.writes()) {
+    for (const QMemorySmcControl::Write& w : smc.writes()) {
         out << QString::fromLatin1(w.key + "=" + w.bytes.toHex());
     }
     return out;
@@ -148,7 +148,7 @@ void tst_FanLoops::constantFanCommand()
     QFETCH(bool, justChanged);
     QFETCH(bool, commanded);
 
-    QFakeSmcControl smc;
+    QMemorySmcControl smc;
     smc.setKey("FNum", "ui8 ", QByteArray(1, '\1'));
     smc.setKey("FS! ", "ui16", QByteArray(2, '\0'));
     smc.addFan(0, "CPU", 1000, 1500, 6000);
@@ -191,7 +191,7 @@ void tst_FanLoops::sensorFanCommand()
     QFETCH(double, celsius);
     QFETCH(int, target);
 
-    QFakeSmcControl smc;
+    QMemorySmcControl smc;
     smc.setKey("FNum", "ui8 ", QByteArray(1, '\1'));
     smc.setKey("FS! ", "ui16", QByteArray(2, '\0'));
     smc.addFan(0, "CPU", 1000, 1500, 6000);
@@ -238,7 +238,7 @@ void tst_FanLoops::hiddenWindowReadsOnlyNeededSensors()
     QFETCH(QString, followed);
     QFETCH(QList<int>, rows);
 
-    QFakeSmcControl smc;
+    QMemorySmcControl smc;
     smc.setKey("FNum", "ui8 ", QByteArray(1, '\1'));
     smc.setKey("FS! ", "ui16", QByteArray(2, '\0'));
     smc.addFan(0, "CPU", 1000, 1500, 6000);
@@ -271,7 +271,7 @@ void tst_FanLoops::hiddenWindowReadsOnlyNeededSensors()
 
 void tst_FanLoops::stopRequestEndsPass()
 {
-    QFakeSmcControl smc;
+    QMemorySmcControl smc;
     smc.setKey("FNum", "ui8 ", QByteArray(1, '\2'));
     smc.setKey("FS! ", "ui16", QByteArray(2, '\0'));
     smc.addFan(0, "CPU", 1000, 1500, 6000);

@@ -14,7 +14,7 @@
 
 // A key table in memory behind the key layer, for tests that need exact values, failing keys
 // and a record of every write. Keys are kept in byte-wise order, as a controller's index is.
-class QFakeSmcControl : public QSmcControl
+class QMemorySmcControl : public QSmcControl
 {
 public:
     struct Write
