@@ -95,6 +95,10 @@ QFanControlMainWindow::QFanControlMainWindow(QWidget* pParent, Qt::WindowFlags f
     connect(ui.tableFans, &QWidget::customContextMenuRequested, this,
             &QFanControlMainWindow::OnContextMenu);
 
+    // The menu-bar item looks up its sensor in the controller's lists, which the initial load
+    // fills: it is created first so that the two never meet.
+    createTrayIcon();
+
     m_ThreadInit =
         QtConcurrent::run(&m_WorkerPool, this, &QFanControlMainWindow::InitialLoadThread);
 
@@ -102,7 +106,6 @@ QFanControlMainWindow::QFanControlMainWindow(QWidget* pParent, Qt::WindowFlags f
     const QString machine = pSysInfo ? pSysInfo->machineName() : QString();
     setWindowTitle(programTitle() + QStringLiteral(" (%1)").arg(machine));
 
-    createTrayIcon();
     RestoreWindowPosition();
 
     QThermoraApp* pApp = QThermoraApp::instance();
@@ -317,7 +320,7 @@ void QFanControlMainWindow::setStatusText(int nStatus)
         const QString icon =
             QStringLiteral("<img src=\"%1\"/>").arg(QStringLiteral(":/Resources/warning.png"));
         const QString message = uiText("MainWindow/statusNonAppleFSWarningMac")
-                                    .arg(QCoreServices::readOnlyFileSystem());
+                                    .arg(QCoreServices::readOnlyFileSystem().toHtmlEscaped());
         text = QStringLiteral("<table><tr><td>&nbsp;&nbsp;</td><td>%1</td>"
                               "<td valign=\"middle\">&nbsp;%2</td></tr></table>")
                    .arg(icon, message);
