@@ -390,7 +390,12 @@ void QFanControlMainWindow::RestoreWindowPosition()
 {
     QPreferences* pPrefs = QCoreServices::preferences();
     const QRect saved = pPrefs ? pPrefs->getRect(QStringLiteral("WindowPosition")) : QRect();
-    if (saved.isValid()) {
+    // A position on no screen at all (a screen that is gone, a damaged value) would leave the
+    // window where nobody can reach it: it is centred like a missing one.
+    bool bOnScreen = false;
+    for (QScreen* pScreen : QGuiApplication::screens())
+        bOnScreen = bOnScreen || pScreen->geometry().intersects(saved);
+    if (saved.isValid() && bOnScreen) {
         setGeometry(saved);
         return;
     }

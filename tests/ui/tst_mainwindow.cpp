@@ -602,6 +602,7 @@ void tst_MainWindow::windowPosition_data()
     QTest::newRow("nothing saved") << QRect() << true;
     QTest::newRow("zero width") << QRect(40, 50, 0, 300) << true;
     QTest::newRow("negative height") << QRect(QPoint(40, 50), QPoint(700, 20)) << true;
+    QTest::newRow("on no screen") << QRect(-90000, 80000, 700, 300) << true;
 }
 
 void tst_MainWindow::windowPosition()
