@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -750,6 +751,9 @@ void tst_MainWindow::readsPerUpdatePass()
     QMutex mutex;
     QVector<QStringList> passes;
     QVector<quint64> simReads;
+    // The workers call into the lambda below until the window is gone: it goes before the
+    // lambda's captures do, also when a check fails half-way.
+    const auto stopWindow = qScopeGuard([this] { m_pWindow.reset(); });
     connect(
         pWindow, &QFanControlMainWindow::fan_update, this,
         [&](int nFan) {
