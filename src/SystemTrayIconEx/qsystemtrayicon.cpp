@@ -98,10 +98,8 @@ void QSystemTrayIconEx::setVisible(bool bVisible)
         disconnectPlatform();
         return;
     }
-    // At start the icon comes right after the item is made visible; show it anyway.
-    if (d->icon.isNull()) {
-        qWarning("QSystemTrayIcon::setVisible: No Icon set");
-    }
+    // At start the icon comes right after the item is made visible: the item is shown anyway
+    // (it draws its text without one), so there is nothing to warn about.
     d->pPlatform->init();
     connectPlatform();
     if (d->pMenu) {

@@ -267,7 +267,6 @@ void tst_TrayIcon::iconBeforeFirstUpdate()
     m_pPrefs->setString(QStringLiteral("traySensor"), traySensor);
     m_pPrefs->setInt(QStringLiteral("menubarIcon"), menubarIcon);
     // Made visible before any icon is known.
-    QTest::ignoreMessage(QtWarningMsg, "QSystemTrayIcon::setVisible: No Icon set");
     QMyTrayIcon tray(m_pMachine->pController.data(), m_pWindow.data());
     QVERIFY(tray.systemTrayIcon()->isVisible());
     QCOMPARE(!tray.systemTrayIcon()->icon().isNull(), iconSet);
