@@ -26,8 +26,7 @@ class QManualClock : public QClock
 public:
     explicit QManualClock(qint64 nStartMsecs = 1767225600000LL /* 2026-01-01T00:00:00Z */)
         : m_nMsecs(nStartMsecs)
-    {
-    }
+    {}
 
     qint64 msecsSinceEpoch() const override { return m_nMsecs.load(); }
     void setMsecsSinceEpoch(qint64 nMsecs) { m_nMsecs.store(nMsecs); }

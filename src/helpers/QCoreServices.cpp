@@ -12,21 +12,42 @@ std::atomic<bool> g_bReadOnly{false};
 QString g_ReadOnlyFileSystem; // written once at start-up, before any worker thread exists
 } // namespace
 
-QPreferences* QCoreServices::preferences() { return g_pPreferences.load(); }
-void QCoreServices::setPreferences(QPreferences* pPreferences) { g_pPreferences = pPreferences; }
+QPreferences* QCoreServices::preferences()
+{
+    return g_pPreferences.load();
+}
+void QCoreServices::setPreferences(QPreferences* pPreferences)
+{
+    g_pPreferences = pPreferences;
+}
 
-QMySysInfo* QCoreServices::sysInfo() { return g_pSysInfo.load(); }
-void QCoreServices::setSysInfo(QMySysInfo* pSysInfo) { g_pSysInfo = pSysInfo; }
+QMySysInfo* QCoreServices::sysInfo()
+{
+    return g_pSysInfo.load();
+}
+void QCoreServices::setSysInfo(QMySysInfo* pSysInfo)
+{
+    g_pSysInfo = pSysInfo;
+}
 
 QClock* QCoreServices::clock()
 {
     QClock* pClock = g_pClock.load();
     return pClock ? pClock : QClock::system();
 }
-void QCoreServices::setClock(QClock* pClock) { g_pClock = pClock; }
+void QCoreServices::setClock(QClock* pClock)
+{
+    g_pClock = pClock;
+}
 
-bool QCoreServices::isReadOnly() { return g_bReadOnly.load(); }
-QString QCoreServices::readOnlyFileSystem() { return g_ReadOnlyFileSystem; }
+bool QCoreServices::isReadOnly()
+{
+    return g_bReadOnly.load();
+}
+QString QCoreServices::readOnlyFileSystem()
+{
+    return g_ReadOnlyFileSystem;
+}
 void QCoreServices::setReadOnly(bool bReadOnly, const QString& fileSystem)
 {
     g_ReadOnlyFileSystem = fileSystem;

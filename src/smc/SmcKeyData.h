@@ -7,17 +7,17 @@
 // Multi-byte integers are in host byte order; the value bytes are as the controller holds them.
 struct SMCKeyData_t
 {
-    uint32_t key;            // packed key, first character most significant
-    uint8_t reserved0[24];   // zero on input, not examined on output
-    uint32_t dataSize;       // value size in bytes
-    uint32_t dataType;       // packed type code
-    uint8_t dataAttributes;  // attribute byte
-    uint8_t padding0[3];     //
-    uint8_t reserved1[2];    // zero on input, not examined on output
-    uint8_t command;         // one of SmcCommand
-    uint8_t padding1;        //
-    uint32_t index;          // key index, for SmcCmdReadIndex
-    uint8_t bytes[32];       // value bytes
+    uint32_t key;           // packed key, first character most significant
+    uint8_t reserved0[24];  // zero on input, not examined on output
+    uint32_t dataSize;      // value size in bytes
+    uint32_t dataType;      // packed type code
+    uint8_t dataAttributes; // attribute byte
+    uint8_t padding0[3];    //
+    uint8_t reserved1[2];   // zero on input, not examined on output
+    uint8_t command;        // one of SmcCommand
+    uint8_t padding1;       //
+    uint32_t index;         // key index, for SmcCmdReadIndex
+    uint8_t bytes[32];      // value bytes
 };
 
 static_assert(sizeof(SMCKeyData_t) == 80, "SMCKeyData_t must be 80 bytes");

@@ -4,8 +4,8 @@
 #include "helpers/QClock.h"
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
-#include "support/QMemorySmcControl.h"
 #include "support/QMemoryLogDestination.h"
+#include "support/QMemorySmcControl.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
