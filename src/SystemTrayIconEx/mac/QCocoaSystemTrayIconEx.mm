@@ -62,14 +62,15 @@ NSImage* toNSImage(const QImage& source)
     }
     const QImage image = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     CGColorSpaceRef colorSpace = CGColorSpaceCreateWithName(kCGColorSpaceSRGB);
-    CGContextRef context = CGBitmapContextCreate(
-        const_cast<uchar*>(image.constBits()), image.width(), image.height(), 8,
-        image.bytesPerLine(), colorSpace, kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Host);
+    CGContextRef context =
+        CGBitmapContextCreate(const_cast<uchar*>(image.constBits()), image.width(), image.height(),
+                              8, image.bytesPerLine(), colorSpace,
+                              kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Host);
     CGImageRef cgImage = CGBitmapContextCreateImage(context);
     const qreal ratio = image.devicePixelRatio();
-    NSImage* nsImage = [[NSImage alloc]
-        initWithCGImage:cgImage
-                   size:NSMakeSize(image.width() / ratio, image.height() / ratio)];
+    NSImage* nsImage =
+        [[NSImage alloc] initWithCGImage:cgImage
+                                    size:NSMakeSize(image.width() / ratio, image.height() / ratio)];
     CGImageRelease(cgImage);
     CGContextRelease(context);
     CGColorSpaceRelease(colorSpace);
@@ -79,7 +80,7 @@ NSImage* toNSImage(const QImage& source)
 qreal pixelRatio()
 {
     return QCoreApplication::testAttribute(Qt::AA_UseHighDpiPixmaps) ? qApp->devicePixelRatio()
-                                                                      : 1.0;
+                                                                     : 1.0;
 }
 } // namespace
 
@@ -90,8 +91,7 @@ struct QCocoaSystemTrayIconEx::StatusItemHolder
 
 QCocoaSystemTrayIconEx::QCocoaSystemTrayIconEx(QObject* pParent)
     : QPlatformSystemTrayIconEx(pParent), m_pStatusItem(new StatusItemHolder)
-{
-}
+{}
 
 QCocoaSystemTrayIconEx::~QCocoaSystemTrayIconEx()
 {
@@ -187,7 +187,8 @@ bool QCocoaSystemTrayIconEx::supportsMessages() const
     self = [super init];
     if (self) {
         systray = sys;
-        item = [[[NSStatusBar systemStatusBar] statusItemWithLength:NSSquareStatusItemLength] retain];
+        item =
+            [[[NSStatusBar systemStatusBar] statusItemWithLength:NSSquareStatusItemLength] retain];
         menu = nullptr;
         menuVisible = false;
         imageCell = [[QNSImageViewEx alloc] initWithParent:self];
@@ -228,9 +229,8 @@ bool QCocoaSystemTrayIconEx::supportsMessages() const
     if (!systray) {
         return;
     }
-    systray->emitActivated(mouseButton == Qt::MiddleButton
-                               ? QPlatformSystemTrayIconEx::MiddleClick
-                               : QPlatformSystemTrayIconEx::Trigger);
+    systray->emitActivated(mouseButton == Qt::MiddleButton ? QPlatformSystemTrayIconEx::MiddleClick
+                                                           : QPlatformSystemTrayIconEx::Trigger);
 }
 
 - (void)doubleClickSelector:(id)sender
@@ -308,9 +308,7 @@ bool QCocoaSystemTrayIconEx::supportsMessages() const
                    value:[NSFont fontWithName:@"Lucida Grande" size:text.nFontSize]
                    range:whole];
     if (parent->menu && parent->menuVisible) {
-        [string addAttribute:NSForegroundColorAttributeName
-                       value:[NSColor whiteColor]
-                       range:whole];
+        [string addAttribute:NSForegroundColorAttributeName value:[NSColor whiteColor] range:whole];
     }
     return string;
 }

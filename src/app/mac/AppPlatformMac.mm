@@ -15,7 +15,10 @@
 
 namespace {
 
-NSURL* bundleUrl() { return [NSURL fileURLWithPath:[[NSBundle mainBundle] bundlePath]]; }
+NSURL* bundleUrl()
+{
+    return [NSURL fileURLWithPath:[[NSBundle mainBundle] bundlePath]];
+}
 
 // The program's item in the user's login items, retained, or NULL. The caller releases it.
 LSSharedFileListItemRef copyProgramItem(LSSharedFileListRef list)
@@ -26,7 +29,8 @@ LSSharedFileListItemRef copyProgramItem(LSSharedFileListRef list)
     for (id entry in snapshot) {
         LSSharedFileListItemRef item = (__bridge LSSharedFileListItemRef)entry;
         CFURLRef itemUrl = NULL;
-        const UInt32 flags = kLSSharedFileListNoUserInteraction | kLSSharedFileListDoNotMountVolumes;
+        const UInt32 flags =
+            kLSSharedFileListNoUserInteraction | kLSSharedFileListDoNotMountVolumes;
         if (LSSharedFileListItemResolve(item, flags, &itemUrl, NULL) != noErr || !itemUrl)
             continue;
         const bool bMatch = [(__bridge NSURL*)itemUrl isEqual:programUrl];
@@ -44,7 +48,10 @@ LSSharedFileListItemRef copyProgramItem(LSSharedFileListRef list)
 namespace AppPlatformUtils {
 
 // Launch Services and the Cocoa session are per user already.
-QString singleInstanceKey() { return QLatin1String(kThermoraInstanceKey); }
+QString singleInstanceKey()
+{
+    return QLatin1String(kThermoraInstanceKey);
+}
 
 bool queryFileSystem(const QString& folder, QString& typeName, bool& bNoSuid)
 {
@@ -132,7 +139,8 @@ void activateApplication(QMainWindow* /*pWindow*/)
 
 // Logout and the Quit command reach a Cocoa application as Apple events, which the toolkit
 // already turns into an application quit.
-void quitOnTerminationRequests() {}
+void quitOnTerminationRequests()
+{}
 
 } // namespace AppPlatformUtils
 
