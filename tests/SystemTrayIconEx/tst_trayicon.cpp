@@ -10,6 +10,7 @@
 #include "smc/QSmcControlMac.h"
 #include "smc/sim/QSimSmc.h"
 #include "smc/sim/QSmcTransportInProcess.h"
+#include "support/QSimMachine.h"
 
 #include <QMenu>
 #include <QSignalSpy>
@@ -18,65 +19,25 @@
 #include <QtTest>
 
 namespace {
-QSimKey simKey(const QByteArray& key, const QByteArray& type, double value, int size)
-{
-    QSimKey k{key, type, QByteArray(size, '\0'), 0};
-    SimDumpUtils::encodeNumber(type, value, k.bytes);
-    return k;
-}
-
-QSimKey fanId(int index, const char* name)
-{
-    QByteArray id(16, '\0');
-    memcpy(id.data() + 4, name, strlen(name));
-    return {QByteArray("F") + QByteArray::number(index) + "ID", "{fds", id, 0};
-}
-
 // Two fans, Left at 1200 and Right at 1300 RPM, and two sensors held at fixed readings; the
 // clock never moves, so nothing drifts.
-struct SimMachine
+QVector<QSimKey> trayMachineKeys()
 {
-    SimMachine() : sim(&clock)
+    using namespace SimMachineUtils;
+    QVector<QSimKey> keys = {numberKey("FNum", "ui8 ", 2, 1), numberKey("FS! ", "ui16", 0, 2),
+                             numberKey("TA0P", "sp78", 24, 2), numberKey("TC0P", "sp78", 45, 2)};
+    keys << fanKeys(0, "Left", 1200, 1000, 6000) << fanKeys(1, "Right", 1300, 1000, 6000);
+    return keys;
+}
+
+struct SimMachine : QSimMachine
+{
+    SimMachine() : QSimMachine(trayMachineKeys())
     {
-        const QVector<QSimKey> keys = {simKey("FNum", "ui8 ", 2, 1),
-                                       fanId(0, "Left"),
-                                       simKey("F0Ac", "fpe2", 1200, 2),
-                                       simKey("F0Mn", "fpe2", 1000, 2),
-                                       simKey("F0Mx", "fpe2", 6000, 2),
-                                       simKey("F0Tg", "fpe2", 1200, 2),
-                                       fanId(1, "Right"),
-                                       simKey("F1Ac", "fpe2", 1300, 2),
-                                       simKey("F1Mn", "fpe2", 1000, 2),
-                                       simKey("F1Mx", "fpe2", 6000, 2),
-                                       simKey("F1Tg", "fpe2", 1300, 2),
-                                       simKey("FS! ", "ui16", 0, 2),
-                                       simKey("TA0P", "sp78", 24, 2),
-                                       simKey("TC0P", "sp78", 45, 2)};
-        sim.setKeys(keys);
         sim.setHotSensor("TC0P", 45.25); // exact in the sensor's fixed-point type
         sim.setHotSensor("TA0P", 24.0);
-        pSmc = new QSmcControlMac(new QSmcTransportInProcess(&sim));
-        pSmc->Open();
-        pSmc->useDirectWrites();
-        pController.reset(new QFanControl(pSmc, &clock));
-        pController->Init();
-        for (int i = 0; i < pController->fanCount(); ++i) {
-            pController->UpdateFanInfo(i, false);
-        }
-        for (QTempSensor* pSensor : pController->sensors()) {
-            pController->UpdateTempSensor(pSensor);
-        }
+        start();
     }
-    ~SimMachine()
-    {
-        pController.reset();
-        delete pSmc;
-    }
-
-    QManualClock clock;
-    QSimSmc sim;
-    QSmcControlMac* pSmc = nullptr;
-    QScopedPointer<QFanControl> pController;
 };
 
 QImage imageOf(const QIcon& icon)

@@ -10,6 +10,7 @@
 #include "smc/QSmcControlMac.h"
 #include "smc/sim/QSimSmc.h"
 #include "smc/sim/QSmcTransportInProcess.h"
+#include "support/QSimMachine.h"
 
 #include <QScopedPointer>
 #include <QTemporaryDir>
@@ -25,57 +26,29 @@ class QFanDialogMachine
 {
 public:
     explicit QFanDialogMachine(bool bSensors = true, int nFahrenheit = 0)
-        : m_Locale(QStringLiteral("/Ready/languages/English.xml")), m_Sim(&m_Clock)
+        : m_Locale(QStringLiteral("/Ready/languages/English.xml"))
     {
         m_pPreferences.reset(new QPreferences(m_Dir.filePath(QStringLiteral("thermora.ini"))));
         m_pPreferences->setInt(QStringLiteral("Fahrenheit"), nFahrenheit);
         QCoreServices::setPreferences(m_pPreferences.data());
         QCoreServices::setReadOnly(false);
         m_Locale.load(QStringLiteral("English.xml"));
-
-        QVector<QSimKey> keys = {key("FNum", "ui8 ", 2, 1),
-                                 fanId(0, "CPU"),
-                                 fanId(1, "ODD"),
-                                 key("F0Ac", "fpe2", 1800, 2),
-                                 key("F0Mn", "fpe2", 1000, 2),
-                                 key("F0Mx", "fpe2", 6000, 2),
-                                 key("F0Tg", "fpe2", 1800, 2),
-                                 key("F1Ac", "fpe2", 1500, 2),
-                                 key("F1Mn", "fpe2", 1500, 2),
-                                 key("F1Mx", "fpe2", 1500, 2),
-                                 key("F1Tg", "fpe2", 1500, 2),
-                                 key("FS! ", "ui16", 0, 2)};
-        if (bSensors) {
-            keys << key("TA0P", "sp78", 24, 2) << key("TC0P", "sp78", 45, 2)
-                 << key("TG0D", "sp78", 40, 2) << key("TO0P", "sp78", 35, 2);
-        }
-        m_Sim.setKeys(keys);
-        m_pSmc = new QSmcControlMac(new QSmcTransportInProcess(&m_Sim));
-        m_pSmc->Open();
-        m_pSmc->useDirectWrites();
-        m_pController.reset(new QFanControl(m_pSmc, &m_Clock));
-        m_pController->Init();
-        for (int i = 0; i < m_pController->fanCount(); ++i) {
-            m_pController->UpdateFanInfo(i, false);
-        }
-        for (QTempSensor* pSensor : m_pController->sensors()) {
-            m_pController->UpdateTempSensor(pSensor);
-        }
+        m_pMachine.reset(new QSimMachine(machineKeys(bSensors)));
+        m_pMachine->start();
     }
 
     ~QFanDialogMachine()
     {
-        m_pController.reset();
-        delete m_pSmc;
+        m_pMachine.reset();
         QCoreServices::setPreferences(nullptr);
         QCoreServices::setReadOnly(false);
     }
 
-    QFanControl* controller() const { return m_pController.data(); }
-    FanInfo* fan(int index) const { return m_pController->GetFan(index); }
+    QFanControl* controller() const { return m_pMachine->pController.data(); }
+    FanInfo* fan(int index) const { return controller()->GetFan(index); }
     QTempSensor* sensor(const char* key) const
     {
-        return m_pController->sensorByKey(QLatin1String(key));
+        return controller()->sensorByKey(QLatin1String(key));
     }
     QPreferences* preferences() const { return m_pPreferences.data(); }
     QString storedMode(int index) const
@@ -86,7 +59,7 @@ public:
     int maskInController()
     {
         QByteArray bytes;
-        return m_Sim.value("FS! ", bytes) && bytes.size() == 2 ? quint8(bytes[1]) : -1;
+        return m_pMachine->sim.value("FS! ", bytes) && bytes.size() == 2 ? quint8(bytes[1]) : -1;
     }
 
     // Gives the fan a mode the way the program does (text form, then SetControlMode).
@@ -96,24 +69,20 @@ public:
     }
 
 private:
-    static QSimKey key(const QByteArray& name, const QByteArray& type, double value, int size)
+    static QVector<QSimKey> machineKeys(bool bSensors)
     {
-        QSimKey k{name, type, QByteArray(size, '\0'), 0};
-        SimDumpUtils::encodeNumber(type, value, k.bytes);
-        return k;
-    }
-    static QSimKey fanId(int index, const char* name)
-    {
-        QByteArray id(16, '\0');
-        memcpy(id.data() + 4, name, strlen(name));
-        return {QStringLiteral("F%1ID").arg(index).toLatin1(), "{fds", id, 0};
+        using namespace SimMachineUtils;
+        QVector<QSimKey> keys = {numberKey("FNum", "ui8 ", 2, 1), numberKey("FS! ", "ui16", 0, 2)};
+        keys << fanKeys(0, "CPU", 1800, 1000, 6000) << fanKeys(1, "ODD", 1500, 1500, 1500);
+        if (bSensors) {
+            keys << numberKey("TA0P", "sp78", 24, 2) << numberKey("TC0P", "sp78", 45, 2)
+                 << numberKey("TG0D", "sp78", 40, 2) << numberKey("TO0P", "sp78", 35, 2);
+        }
+        return keys;
     }
 
     QTemporaryDir m_Dir;
     QScopedPointer<QPreferences> m_pPreferences;
     QLanguageLoader m_Locale;
-    QManualClock m_Clock;
-    QSimSmc m_Sim;
-    QSmcControlMac* m_pSmc = nullptr;
-    QScopedPointer<QFanControl> m_pController;
+    QScopedPointer<QSimMachine> m_pMachine;
 };

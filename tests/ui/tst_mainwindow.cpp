@@ -10,6 +10,7 @@
 #include "smc/sim/QSimSmc.h"
 #include "smc/sim/QSmcTransportInProcess.h"
 #include "support/QMemoryLogDestination.h"
+#include "support/QSimMachine.h"
 #include "ui/FanControlDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowHelpers.h"
@@ -30,32 +31,16 @@
 
 namespace {
 
-QSimKey simKey(const QByteArray& key, const QByteArray& type, double value, int size)
-{
-    QSimKey k{key, type, QByteArray(size, '\0'), 0};
-    SimDumpUtils::encodeNumber(type, value, k.bytes);
-    return k;
-}
-
-QSimKey fanId(int nFan, const char* name)
-{
-    QByteArray id(16, '\0');
-    memcpy(id.data() + 4, name, strlen(name));
-    return {QByteArray("F") + QByteArray::number(nFan) + "ID", "{fds", id, 0};
-}
-
 // A machine with the given fan names (1000..6000 RPM each, turning at 1500) and three SMC
 // temperature sensors.
 QVector<QSimKey> machineKeys(const QStringList& fans)
 {
-    QVector<QSimKey> keys = {simKey("FNum", "ui8 ", fans.size(), 1), simKey("FS! ", "ui16", 0, 2),
-                             simKey("TA0P", "sp78", 24, 2), simKey("TC0P", "sp78", 45, 2),
-                             simKey("TG0D", "sp78", 40, 2)};
+    using namespace SimMachineUtils;
+    QVector<QSimKey> keys = {numberKey("FNum", "ui8 ", fans.size(), 1),
+                             numberKey("FS! ", "ui16", 0, 2), numberKey("TA0P", "sp78", 24, 2),
+                             numberKey("TC0P", "sp78", 45, 2), numberKey("TG0D", "sp78", 40, 2)};
     for (int i = 0; i < fans.size(); ++i) {
-        const QByteArray prefix = "F" + QByteArray::number(i);
-        keys << fanId(i, fans.at(i).toLatin1().constData())
-             << simKey(prefix + "Ac", "fpe2", 1500, 2) << simKey(prefix + "Mn", "fpe2", 1000, 2)
-             << simKey(prefix + "Mx", "fpe2", 6000, 2) << simKey(prefix + "Tg", "fpe2", 1500, 2);
+        keys << fanKeys(i, fans.at(i).toLatin1(), 1500, 1000, 6000);
     }
     return keys;
 }
@@ -515,6 +500,8 @@ void tst_MainWindow::changeControlFromMenu()
     QTestMainWindow* pWindow = createWindow({"Left", "Right"});
     pWindow->setWorkerPeriods(60000, 60000);
     waitForLoad(pWindow);
+    // The dialog only accepts a speed once the fan's range is known, from the first update.
+    QTRY_VERIFY_WITH_TIMEOUT(pWindow->fanControl()->GetFan(0)->GetRPMMax() > 0, 10000);
     QPointer<QWidget> pParentSeen;
     pWindow->m_DialogAnswer = [&](QDialog* pDialog) {
         pParentSeen = pDialog->parentWidget();
