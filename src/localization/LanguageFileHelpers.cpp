@@ -1,4 +1,5 @@
 #include "localization/LanguageFileHelpers.h"
+#include "helpers/HexUtils.h"
 
 #include <cstring>
 
@@ -17,17 +18,6 @@ bool startsWithAt(const QByteArray& data, int pos, const char* text)
     return pos + length <= data.size() && std::memcmp(data.constData() + pos, text, length) == 0;
 }
 
-int hexDigitValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Length of the numeric reference "&#...;" or "&#x...;" at pos, or 0 when it is malformed or
 // names a character XML does not allow.
 int numericReferenceLength(const QByteArray& data, int pos)
@@ -40,8 +30,8 @@ int numericReferenceLength(const QByteArray& data, int pos)
     const int firstDigit = i;
     quint32 code = 0;
     for (; i < data.size(); ++i) {
-        const int digit =
-            bHex ? hexDigitValue(data[i]) : (data[i] >= '0' && data[i] <= '9' ? data[i] - '0' : -1);
+        const int digit = bHex ? HexUtils::digitValue(data[i])
+                               : (data[i] >= '0' && data[i] <= '9' ? data[i] - '0' : -1);
         if (digit < 0)
             break;
         // Saturate instead of overflowing: anything this large is invalid anyway.

@@ -1,4 +1,5 @@
 #include "smc/SmcValueUtils.h"
+#include "helpers/HexUtils.h"
 
 #include <QtGlobal>
 
@@ -115,15 +116,6 @@ QString toHex(const unsigned char* bytes, int nSize)
 }
 
 namespace {
-int hexDigitValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 bool fail(QString* pError, const QString& reason)
 {
     if (pError)
@@ -141,8 +133,8 @@ bool parseHex(const QByteArray& text, QByteArray* pBytes, QString* pError)
     QByteArray bytes;
     bytes.reserve(text.size() / 2);
     for (int i = 0; i < text.size(); i += 2) {
-        const int nHigh = hexDigitValue(text.at(i));
-        const int nLow = hexDigitValue(text.at(i + 1));
+        const int nHigh = HexUtils::digitValue(text.at(i), true);
+        const int nLow = HexUtils::digitValue(text.at(i + 1), true);
         if (nHigh < 0 || nLow < 0)
             return fail(pError, QStringLiteral("not a lower-case hexadecimal digit at position %1")
                                     .arg(nHigh < 0 ? i + 1 : i + 2));

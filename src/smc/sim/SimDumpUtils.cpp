@@ -1,4 +1,5 @@
 #include "smc/sim/SimDumpUtils.h"
+#include "helpers/HexUtils.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -31,17 +32,6 @@ quint64 bigEndian(const QByteArray& bytes)
     return nValue;
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 QByteArray number(double dValue)
 {
     return QByteArray::number(dValue, 'g', 7);
@@ -64,8 +54,8 @@ bool decodeFixedPoint(const QByteArray& type, const QByteArray& bytes, double& d
 {
     if (bytes.size() != 2 || (!type.startsWith("sp") && !type.startsWith("fp")))
         return false;
-    const int nFraction = hexDigit(type.at(3));
-    if (nFraction < 0 || hexDigit(type.at(2)) < 0)
+    const int nFraction = HexUtils::digitValue(type.at(3));
+    if (nFraction < 0 || HexUtils::digitValue(type.at(2)) < 0)
         return false;
     const quint16 nRaw = static_cast<quint16>(bigEndian(bytes));
     const double dRaw = type.at(0) == 's' ? static_cast<qint16>(nRaw) : nRaw;
@@ -146,9 +136,9 @@ bool SimDumpUtils::encodeNumber(const QByteArray& type, double dValue, QByteArra
     bool bSigned = false;
     const int nSize = bytes.size();
     if (nSize == 2 && (type.startsWith("sp") || type.startsWith("fp")) &&
-        hexDigit(type.at(2)) >= 0 && hexDigit(type.at(3)) >= 0) {
+        HexUtils::digitValue(type.at(2)) >= 0 && HexUtils::digitValue(type.at(3)) >= 0) {
         const bool bSp = type.at(0) == 's';
-        const double dRaw = std::round(dValue * (1 << hexDigit(type.at(3))));
+        const double dRaw = std::round(dValue * (1 << HexUtils::digitValue(type.at(3))));
         const double dClamped = bSp ? qBound(-32768.0, dRaw, 32767.0) : qBound(0.0, dRaw, 65535.0);
         storeBigEndian(static_cast<quint64>(static_cast<qint64>(dClamped)) & 0xFFFF, bytes);
         return true;
@@ -245,10 +235,12 @@ int SimDumpUtils::parseDumpLine(const QByteArray& rawLine, QSimKey& key, QString
     for (const QByteArray& token : hexPart.simplified().split(' ')) {
         if (token.isEmpty())
             continue;
-        if (token.size() != 2 || hexDigit(token.at(0)) < 0 || hexDigit(token.at(1)) < 0)
+        if (token.size() != 2 || HexUtils::digitValue(token.at(0)) < 0 ||
+            HexUtils::digitValue(token.at(1)) < 0)
             return fail(QStringLiteral("\"%1\" is not a two-digit hexadecimal byte")
                             .arg(QString::fromLatin1(token)));
-        bytes += static_cast<char>(hexDigit(token.at(0)) * 16 + hexDigit(token.at(1)));
+        bytes += static_cast<char>(HexUtils::digitValue(token.at(0)) * 16 +
+                                   HexUtils::digitValue(token.at(1)));
     }
     if (bytes.size() > kMaxValueBytes)
         return fail(QStringLiteral("%1 value bytes, at most %2 are allowed")
