@@ -138,13 +138,11 @@ QVector<QSimKey> twoFanTable()
     return keys;
 }
 
-// Keys the simulator's dynamics change by themselves: temperatures and actual fan speeds, and
-// in automatic mode the fans' targets too.
-bool movesByItself(const QByteArray& key, bool bTargetsHeld)
+// Keys the simulator's dynamics change by themselves: temperatures and actual fan speeds.
+bool movesByItself(const QByteArray& key)
 {
-    const bool bFanKey = key.startsWith('F');
-    return key.startsWith('T') || key.startsWith('t') || (bFanKey && key.endsWith("Ac")) ||
-           (bFanKey && key.endsWith("Tg") && !bTargetsHeld);
+    return key.startsWith('T') || key.startsWith('t') ||
+           (key.startsWith('F') && key.endsWith("Ac"));
 }
 
 // The value of every key that only a write can change (both fans under manual control).
@@ -152,7 +150,7 @@ QMap<QByteArray, QByteArray> settledValues(QSmcControlMac& smc, const QVector<QS
 {
     QMap<QByteArray, QByteArray> values;
     for (const QSimKey& k : table) {
-        if (movesByItself(k.key, true))
+        if (movesByItself(k.key))
             continue;
         SMCVal_t val;
         if (smc.SMCReadKey(k.key.constData(), &val) == 0)
@@ -342,7 +340,7 @@ void TestSmcTool::listsEveryKeyOfAProfile()
         QCOMPARE(listed.key, want.key);
         QCOMPARE(listed.type, want.type);
         QCOMPARE(listed.bytes.size(), want.bytes.size());
-        if (!movesByItself(want.key, false)) {
+        if (!movesByItself(want.key)) {
             QVERIFY2(listed.bytes == want.bytes, want.key.constData());
             QCOMPARE(lines.at(i), SimDumpUtils::formatDumpLine(want.key, want.type, want.bytes));
             ++nCompared;

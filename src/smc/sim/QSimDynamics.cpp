@@ -160,16 +160,11 @@ double QSimDynamics::noise(const Sensor& sensor, double dSimSecs) const
 
 void QSimDynamics::store(QVector<QSimKey>& table, double dSimSecs) const
 {
-    const quint8 nMask = m_nMaskIndex >= 0 && table.at(m_nMaskIndex).bytes.size() >= 2
-                             ? static_cast<quint8>(table.at(m_nMaskIndex).bytes.at(1))
-                             : 0;
-    for (int i = 0; i < m_Fans.size(); ++i) {
-        const Fan& fan = m_Fans.at(i);
+    // Targets are left as the last client wrote them: an automatic fan ignores its target key,
+    // and a written target reads back until the next write.
+    for (const Fan& fan : m_Fans) {
         QSimKey& actual = table[fan.nAc];
         SimDumpUtils::encodeNumber(actual.type, fan.dActual, actual.bytes);
-        const bool bManual = i < 8 && (nMask & (1u << i));
-        if (!bManual && fan.nTg >= 0)
-            SimDumpUtils::encodeNumber(table[fan.nTg].type, fan.dAutoTarget, table[fan.nTg].bytes);
     }
     for (const Sensor& sensor : m_Sensors) {
         QSimKey& key = table[sensor.nIndex];

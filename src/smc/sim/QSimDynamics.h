@@ -12,7 +12,7 @@
 // Fans: each fan i of "FNum" with F<i>Ac, F<i>Mn and F<i>Mx. Under manual control (bit i of the
 // second byte of "FS! ") the actual speed ramps to F<i>Tg clamped to min..max; otherwise to the
 // controller's own speed, a line from min to max as the hottest processor sensor goes from
-// auto.low to auto.high, which it also shows in F<i>Tg.
+// auto.low to auto.high; F<i>Tg keeps whatever a client last wrote there.
 // Temperatures: every "T" key of a temperature type (spXY, flt) relaxes towards
 //     ambient + (idle rise + load x load heat) / (1 + airflow x fan share)
 // with its own time constant; the idle rise is taken from the dump's reading so that an idle
