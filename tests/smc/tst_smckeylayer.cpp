@@ -1,6 +1,7 @@
 // The key layer over a counting fake backend: key count, record cache, index search,
 // temperature-key enumeration, the lock discipline and the process-wide instance.
 #include "smc/smc.h"
+#include "support/KeyIndexSearch.h"
 #include "support/QMemoryLogDestination.h"
 
 #include <QtConcurrent>
@@ -115,22 +116,6 @@ QVector<FakeKey> keysFrom(const QStringList& rows)
     for (const QString& row : rows)
         keys.append({row.left(4).toLatin1(), row.mid(5, 4).toLatin1(), 2});
     return keys;
-}
-
-// The indices a byte-wise lower-bound search over keys visits, and its answer.
-unsigned referenceLowerBound(const QVector<FakeKey>& keys, const char* key, std::set<int>& visited)
-{
-    unsigned begin = 0;
-    unsigned end = static_cast<unsigned>(keys.size());
-    while (begin != end) {
-        const unsigned middle = begin + (end - begin) / 2;
-        visited.insert(static_cast<int>(middle));
-        if (strcmp(keys.at(static_cast<int>(middle)).key.constData(), key) < 0)
-            begin = middle + 1;
-        else
-            end = middle;
-    }
-    return begin;
 }
 
 // A realistic mixture around the temperature keys: lower-case t keys sort after "U".

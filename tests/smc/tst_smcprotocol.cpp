@@ -6,6 +6,7 @@
 #include "smc/sim/QSimProfile.h"
 #include "smc/sim/QSimSmc.h"
 #include "smc/sim/QSmcTransportInProcess.h"
+#include "support/KeyIndexSearch.h"
 #include "support/TestSupport.h"
 
 #include <QtTest>
@@ -84,22 +85,6 @@ QVector<QSimKey> smallTable()
             simKey("FNum", "ui8 ", QByteArray("\x01", 1)),
             simKey("FS! ", "ui16", QByteArray("\x00\x00", 2)),
             simKey("TC0P", "sp78", QByteArray("\x2d\x80", 2))};
-}
-
-// The indices a byte-wise lower-bound search over keys visits.
-unsigned referenceLowerBound(const QVector<QSimKey>& keys, const char* key, std::set<int>& visited)
-{
-    unsigned begin = 0;
-    unsigned end = static_cast<unsigned>(keys.size());
-    while (begin != end) {
-        const unsigned middle = begin + (end - begin) / 2;
-        visited.insert(static_cast<int>(middle));
-        if (strcmp(keys.at(static_cast<int>(middle)).key.constData(), key) < 0)
-            begin = middle + 1;
-        else
-            end = middle;
-    }
-    return begin;
 }
 
 bool allZero(const uint8_t* p, size_t n)
