@@ -65,6 +65,25 @@ QString preferenceString(const char* key)
     return pPrefs ? pPrefs->getString(QLatin1String(key)) : QString();
 }
 
+// What the fans and the sensors tables share: whole-row single selection, read-only cells, no
+// row header, a header whose sections cannot be clicked and a delegate without focus frames.
+QMyHeaderView* setUpListTable(QMyTableWidget* pTable, int nColumns)
+{
+    pTable->setColumnCount(nColumns);
+    pTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    pTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    pTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    pTable->verticalHeader()->hide();
+
+    QMyHeaderView* pHeader = new QMyHeaderView(pTable);
+    pTable->setHorizontalHeader(pHeader);
+    pHeader->setSectionsClickable(false);
+
+    GraphicHelpers::QItemDelegateEx* pDelegate = new GraphicHelpers::QItemDelegateEx(pTable);
+    pDelegate->setEnableDrawFocus(false);
+    pTable->setItemDelegate(pDelegate);
+    return pHeader;
+}
 } // namespace
 
 QFanControlMainWindow::QFanControlMainWindow(QWidget* pParent, Qt::WindowFlags flags)
@@ -152,22 +171,9 @@ void QFanControlMainWindow::setWorkerPeriods(int nUpdateMsecs, int nControlMsecs
 void QFanControlMainWindow::InitializeFansTable()
 {
     QMyTableWidget* pTable = ui.tableFans;
-    pTable->setColumnCount(5);
+    QMyHeaderView* pHeader = setUpListTable(pTable, 5);
     pTable->setIconSize(QSize(32, 32));
     pTable->setItemHeight(36);
-    pTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-    pTable->setSelectionMode(QAbstractItemView::SingleSelection);
-    pTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    pTable->verticalHeader()->hide();
-
-    QMyHeaderView* pHeader = new QMyHeaderView(pTable);
-    pTable->setHorizontalHeader(pHeader);
-    pHeader->setSectionsClickable(false);
-
-    GraphicHelpers::QItemDelegateEx* pDelegate = new GraphicHelpers::QItemDelegateEx(pTable);
-    pDelegate->setEnableDrawFocus(false);
-    pTable->setItemDelegate(pDelegate);
-
     pTable->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     pTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
@@ -183,21 +189,8 @@ void QFanControlMainWindow::InitializeFansTable()
 void QFanControlMainWindow::InitializeSensorsTable()
 {
     QMyTableWidget* pTable = ui.tableSensors;
-    pTable->setColumnCount(2);
-    pTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-    pTable->setSelectionMode(QAbstractItemView::SingleSelection);
-    pTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    pTable->verticalHeader()->hide();
+    QMyHeaderView* pHeader = setUpListTable(pTable, 2);
     pTable->enableSecondLineBackground(true, QColor(248, 249, 255, 255));
-
-    QMyHeaderView* pHeader = new QMyHeaderView(pTable);
-    pTable->setHorizontalHeader(pHeader);
-    pHeader->setSectionsClickable(false);
-
-    GraphicHelpers::QItemDelegateEx* pDelegate = new GraphicHelpers::QItemDelegateEx(pTable);
-    pDelegate->setEnableDrawFocus(false);
-    pTable->setItemDelegate(pDelegate);
-
     pTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     pTable->setColumnWidth(0, 155);
     pTable->setColumnWidth(1, 65);
