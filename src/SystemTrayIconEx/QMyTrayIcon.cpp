@@ -1,4 +1,5 @@
 #include "SystemTrayIconEx/QMyTrayIcon.h"
+#include "settings/PreferenceUtils.h"
 
 #include "SystemTrayIconEx/StatusItemHelpers.h"
 #include "SystemTrayIconEx/qsystemtrayicon.h"
@@ -18,19 +19,6 @@
 #include <QWidget>
 
 namespace {
-// Without a settings store every choice reads as not set.
-QString readString(const char* key)
-{
-    const QPreferences* pPreferences = QCoreServices::preferences();
-    return pPreferences ? pPreferences->getString(QLatin1String(key)) : QString();
-}
-
-int readInt(const char* key)
-{
-    const QPreferences* pPreferences = QCoreServices::preferences();
-    return pPreferences ? pPreferences->getInt(QLatin1String(key), -1) : -1;
-}
-
 // A three-bladed fan in a ring, for as long as the real tray images are not in the resources.
 QPixmap drawnFan(int size, const QColor& color)
 {
@@ -71,24 +59,24 @@ QMyTrayIcon::QMyTrayIcon(QFanControl* pFanControl, QWidget* pParent)
       m_pParent(pParent)
 {
     m_pSystemTrayIcon->setVisible(true);
-    const QString sensorKey = readString("traySensor");
+    const QString sensorKey = PreferenceUtils::getString("traySensor");
     if (!sensorKey.isEmpty() && m_pFanControl && m_pFanControl->sensorByKey(sensorKey)) {
         return; // the first update() sets the icon together with the temperature
     }
-    m_pSystemTrayIcon->setIcon(getTrayIconPic(readInt("menubarIcon") == 2));
+    m_pSystemTrayIcon->setIcon(getTrayIconPic(PreferenceUtils::getInt("menubarIcon") == 2));
 }
 
 QMyTrayIcon::~QMyTrayIcon() = default;
 
 void QMyTrayIcon::update()
 {
-    const QString sensorKey = readString("traySensor");
+    const QString sensorKey = PreferenceUtils::getString("traySensor");
     QTempSensor* pSensor =
         !sensorKey.isEmpty() && m_pFanControl ? m_pFanControl->sensorByKey(sensorKey) : nullptr;
-    m_pSystemTrayIcon->setIcon(getTrayIconPic(readInt("menubarIcon") == 2));
-    const int fanIndex = readInt("trayFan");
-    m_pSystemTrayIcon->setShowMacIcon(readInt("menubarIcon") != 0);
-    const bool bPrecise = readInt("PreciseTemperature") != 0;
+    m_pSystemTrayIcon->setIcon(getTrayIconPic(PreferenceUtils::getInt("menubarIcon") == 2));
+    const int fanIndex = PreferenceUtils::getInt("trayFan");
+    m_pSystemTrayIcon->setShowMacIcon(PreferenceUtils::getInt("menubarIcon") != 0);
+    const bool bPrecise = PreferenceUtils::getInt("PreciseTemperature") != 0;
 
     int flags = 0;
     if (pSensor) {

@@ -1,4 +1,5 @@
 #include "core/FanControl.h"
+#include "settings/PreferenceUtils.h"
 
 #include "QsLog/QsLog.h"
 #include "core/FanInfo.h"
@@ -50,18 +51,6 @@ bool isPlausibleSmcKey(const QString& key)
                        [](QChar c) { return c.unicode() >= 0x20 && c.unicode() <= 0x7e; });
 }
 
-QString preferenceString(const QString& key)
-{
-    QPreferences* pPreferences = QCoreServices::preferences();
-    return pPreferences ? pPreferences->getString(key) : QString();
-}
-
-void setPreferenceString(const QString& key, const QString& value)
-{
-    if (QPreferences* pPreferences = QCoreServices::preferences()) {
-        pPreferences->setString(key, value);
-    }
-}
 } // namespace
 
 double readSmcSensorTemperature(QFanControl* pController, const QByteArray& key)
@@ -91,7 +80,7 @@ QClock* QFanControl::clock() const
 void QFanControl::Init()
 {
     QLOG_INFO() << qUtf8Printable(QStringLiteral("QFanControl::Init"));
-    if (preferenceString(QStringLiteral("Fans")).isEmpty()) {
+    if (PreferenceUtils::getString(QStringLiteral("Fans")).isEmpty()) {
         QLOG_INFO() << qUtf8Printable(QStringLiteral("QFanControl::Init - first start"));
         LoadFansAndTempSensors();
         QLOG_INFO() << qUtf8Printable(QStringLiteral("QFanControl::Init - SaveFansAndTempSensors"));
@@ -193,14 +182,14 @@ void QFanControl::SaveFansAndTempSensors()
     for (const QTempSensor* pSensor : qAsConst(m_AllSensors)) {
         keys.append(pSensor->GetKey());
     }
-    setPreferenceString(QStringLiteral("Fans"), names.join(QLatin1Char(',')));
-    setPreferenceString(QStringLiteral("TempSensors"), keys.join(QLatin1Char(',')));
+    PreferenceUtils::setString(QStringLiteral("Fans"), names.join(QLatin1Char(',')));
+    PreferenceUtils::setString(QStringLiteral("TempSensors"), keys.join(QLatin1Char(',')));
 }
 
 void QFanControl::LoadCachedFansAndTempSensors()
 {
-    QStringList names = preferenceString(QStringLiteral("Fans")).split(QLatin1Char(','));
-    const QString cachedKeys = preferenceString(QStringLiteral("TempSensors"));
+    QStringList names = PreferenceUtils::getString(QStringLiteral("Fans")).split(QLatin1Char(','));
+    const QString cachedKeys = PreferenceUtils::getString(QStringLiteral("TempSensors"));
     const QStringList keys =
         cachedKeys.isEmpty() ? QStringList() : cachedKeys.split(QLatin1Char(','));
 
@@ -278,7 +267,7 @@ void QFanControl::LoadFansControlMode()
 {
     for (int i = 0; i < m_Fans.size(); ++i) {
         FanInfo* pFan = m_Fans.at(i);
-        const QString text = preferenceString(settingKeyForFan(i));
+        const QString text = PreferenceUtils::getString(settingKeyForFan(i));
         if (text.isEmpty()) {
             // A manual fan without a stored mode keeps its manual bit and its undefined mode.
             if (!pFan->IsManual()) {
@@ -452,7 +441,7 @@ void QFanControl::saveFansControlMode()
         if (mode.GetMode() == FanControlMode::ModeUndefined) {
             continue;
         }
-        setPreferenceString(settingKeyForFan(i), mode.toString());
+        PreferenceUtils::setString(settingKeyForFan(i), mode.toString());
     }
 }
 

@@ -1,4 +1,5 @@
 #include "ui/MainWindow.h"
+#include "settings/PreferenceUtils.h"
 
 #include "QsLog/QsLog.h"
 #include "app/app.h"
@@ -51,18 +52,6 @@ QString uiText(const char* key)
 QString programTitle()
 {
     return QLatin1String(kProductName) + QLatin1Char(' ') + QLatin1String(kThermoraVersion);
-}
-
-int preferenceInt(const char* key)
-{
-    QPreferences* pPrefs = QCoreServices::preferences();
-    return pPrefs ? pPrefs->getInt(QLatin1String(key), -1) : -1;
-}
-
-QString preferenceString(const char* key)
-{
-    QPreferences* pPrefs = QCoreServices::preferences();
-    return pPrefs ? pPrefs->getString(QLatin1String(key)) : QString();
 }
 
 // What the fans and the sensors tables share: whole-row single selection, read-only cells, no
@@ -559,7 +548,7 @@ void QFanControlMainWindow::slotFanUpdate(int fanIndex)
     if (QMenu* pMenu = m_fanMenus.value(fanIndex, nullptr))
         pMenu->setTitle(QStringLiteral("%1 - %2").arg(pFan->GetName(), shortText));
 
-    if (preferenceInt("trayFan") == fanIndex)
+    if (PreferenceUtils::getInt("trayFan") == fanIndex)
         updateTrayIcon();
 }
 
@@ -572,14 +561,14 @@ void QFanControlMainWindow::OnSensorUpdate(int row, double value)
         text = QStringLiteral("-");
     } else {
         const double shown = getTemperatureValueForCurrentScale(value);
-        if (preferenceInt("PreciseTemperature") == 0)
+        if (PreferenceUtils::getInt("PreciseTemperature") == 0)
             text = QString::number(std::floor(shown + 0.5), 'g', 6);
         else
             text = QString::number(shown, 'f', 1);
     }
     ui.tableSensors->setItemText(row, 1, text);
 
-    if (!preferenceString("traySensor").isEmpty())
+    if (!PreferenceUtils::getString("traySensor").isEmpty())
         updateTrayIcon();
 }
 
@@ -630,7 +619,7 @@ void QFanControlMainWindow::UpdateThread()
 
     for (;;) {
         const bool bVisible = m_bWindowVisible.load();
-        const QString traySensor = preferenceString("traySensor");
+        const QString traySensor = PreferenceUtils::getString("traySensor");
         if (!FanControlLoopUtils::runUpdatePass(*m_pFanControl, sensors, bCurrentOnly, bVisible,
                                                 traySensor, hooks))
             return;

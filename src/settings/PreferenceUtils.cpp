@@ -1,0 +1,23 @@
+#include "settings/PreferenceUtils.h"
+
+#include "helpers/QCoreServices.h"
+#include "settings/QPreferences.h"
+
+QString PreferenceUtils::getString(const QString& key)
+{
+    const QPreferences* pPreferences = QCoreServices::preferences();
+    return pPreferences ? pPreferences->getString(key) : QString();
+}
+
+int PreferenceUtils::getInt(const QString& key)
+{
+    const QPreferences* pPreferences = QCoreServices::preferences();
+    return pPreferences ? pPreferences->getInt(key, -1) : -1;
+}
+
+void PreferenceUtils::setString(const QString& key, const QString& value)
+{
+    if (QPreferences* pPreferences = QCoreServices::preferences()) {
+        pPreferences->setString(key, value);
+    }
+}
