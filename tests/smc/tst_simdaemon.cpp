@@ -4,6 +4,7 @@
 #include "smc/sim/SimDumpUtils.h"
 #include "smc/sim/SimSocketUtils.h"
 #include "smc/sim/SimWire.h"
+#include "support/QSimMachine.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
@@ -22,16 +23,7 @@
 
 namespace {
 
-SMCKeyData_t request(uint8_t command, const char* keyName, uint32_t nSize = 0, uint32_t nIndex = 0)
-{
-    SMCKeyData_t input;
-    std::memset(&input, 0, sizeof input);
-    input.command = command;
-    input.key = keyName ? SimDumpUtils::packCode(QByteArray(keyName, 4)) : 0;
-    input.dataSize = nSize;
-    input.index = nIndex;
-    return input;
-}
+using SimMachineUtils::request;
 
 // The value of a key over the transport, or "failed".
 QByteArray readKey(QSmcTransport& transport, const char* keyName, int nSize)

@@ -5,6 +5,8 @@
 #include "smc/sim/QSimSmc.h"
 #include "smc/sim/QSmcTransportInProcess.h"
 
+#include "support/QSimMachine.h"
+
 #include <QtTest>
 
 #include <cmath>
@@ -71,16 +73,7 @@ QSimDynamicsParams quietParams(quint64 nSeed = 7)
     return params;
 }
 
-SMCKeyData_t request(uint8_t command, const char* keyName, uint32_t nSize = 0, uint32_t nIndex = 0)
-{
-    SMCKeyData_t input;
-    std::memset(&input, 0, sizeof input);
-    input.command = command;
-    input.key = keyName ? SimDumpUtils::packCode(QByteArray(keyName, 4)) : 0;
-    input.dataSize = nSize;
-    input.index = nIndex;
-    return input;
-}
+using SimMachineUtils::request;
 
 int writeKey(QSimSmc& sim, const char* keyName, const QByteArray& bytes, uint32_t nUid = 0)
 {

@@ -30,6 +30,18 @@ QVector<QSimKey> SimMachineUtils::fanKeys(int index, const QByteArray& name, int
             numberKey(prefix + "Mx", "fpe2", rpmMax, 2), numberKey(prefix + "Tg", "fpe2", rpm, 2)};
 }
 
+SMCKeyData_t SimMachineUtils::request(uint8_t command, const char* keyName, uint32_t nSize,
+                                      uint32_t nIndex)
+{
+    SMCKeyData_t input;
+    std::memset(&input, 0, sizeof input);
+    input.command = command;
+    input.key = keyName ? SimDumpUtils::packCode(QByteArray(keyName, 4)) : 0;
+    input.dataSize = nSize;
+    input.index = nIndex;
+    return input;
+}
+
 QSimMachine::QSimMachine(const QVector<QSimKey>& keys) : sim(&clock)
 {
     sim.setKeys(keys);

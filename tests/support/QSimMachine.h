@@ -16,6 +16,8 @@ QSimKey numberKey(const QByteArray& key, const QByteArray& type, double value, i
 QSimKey fanIdKey(int index, const QByteArray& name);
 // One fan: its name, current speed (also its target), minimum and maximum.
 QVector<QSimKey> fanKeys(int index, const QByteArray& name, int rpm, int rpmMin, int rpmMax);
+// One zero-filled call structure for a command, with a key (or none), a size and an index.
+SMCKeyData_t request(uint8_t command, const char* keyName, uint32_t nSize = 0, uint32_t nIndex = 0);
 } // namespace SimMachineUtils
 
 // The program's fan controller over the protocol backend over an in-process simulated SMC,
