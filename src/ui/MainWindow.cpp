@@ -40,8 +40,7 @@ const char kProductName[] = "Thermora";
 const char kProductsPage[] = "https://brightfold.example/products";
 const char kReferrer[] = "thermora_mac";
 
-// The exit waits for the workers in steps of this length, this many times.
-const int kExitWaitStepMsecs = 200;
+// The exit waits for the workers in steps of 200 ms (m_nExitWaitStepMsecs), this many times.
 const int kExitWaitSteps = 40;
 
 QString uiText(const char* key)
@@ -137,11 +136,7 @@ QFanControlMainWindow::~QFanControlMainWindow()
 {
     // A window destroyed without the exit (tests, a failed start) still stops its workers
     // first: they use the controller deleted below.
-    m_stopThreads.fetchAndStoreOrdered(1);
-    {
-        QMutexLocker lock(&m_mutex);
-        m_waitCondition.wakeAll();
-    }
+    stopWorkers();
     m_WorkerPool.waitForDone();
 
     delete m_pFanControl;
@@ -153,6 +148,11 @@ void QFanControlMainWindow::setWorkerPeriods(int nUpdateMsecs, int nControlMsecs
 {
     m_nUpdatePeriodMsecs = qMax(1, nUpdateMsecs);
     m_nControlPeriodMsecs = qMax(1, nControlMsecs);
+}
+
+void QFanControlMainWindow::setExitWaitStep(int nMsecs)
+{
+    m_nExitWaitStepMsecs = qMax(1, nMsecs);
 }
 
 // --- Tables ---------------------------------------------------------------------------------
@@ -437,13 +437,7 @@ void QFanControlMainWindow::closeEvent(QCloseEvent* pEvent)
         pEvent->ignore();
         return;
     }
-    m_stopThreads.fetchAndStoreOrdered(1);
-    {
-        // Under the mutex: a worker tests the flag under it right before it waits, so the
-        // wake cannot fall between its test and its wait.
-        QMutexLocker lock(&m_mutex);
-        m_waitCondition.wakeAll();
-    }
+    stopWorkers();
     hide();
     setTrayIconVisible(false);
     SaveWindowPosition();
@@ -576,17 +570,26 @@ void QFanControlMainWindow::OnSensorUpdate(int row, double value)
 
 bool QFanControlMainWindow::isStopRequested() const
 {
-    // An ordered read: compare-and-swap 1 with 1 succeeds only when the flag is 1.
-    return const_cast<QAtomicInt&>(m_stopThreads).testAndSetOrdered(1, 1);
+    return m_stopThreads.load() != 0;
+}
+
+void QFanControlMainWindow::stopWorkers()
+{
+    {
+        // Under the mutex: a worker tests the flag under it right before it waits, so the
+        // wake cannot fall between its test and its wait.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopThreads.store(1);
+    }
+    m_waitCondition.notify_all();
 }
 
 bool QFanControlMainWindow::waitForNextCycle(int nMsecs)
 {
-    QMutexLocker lock(&m_mutex);
-    if (isStopRequested())
-        return false;
-    const bool bWoken = m_waitCondition.wait(&m_mutex, static_cast<unsigned long>(nMsecs));
-    return !(bWoken && isStopRequested());
+    std::unique_lock<std::mutex> lock(m_mutex);
+    // Spurious wake-ups sleep on; only the stop flag ends the wait early.
+    return !m_waitCondition.wait_for(lock, std::chrono::milliseconds(nMsecs),
+                                     [this] { return isStopRequested(); });
 }
 
 bool QFanControlMainWindow::checkWriteRightsHook()
@@ -647,7 +650,7 @@ void QFanControlMainWindow::waitForThreadsFinished()
     if (m_pUpdateChecker) {
         // The update checker stops here once it is part of the program.
     }
-    int nBudget = kExitWaitSteps * kExitWaitStepMsecs;
+    int nBudget = kExitWaitSteps * m_nExitWaitStepMsecs;
     for (int nStep = 0; nStep < kExitWaitSteps; ++nStep) {
         if (!m_ThreadUpdate.isRunning() && !m_ThreadInit.isRunning() &&
             !m_ThreadControl.isRunning())
@@ -657,8 +660,8 @@ void QFanControlMainWindow::waitForThreadsFinished()
                                           .arg(int(m_ThreadUpdate.isRunning()))
                                           .arg(int(m_ThreadInit.isRunning()))
                                           .arg(int(m_ThreadControl.isRunning())));
-        QThread::msleep(kExitWaitStepMsecs);
-        nBudget -= kExitWaitStepMsecs;
+        QThread::msleep(static_cast<unsigned long>(m_nExitWaitStepMsecs));
+        nBudget -= m_nExitWaitStepMsecs;
     }
     if (nBudget > 0) {
         QLOG_INFO() << "waitForThreadsFinished: Quit OK";

@@ -3,15 +3,15 @@
 #include "SystemTrayIconEx/qsystemtrayicon.h"
 #include "ui/MainWindowForm.h"
 
-#include <QAtomicInt>
 #include <QFuture>
 #include <QMainWindow>
 #include <QMap>
-#include <QMutex>
 #include <QThreadPool>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 class FanInfo;
 class QAction;
@@ -64,6 +64,8 @@ public:
 
     // Shortens the worker periods (tests); call before the initial load finishes.
     void setWorkerPeriods(int nUpdateMsecs, int nControlMsecs);
+    // Shortens the exit's wait steps (tests); the budget stays 40 steps.
+    void setExitWaitStep(int nMsecs);
 
     FanInfo* GetSelectedFan() const;
 
@@ -145,6 +147,8 @@ private:
     void UpdateThread();
     void ControlFanSpeedThread();
     bool isStopRequested() const;
+    // Sets the stop flag and wakes every sleeping worker at once.
+    void stopWorkers();
     // Sleeps up to nMsecs on the wait condition; false when woken for the exit.
     bool waitForNextCycle(int nMsecs);
 
@@ -153,9 +157,11 @@ private:
     QFuture<void> m_ThreadInit;
     QFuture<void> m_ThreadUpdate;
     QFuture<void> m_ThreadControl;
-    QAtomicInt m_stopThreads{0};
-    QWaitCondition m_waitCondition;
-    QMutex m_mutex;
+    // The workers sleep on the condition under the mutex; the exit sets the flag under the
+    // same mutex and wakes them all.
+    std::atomic<int> m_stopThreads{0};
+    std::condition_variable m_waitCondition;
+    std::mutex m_mutex;
     QUpdateChecker* m_pUpdateChecker = nullptr;
     QMyTrayIcon* m_pTrayIcon = nullptr;
     QMenu* m_pTrayMenu = nullptr;
@@ -179,6 +185,7 @@ private:
     std::atomic<bool> m_bWindowVisible{false};
     int m_nUpdatePeriodMsecs = 1500;
     int m_nControlPeriodMsecs = 1000;
+    int m_nExitWaitStepMsecs = 200;
     // Initial load, update and control worker, with one thread to spare.
     QThreadPool m_WorkerPool;
 };

@@ -185,6 +185,10 @@ void QFanControlMainWindow::showFanControlDialog(FanInfo* pFan)
     // A hidden window is no parent: the dialog must come up on its own, in front.
     QWidget* pParent = isVisible() ? this : nullptr;
     QFanControlDialog dialog(pParent, pFan, m_pFanControl);
+    // Modal to the window only: an application-modal dialog would also block the menu-bar
+    // item's own window, and with it the menu and Exit. A second request is still refused
+    // above, as the dialog counts as the active modal widget.
+    dialog.setWindowModality(Qt::WindowModal);
     if (!pParent)
         QMyApplication::activateAppTopmost(this);
     if (execDialog(&dialog) == QDialog::Accepted && m_pFanControl)
