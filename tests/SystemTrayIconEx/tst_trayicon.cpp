@@ -1,344 +1,235 @@
 #include "SystemTrayIconEx/QMyTrayIcon.h"
 #include "SystemTrayIconEx/QQtSystemTrayIconEx.h"
-#include "SystemTrayIconEx/StatusItemHelpers.h"
+#include "SystemTrayIconEx/StatusItemPaintHelpers.h"
 #include "SystemTrayIconEx/qsystemtrayicon.h"
-#include "core/FanControl.h"
-#include "core/FanInfo.h"
-#include "helpers/QClock.h"
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
-#include "smc/QSmcControlMac.h"
-#include "smc/sim/QSimSmc.h"
-#include "smc/sim/QSmcTransportInProcess.h"
 #include "support/QSimMachine.h"
 
 #include <QMenu>
-#include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QWidget>
 #include <QtTest>
 
 namespace {
-// Two fans, Left at 1200 and Right at 1300 RPM, and two sensors held at fixed readings; the
-// clock never moves, so nothing drifts.
-QVector<QSimKey> trayMachineKeys()
+QStatusItemState stateOf(int showIcon, int flags, double celsius, bool bPrecise, int rpm = 1234)
 {
-    using namespace SimMachineUtils;
-    QVector<QSimKey> keys = {numberKey("FNum", "ui8 ", 2, 1), numberKey("FS! ", "ui16", 0, 2),
-                             numberKey("TA0P", "sp78", 24, 2), numberKey("TC0P", "sp78", 45, 2)};
-    keys << fanKeys(0, "Left", 1200, 1000, 6000) << fanKeys(1, "Right", 1300, 1000, 6000);
-    return keys;
+    QStatusItemState state;
+    state.m_ShowIcon = showIcon;
+    state.m_DisplayFlags = flags;
+    state.m_Temperature = celsius;
+    state.m_bPrecise = bPrecise;
+    state.m_Rpm = rpm;
+    return state;
 }
 
-struct SimMachine : QSimMachine
+// The smallest rectangle around the visible ink.
+QRect inkBox(const QImage& image)
 {
-    SimMachine() : QSimMachine(trayMachineKeys())
-    {
-        sim.setHotSensor("TC0P", 45.25); // exact in the sensor's fixed-point type
-        sim.setHotSensor("TA0P", 24.0);
-        start();
-    }
-};
+    QRect box;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > 40)
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
 
 QImage imageOf(const QIcon& icon)
 {
     return icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
-QQtSystemTrayIconEx* qtLayerOf(const QSystemTrayIconEx* pItem)
+// One display choice in the settings and what the item then shows. A value of -9 leaves an
+// integer setting out.
+struct ChoiceRow
 {
-    return qobject_cast<QQtSystemTrayIconEx*>(pItem->platformTrayIcon());
-}
-
-const int kNotSet = -99; // leave the integer setting out
+    int menubarIcon;
+    QString traySensor;
+    int trayFan;
+    int fahrenheit;
+    int precise;
+    bool grey;
+    int showIcon;
+    int flags;
+    bool precisePushed;
+    int width;
+};
 } // namespace
+
+Q_DECLARE_METATYPE(ChoiceRow)
+Q_DECLARE_METATYPE(QStatusItemState)
 
 class tst_TrayIcon : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void widthAndText_data();
+    void widthAndText();
+    void picture_data();
+    void picture();
+    void geometry();
     void choices_data();
     void choices();
-    void iconBeforeFirstUpdate_data();
-    void iconBeforeFirstUpdate();
-    void withoutSettingsStore();
-    void handEditedValues_data();
-    void handEditedValues();
-    void toolTipListsEveryFan();
-    void valuesFollowTheMachine();
     void clicks_data();
     void clicks();
-    void hiddenItemKeepsState();
     void onlyTwoSettersRedraw();
-
-private:
-    void setInt(const char* key, int value);
-
-    QScopedPointer<QTemporaryDir> m_pDir;
-    QScopedPointer<QPreferences> m_pPrefs;
-    QScopedPointer<SimMachine> m_pMachine;
-    QScopedPointer<QWidget> m_pWindow;
 };
 
-void tst_TrayIcon::init()
+void tst_TrayIcon::widthAndText_data()
 {
-    m_pDir.reset(new QTemporaryDir);
-    m_pPrefs.reset(new QPreferences(m_pDir->filePath("thermora.ini")));
-    QCoreServices::setPreferences(m_pPrefs.data());
-    m_pMachine.reset(new SimMachine);
-    m_pWindow.reset(new QWidget);
+    QTest::addColumn<QStatusItemState>("state");
+    QTest::addColumn<bool>("fahrenheit");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("text");
+    const QString c = "\u00b0C";
+    const QString f = "\u00b0F";
+    QTest::newRow("icon, 45.4 C") << stateOf(1, 1, 45.4, false) << false << 54 << "45" + c;
+    QTest::newRow("precise") << stateOf(1, 1, 45.44, true) << false << 64 << "45.4" + c;
+    QTest::newRow("45.5 C rounds to 46 before 114.8 F")
+        << stateOf(1, 1, 45.5, false) << true << 60 << "115" + f;
+    QTest::newRow("40 C is 104 F") << stateOf(1, 1, 40.0, false) << true << 60 << "104" + f;
+    QTest::newRow("precise 104.0 F") << stateOf(1, 1, 40.0, true) << true << 68 << "104.0" + f;
+    QTest::newRow("99.5 C rounds to 100") << stateOf(1, 1, 99.5, false) << false << 60 << "100" + c;
+    QTest::newRow("99.5 C precise") << stateOf(1, 1, 99.5, true) << false << 64 << "99.5" + c;
+    QTest::newRow("-44.5 C away from zero")
+        << stateOf(0, 1, -44.5, false) << false << 34 << "-45" + c;
+    QTest::newRow("speed") << stateOf(1, 2, 45.4, false) << false << 76 << "1234rpm";
+    QTest::newRow("speed, no icon") << stateOf(0, 2, 45.4, false) << false << 56 << "1234rpm";
+    QTest::newRow("both") << stateOf(1, 3, 45.4, false) << false << 69 << " 45" + c + "\n1234rpm";
+    QTest::newRow("both, no icon")
+        << stateOf(0, 3, 45.5, true) << true << 49 << " 113.9" + f + "\n1234rpm";
+    QTest::newRow("nothing, icon option below zero")
+        << stateOf(-1, 0, 45.4, false) << false << 6 << "";
+    QTest::newRow("unknown flags") << stateOf(1, 4, 45.4, false) << false << 26 << "";
 }
 
-void tst_TrayIcon::cleanup()
+void tst_TrayIcon::widthAndText()
 {
-    m_pWindow.reset();
-    m_pMachine.reset();
-    QCoreServices::setPreferences(nullptr);
-    m_pPrefs.reset();
-    m_pDir.reset();
+    QFETCH(QStatusItemState, state);
+    QFETCH(bool, fahrenheit);
+    QFETCH(int, width);
+    QFETCH(QString, text);
+    QCOMPARE(StatusItemHelpers::statusItemLength(state, fahrenheit), width);
+    const StatusItemHelpers::StatusItemText result =
+        StatusItemHelpers::statusItemText(state, fahrenheit);
+    QCOMPARE(result.text, text);
+    const int nLines = text.isEmpty() ? 0 : text.count('\n') + 1;
+    QCOMPARE(result.nLines, nLines);
+    QCOMPARE(result.nFontSize, nLines == 2 ? 9 : nLines * 11);
+    QCOMPARE(result.bCentred, nLines == 2);
 }
 
-void tst_TrayIcon::setInt(const char* key, int value)
+void tst_TrayIcon::picture_data()
 {
-    if (value != kNotSet) {
-        m_pPrefs->setInt(QLatin1String(key), value);
-    }
+    QTest::addColumn<int>("showIcon");
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<double>("ratio");
+    QTest::addColumn<int>("textX"); // points: 8 right of the 16-point icon, or 4 in without it
+    QTest::newRow("icon only") << 1 << 0 << 1.0 << 24;
+    QTest::newRow("icon and temperature") << 1 << 1 << 1.0 << 24;
+    QTest::newRow("icon and both") << 1 << 3 << 1.0 << 24;
+    QTest::newRow("speed without icon") << 0 << 2 << 1.0 << 4;
+    QTest::newRow("nothing") << 0 << 0 << 1.0 << 4;
+    QTest::newRow("double resolution") << 1 << 3 << 2.0 << 24;
+}
+
+void tst_TrayIcon::picture()
+{
+    QFETCH(int, showIcon);
+    QFETCH(int, flags);
+    QFETCH(double, ratio);
+    QFETCH(int, textX);
+    QPixmap square(16, 16);
+    square.fill(Qt::red);
+    StatusItemPaintHelpers::Options options;
+    options.dDevicePixelRatio = ratio;
+    const QStatusItemState state = stateOf(showIcon, flags, 45.4, false);
+    const QImage image = StatusItemPaintHelpers::render(state, false, QIcon(square), options);
+    QCOMPARE(image.size(), QSize(StatusItemHelpers::statusItemLength(state, false), 22) * ratio);
+    const int px = qRound(ratio);
+    auto inkIn = [&](int x0, int x1) {
+        return inkBox(image.copy(x0 * px, 0, (x1 - x0) * px, 22 * px));
+    };
+    // The icon sits 4 points in and one below the bar's centre; then a gap up to the text.
+    const int iconEnd = showIcon ? 20 : textX;
+    QCOMPARE(inkIn(0, iconEnd), showIcon ? QRect(4 * px, 4 * px, 16 * px, 16 * px) : QRect());
+    QCOMPARE(inkIn(iconEnd, textX), QRect());
+    QCOMPARE(inkIn(textX, image.width() / px).isEmpty(), flags == 0);
+}
+
+void tst_TrayIcon::geometry()
+{
+    // Bottom-left origin in points to a top-left origin, halves rounded upwards.
+    QCOMPARE(StatusItemHelpers::toolkitGeometry(1200, 878, 54, 22, 900), QRect(1200, 0, 54, 22));
+    QCOMPARE(StatusItemHelpers::toolkitGeometry(10.5, 877.5, 53.5, 21.5, 900),
+             QRect(11, 1, 54, 22));
+    QCOMPARE(StatusItemHelpers::toolkitGeometry(-10.5, 880.5, 20.4, 22, 900),
+             QRect(-10, -2, 20, 22));
 }
 
 void tst_TrayIcon::choices_data()
 {
-    QTest::addColumn<int>("menubarIcon");
-    QTest::addColumn<QString>("traySensor");
-    QTest::addColumn<int>("trayFan");
-    QTest::addColumn<int>("fahrenheit");
-    QTest::addColumn<int>("precise");
-    QTest::addColumn<bool>("grey");
-    QTest::addColumn<int>("showIcon");
-    QTest::addColumn<int>("flags");
-    QTest::addColumn<double>("celsius");
-    QTest::addColumn<int>("rpm");
-    QTest::addColumn<bool>("precisePushed");
-    QTest::addColumn<int>("width");
-
-    QTest::newRow("colour icon only")
-        << 1 << "" << -1 << 0 << 0 << false << 1 << 0 << 0.0 << 0 << false << 26;
-    QTest::newRow("black and white icon, sensor")
-        << 2 << "TC0P" << -1 << 0 << 0 << true << 1 << 1 << 45.25 << 0 << false << 54;
-    QTest::newRow("sensor, precise")
-        << 1 << "TC0P" << -1 << 0 << 1 << false << 1 << 1 << 45.25 << 0 << true << 64;
-    // 45.25 C is 113.45 F: the wider room, plus the Fahrenheit decimal.
-    QTest::newRow("sensor in Fahrenheit, precise")
-        << 1 << "TC0P" << -1 << 1 << 1 << false << 1 << 1 << 45.25 << 0 << true << 68;
-    QTest::newRow("sensor in Fahrenheit")
-        << 1 << "TC0P" << -1 << 1 << 0 << false << 1 << 1 << 45.25 << 0 << false << 60;
-    // No icon drawn, but the colour icon is still set.
-    QTest::newRow("no icon, second fan")
-        << 0 << "" << 1 << 0 << 0 << false << 0 << 2 << 0.0 << 1300 << false << 56;
-    QTest::newRow("sensor and fan")
-        << 1 << "TA0P" << 0 << 0 << 0 << false << 1 << 3 << 24.0 << 1200 << false << 69;
-    QTest::newRow("sensor key no sensor has")
-        << 1 << "TZ9Z" << -1 << 0 << 0 << false << 1 << 0 << 0.0 << 0 << false << 26;
-    QTest::newRow("sensor keys are case-sensitive")
-        << 2 << "tc0p" << -1 << 0 << 0 << true << 1 << 0 << 0.0 << 0 << false << 26;
-    QTest::newRow("fan index the controller lacks")
-        << 1 << "" << 2 << 0 << 0 << false << 1 << 0 << 0.0 << 0 << false << 26;
-    QTest::newRow("negative fan index")
-        << 1 << "" << -5 << 0 << 0 << false << 1 << 0 << 0.0 << 0 << false << 26;
-    // A missing precision setting reads -1, which is not 0.
-    QTest::newRow("precision not set")
-        << 1 << "TC0P" << kNotSet << 0 << kNotSet << false << 1 << 1 << 45.25 << 0 << true << 64;
-    // A missing icon setting reads -1: the colour icon, drawn.
-    QTest::newRow("icon option not set")
-        << kNotSet << "" << 0 << 0 << 0 << false << 1 << 2 << 0.0 << 1200 << false << 76;
-    QTest::newRow("icon option out of range")
-        << 7 << "" << -1 << 0 << 0 << false << 1 << 0 << 0.0 << 0 << false << 26;
+    QTest::addColumn<ChoiceRow>("row");
+    // Left at 1200 RPM, Right at 1300; TC0P reads 45.25, TA0P 24.
+    QTest::newRow("colour icon only") << ChoiceRow{1, "", -1, 0, 0, false, 1, 0, false, 26};
+    QTest::newRow("grey icon, sensor") << ChoiceRow{2, "TC0P", -1, 0, 0, true, 1, 1, false, 54};
+    QTest::newRow("sensor, precise") << ChoiceRow{1, "TC0P", -1, 0, 1, false, 1, 1, true, 64};
+    QTest::newRow("Fahrenheit") << ChoiceRow{1, "TC0P", -1, 1, 0, false, 1, 1, false, 60};
+    QTest::newRow("no icon, second fan") << ChoiceRow{0, "", 1, 0, 0, false, 0, 2, false, 56};
+    QTest::newRow("sensor and fan") << ChoiceRow{1, "TA0P", 0, 0, 0, false, 1, 3, false, 69};
+    QTest::newRow("unknown sensor key") << ChoiceRow{1, "TZ9Z", -1, 0, 0, false, 1, 0, false, 26};
+    QTest::newRow("keys are case-sensitive") << ChoiceRow{2, "tc0p", -1, 0, 0, true, 1, 0, 0, 26};
+    QTest::newRow("unknown fan index") << ChoiceRow{1, "", 2, 0, 0, false, 1, 0, false, 26};
+    QTest::newRow("precision not set") << ChoiceRow{1, "TC0P", -9, 0, -9, false, 1, 1, true, 64};
+    QTest::newRow("icon option not set") << ChoiceRow{-9, "", 0, 0, 0, false, 1, 2, false, 76};
 }
 
 void tst_TrayIcon::choices()
 {
-    QFETCH(int, menubarIcon);
-    QFETCH(QString, traySensor);
-    QFETCH(int, trayFan);
-    QFETCH(int, fahrenheit);
-    QFETCH(int, precise);
-    QFETCH(bool, grey);
-    QFETCH(int, showIcon);
-    QFETCH(int, flags);
-    QFETCH(double, celsius);
-    QFETCH(int, rpm);
-    QFETCH(bool, precisePushed);
-    QFETCH(int, width);
+    QFETCH(ChoiceRow, row);
+    using namespace SimMachineUtils;
+    QSimMachine machine(
+        QVector<QSimKey>{numberKey("FNum", "ui8 ", 2, 1), numberKey("FS! ", "ui16", 0, 2),
+                         numberKey("TA0P", "sp78", 24, 2), numberKey("TC0P", "sp78", 45.25, 2)} +
+        fanKeys(0, "Left", 1200, 1000, 6000) + fanKeys(1, "Right", 1300, 1000, 6000));
+    machine.start();
+    QTemporaryDir dir;
+    QPreferences prefs(dir.filePath("thermora.ini"));
+    QCoreServices::setPreferences(&prefs);
+    const auto noPrefs = qScopeGuard([] { QCoreServices::setPreferences(nullptr); });
+    const QList<QPair<const char*, int>> ints = {{"menubarIcon", row.menubarIcon},
+                                                 {"trayFan", row.trayFan},
+                                                 {"Fahrenheit", row.fahrenheit},
+                                                 {"PreciseTemperature", row.precise}};
+    for (const auto& setting : ints)
+        if (setting.second != -9)
+            prefs.setInt(setting.first, setting.second);
+    prefs.setString("traySensor", row.traySensor);
 
-    setInt("menubarIcon", menubarIcon);
-    m_pPrefs->setString(QStringLiteral("traySensor"), traySensor);
-    setInt("trayFan", trayFan);
-    setInt("Fahrenheit", fahrenheit);
-    setInt("PreciseTemperature", precise);
-
-    QMyTrayIcon tray(m_pMachine->pController.data(), m_pWindow.data());
-    tray.update();
-    const QSystemTrayIconEx* pItem = tray.systemTrayIcon();
+    QWidget window;
+    QMyTrayIcon tray(machine.pController.data(), &window);
+    QSystemTrayIconEx* pItem = tray.systemTrayIcon();
     QVERIFY(pItem->isVisible());
-    QCOMPARE(pItem->parent(), m_pWindow.data());
+    QCOMPARE(pItem->parent(), &window);
+    // Before the first update: the icon only when no known sensor is chosen.
+    const bool bSensorKnown = row.traySensor == "TC0P" || row.traySensor == "TA0P";
+    QCOMPARE(pItem->icon().isNull(), bSensorKnown);
+    QCOMPARE(pItem->menuBarState().m_DisplayFlags, 0);
 
-    QCOMPARE(imageOf(pItem->icon()), imageOf(QMyTrayIcon::getTrayIconPic(grey)));
-    QVERIFY(imageOf(pItem->icon()) != imageOf(QMyTrayIcon::getTrayIconPic(!grey)));
-
+    tray.update();
+    QCOMPARE(imageOf(pItem->icon()), imageOf(QMyTrayIcon::getTrayIconPic(row.grey)));
+    QVERIFY(imageOf(pItem->icon()) != imageOf(QMyTrayIcon::getTrayIconPic(!row.grey)));
     const QStatusItemState state = pItem->menuBarState();
-    QCOMPARE(state.m_ShowIcon, showIcon);
-    QCOMPARE(state.m_DisplayFlags, flags);
-    QCOMPARE(state.m_bPrecise, precisePushed);
-    if (flags & StatusItemHelpers::DisplayTemperature) {
-        QCOMPARE(state.m_Temperature, celsius);
-    }
-    if (flags & StatusItemHelpers::DisplayRpm) {
-        QCOMPARE(state.m_Rpm, rpm);
-    }
-    // The picture the tray shows has the item's width.
-    const QQtSystemTrayIconEx* pQtLayer = qtLayerOf(pItem);
-    QVERIFY(pQtLayer);
-    QCOMPARE(pQtLayer->renderedImage().width(), width);
-    QCOMPARE(pQtLayer->renderedImage().height(), StatusItemHelpers::kMenuBarHeight);
-}
-
-void tst_TrayIcon::iconBeforeFirstUpdate_data()
-{
-    QTest::addColumn<QString>("traySensor");
-    QTest::addColumn<int>("menubarIcon");
-    QTest::addColumn<bool>("iconSet");
-    QTest::addColumn<bool>("grey");
-
-    QTest::newRow("no sensor chosen") << "" << 1 << true << false;
-    QTest::newRow("no sensor chosen, black and white") << "" << 2 << true << true;
-    QTest::newRow("chosen sensor missing") << "TZ9Z" << 2 << true << true;
-    // The first update sets the icon together with the temperature.
-    QTest::newRow("chosen sensor exists") << "TC0P" << 1 << false << false;
-}
-
-void tst_TrayIcon::iconBeforeFirstUpdate()
-{
-    QFETCH(QString, traySensor);
-    QFETCH(int, menubarIcon);
-    QFETCH(bool, iconSet);
-    QFETCH(bool, grey);
-
-    m_pPrefs->setString(QStringLiteral("traySensor"), traySensor);
-    m_pPrefs->setInt(QStringLiteral("menubarIcon"), menubarIcon);
-    // Made visible before any icon is known.
-    QMyTrayIcon tray(m_pMachine->pController.data(), m_pWindow.data());
-    QVERIFY(tray.systemTrayIcon()->isVisible());
-    QCOMPARE(!tray.systemTrayIcon()->icon().isNull(), iconSet);
-    if (iconSet) {
-        QCOMPARE(imageOf(tray.systemTrayIcon()->icon()),
-                 imageOf(QMyTrayIcon::getTrayIconPic(grey)));
-    }
-    QCOMPARE(tray.systemTrayIcon()->menuBarState().m_DisplayFlags, 0);
-}
-
-void tst_TrayIcon::withoutSettingsStore()
-{
-    QCoreServices::setPreferences(nullptr);
-    QMyTrayIcon tray(m_pMachine->pController.data(), m_pWindow.data());
-    tray.update();
-    const QStatusItemState state = tray.systemTrayIcon()->menuBarState();
-    QCOMPARE(state.m_ShowIcon, 1);
-    QCOMPARE(state.m_DisplayFlags, 0);
-    QCOMPARE(imageOf(tray.systemTrayIcon()->icon()), imageOf(QMyTrayIcon::getTrayIconPic(false)));
-}
-
-void tst_TrayIcon::handEditedValues_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<int>("showIcon");
-    QTest::addColumn<int>("flags");
-    QTest::addColumn<bool>("precise");
-
-    // A value that is not a number reads as not set.
-    QTest::newRow("fan index not a number") << "trayFan"
-                                            << "first" << 1 << 1 << false;
-    QTest::newRow("fan index with junk") << "trayFan"
-                                         << "1x" << 1 << 1 << false;
-    QTest::newRow("icon option not a number") << "menubarIcon"
-                                              << "grey" << 1 << 3 << false;
-    QTest::newRow("precision not a number") << "PreciseTemperature"
-                                            << "yes" << 1 << 3 << true;
-    // Sensor keys are compared whole: padding makes another key.
-    QTest::newRow("sensor key padded") << "traySensor"
-                                       << " TC0P" << 1 << 2 << false;
-}
-
-void tst_TrayIcon::handEditedValues()
-{
-    QFETCH(QString, key);
-    QFETCH(QString, value);
-    QFETCH(int, showIcon);
-    QFETCH(int, flags);
-    QFETCH(bool, precise);
-
-    m_pPrefs->setString(QStringLiteral("traySensor"), QStringLiteral("TC0P"));
-    m_pPrefs->setInt(QStringLiteral("trayFan"), 0);
-    m_pPrefs->setInt(QStringLiteral("menubarIcon"), 1);
-    m_pPrefs->setInt(QStringLiteral("PreciseTemperature"), 0);
-    m_pPrefs->setString(key, value);
-
-    QMyTrayIcon tray(m_pMachine->pController.data(), m_pWindow.data());
-    tray.update();
-    const QStatusItemState state = tray.systemTrayIcon()->menuBarState();
-    QCOMPARE(state.m_ShowIcon, showIcon);
-    QCOMPARE(state.m_DisplayFlags, flags);
-    QCOMPARE(state.m_bPrecise, precise);
-    // The stored text is left as the user wrote it.
-    QCOMPARE(m_pPrefs->getString(key), value);
-}
-
-void tst_TrayIcon::toolTipListsEveryFan()
-{
-    QMyTrayIcon tray(m_pMachine->pController.data(), m_pWindow.data());
-    tray.update();
-    QCOMPARE(tray.systemTrayIcon()->toolTip(), QStringLiteral("Left - 1200 RPM\nRight - 1300 RPM"));
-
-    // Without a controller or before the fans are known there is nothing to list.
-    QMyTrayIcon empty(nullptr, m_pWindow.data());
-    empty.update();
-    QCOMPARE(empty.systemTrayIcon()->toolTip(), QString());
-    QCOMPARE(empty.systemTrayIcon()->menuBarState().m_DisplayFlags, 0);
-}
-
-void tst_TrayIcon::valuesFollowTheMachine()
-{
-    m_pPrefs->setString(QStringLiteral("traySensor"), QStringLiteral("TC0P"));
-    m_pPrefs->setInt(QStringLiteral("trayFan"), 0);
-    m_pPrefs->setInt(QStringLiteral("PreciseTemperature"), 0);
-    m_pPrefs->setInt(QStringLiteral("menubarIcon"), 1);
-    QMyTrayIcon tray(m_pMachine->pController.data(), m_pWindow.data());
-    tray.update();
-    const QQtSystemTrayIconEx* pQtLayer = qtLayerOf(tray.systemTrayIcon());
-    const QImage before = pQtLayer->renderedImage();
-
-    m_pMachine->sim.setHotSensor("TC0P", 71.5);
-    QByteArray speed;
-    SimDumpUtils::encodeNumber("fpe2", 2500, speed = QByteArray(2, '\0'));
-    QVERIFY(m_pMachine->sim.setValue("F0Ac", speed));
-    m_pMachine->pController->UpdateTempSensor(m_pMachine->pController->sensorByKey("TC0P"));
-    m_pMachine->pController->UpdateFanInfo(0, true);
-    tray.update();
-
-    const QStatusItemState state = tray.systemTrayIcon()->menuBarState();
-    QCOMPARE(state.m_Temperature, 71.5);
-    QCOMPARE(state.m_Rpm, 2500);
-    QCOMPARE(tray.systemTrayIcon()->toolTip(), QStringLiteral("Left - 2500 RPM\nRight - 1300 RPM"));
-    QVERIFY(pQtLayer->renderedImage() != before);
-
-    // The choice changes: the next update shows only the fan, and the item narrows.
-    m_pPrefs->setString(QStringLiteral("traySensor"), QString());
-    tray.update();
-    QCOMPARE(tray.systemTrayIcon()->menuBarState().m_DisplayFlags,
-             int(StatusItemHelpers::DisplayRpm));
-    QCOMPARE(pQtLayer->renderedImage().width(), 76);
+    QCOMPARE(state.m_ShowIcon, row.showIcon);
+    QCOMPARE(state.m_DisplayFlags, row.flags);
+    QCOMPARE(state.m_bPrecise, row.precisePushed);
+    if (row.flags & 1)
+        QCOMPARE(state.m_Temperature, row.traySensor == "TC0P" ? 45.25 : 24.0);
+    if (row.flags & 2)
+        QCOMPARE(state.m_Rpm, row.trayFan == 0 ? 1200 : 1300);
+    QCOMPARE(qobject_cast<QQtSystemTrayIconEx*>(pItem->platformTrayIcon())->renderedImage().width(),
+             row.width);
+    QCOMPARE(pItem->toolTip(), QStringLiteral("Left - 1200 RPM\nRight - 1300 RPM"));
 }
 
 void tst_TrayIcon::clicks_data()
@@ -346,15 +237,11 @@ void tst_TrayIcon::clicks_data()
     QTest::addColumn<int>("toolkitReason");
     QTest::addColumn<int>("reported");
     QTest::addColumn<bool>("menuOpen");
-
-    QTest::newRow("left click opens the menu")
-        << int(QSystemTrayIcon::Trigger) << int(QSystemTrayIconEx::Trigger) << true;
-    QTest::newRow("right click is a left click")
-        << int(QSystemTrayIcon::Context) << int(QSystemTrayIconEx::Trigger) << true;
-    QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick)
-                                  << int(QSystemTrayIconEx::MiddleClick) << true;
-    QTest::newRow("double click leaves the menu shut")
-        << int(QSystemTrayIcon::DoubleClick) << int(QSystemTrayIconEx::DoubleClick) << false;
+    QTest::newRow("left click opens the menu") << int(QSystemTrayIcon::Trigger) << 3 << true;
+    QTest::newRow("right click is a left click") << int(QSystemTrayIcon::Context) << 3 << true;
+    QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << 4 << true;
+    QTest::newRow("double click closes it") << int(QSystemTrayIcon::DoubleClick) << 2 << false;
+    QTest::newRow("unknown") << int(QSystemTrayIcon::Unknown) << 0 << false;
 }
 
 void tst_TrayIcon::clicks()
@@ -362,64 +249,33 @@ void tst_TrayIcon::clicks()
     QFETCH(int, toolkitReason);
     QFETCH(int, reported);
     QFETCH(bool, menuOpen);
-
-    m_pPrefs->setInt(QStringLiteral("trayFan"), 0);
-    QMyTrayIcon tray(m_pMachine->pController.data(), m_pWindow.data());
-    tray.update();
-    QSystemTrayIconEx* pItem = tray.systemTrayIcon();
-    QMenu* pMenu = new QMenu(m_pWindow.data());
+    QWidget window;
+    QSystemTrayIconEx item(QMyTrayIcon::getTrayIconPic(false), &window);
+    QMenu* pMenu = new QMenu(&window);
     pMenu->addAction(QStringLiteral("Show"));
-    pItem->setContextMenu(pMenu);
-    QSignalSpy spy(pItem, &QSystemTrayIconEx::activated);
-    QQtSystemTrayIconEx* pQtLayer = qtLayerOf(pItem);
-    const QImage idle = pQtLayer->renderedImage();
+    item.setContextMenu(pMenu);
+    QSignalSpy spy(&item, &QSystemTrayIconEx::activated);
+    QQtSystemTrayIconEx* pLayer = qobject_cast<QQtSystemTrayIconEx*>(item.platformTrayIcon());
+    pLayer->OnActivated(QSystemTrayIcon::Trigger); // a hidden item reports nothing
+    QCOMPARE(spy.count(), 0);
+    item.setVisible(true);
+    const QImage idle = pLayer->renderedImage();
+    pLayer->OnActivated(QSystemTrayIcon::Trigger);
+    QVERIFY(pMenu->isVisible()); // a first click opened it
 
-    pQtLayer->OnActivated(static_cast<QSystemTrayIcon::ActivationReason>(toolkitReason));
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(int(spy.at(0).at(0).value<QSystemTrayIconEx::ActivationReason>()), reported);
-    QCOMPARE(pMenu->isVisible(), menuOpen);
-    QCOMPARE(pQtLayer->isMenuVisible(), menuOpen);
+    pLayer->OnActivated(static_cast<QSystemTrayIcon::ActivationReason>(toolkitReason));
+    QCOMPARE(spy.count(), 2);
+    QCOMPARE(int(spy.at(1).at(0).value<QSystemTrayIconEx::ActivationReason>()), reported);
+    QCOMPARE(pMenu->isVisible(), menuOpen || reported == 0);
+    QCOMPARE(pLayer->isMenuVisible(), pMenu->isVisible());
     // Highlighted while the menu is open, back to normal when it closes.
-    QCOMPARE(pQtLayer->renderedImage() != idle, menuOpen);
+    QCOMPARE(pLayer->renderedImage() != idle, pMenu->isVisible());
     pMenu->hide();
-    QCOMPARE(pQtLayer->isMenuVisible(), false);
-    QCOMPARE(pQtLayer->renderedImage(), idle);
-
-    // A double click closes the menu its first click opened.
-    pQtLayer->OnActivated(QSystemTrayIcon::Trigger);
-    QVERIFY(pMenu->isVisible());
-    pQtLayer->OnActivated(QSystemTrayIcon::DoubleClick);
-    QVERIFY(!pMenu->isVisible());
-
+    QCOMPARE(pLayer->renderedImage(), idle);
     // A menu that is deleted is forgotten; clicks still report.
     delete pMenu;
-    QVERIFY(!pItem->contextMenu());
-    pQtLayer->OnActivated(QSystemTrayIcon::Trigger);
-    QCOMPARE(spy.count(), 4);
-}
-
-void tst_TrayIcon::hiddenItemKeepsState()
-{
-    m_pPrefs->setString(QStringLiteral("traySensor"), QStringLiteral("TC0P"));
-    QMyTrayIcon tray(m_pMachine->pController.data(), m_pWindow.data());
-    tray.update();
-    QSystemTrayIconEx* pItem = tray.systemTrayIcon();
-    QSignalSpy spy(pItem, &QSystemTrayIconEx::activated);
-
-    pItem->setVisible(false);
-    QVERIFY(!pItem->isVisible());
-    QCOMPARE(pItem->geometry(), QRect());
-    // A hidden item reports no clicks.
-    qtLayerOf(pItem)->OnActivated(QSystemTrayIcon::Trigger);
-    QCOMPARE(spy.count(), 0);
-    // Values still arrive and are shown once the item is back.
-    m_pPrefs->setInt(QStringLiteral("trayFan"), 1);
-    tray.update();
-    pItem->setVisible(true);
-    QCOMPARE(pItem->menuBarState().m_DisplayFlags, 3);
-    QCOMPARE(qtLayerOf(pItem)->renderedImage().width(), 69);
-    qtLayerOf(pItem)->OnActivated(QSystemTrayIcon::Trigger);
-    QCOMPARE(spy.count(), 1);
+    pLayer->OnActivated(QSystemTrayIcon::Trigger);
+    QCOMPARE(spy.count(), 3);
 }
 
 void tst_TrayIcon::onlyTwoSettersRedraw()
@@ -427,24 +283,24 @@ void tst_TrayIcon::onlyTwoSettersRedraw()
     QSystemTrayIconEx item(QMyTrayIcon::getTrayIconPic(false));
     item.setVisible(true);
     item.setMacTrayIcon(StatusItemHelpers::DisplayRpm, false);
-    QQtSystemTrayIconEx* pQtLayer = qtLayerOf(&item);
-    const QImage first = pQtLayer->renderedImage();
+    QQtSystemTrayIconEx* pLayer = qobject_cast<QQtSystemTrayIconEx*>(item.platformTrayIcon());
+    const QImage first = pLayer->renderedImage();
     QCOMPARE(first.width(), 76);
-
     // Values alone are stored but not drawn...
     item.setMacRPM(4321);
     item.setMacTemp(99.0);
     item.setShowMacIcon(0);
-    QCOMPARE(pQtLayer->renderedImage(), first);
+    QCOMPARE(pLayer->renderedImage(), first);
     QCOMPARE(item.menuBarState().m_Rpm, 4321);
+    QCOMPARE(item.menuBarState().m_Temperature, 99.0);
     // ...until the display flags arrive, or the icon.
-    item.setMacTrayIcon(StatusItemHelpers::DisplayRpm, false);
-    const QImage second = pQtLayer->renderedImage();
-    QCOMPARE(second.width(), 56);
+    item.setMacTrayIcon(StatusItemHelpers::DisplayRpm, true);
+    QCOMPARE(pLayer->renderedImage().width(), 56);
+    QVERIFY(item.menuBarState().m_bPrecise);
     item.setShowMacIcon(1);
     item.setIcon(QMyTrayIcon::getTrayIconPic(true));
-    QCOMPARE(pQtLayer->renderedImage().width(), 76);
-    QVERIFY(pQtLayer->renderedImage() != first);
+    QCOMPARE(pLayer->renderedImage().width(), 76);
+    QVERIFY(pLayer->renderedImage() != first);
 }
 
 QTEST_MAIN(tst_TrayIcon)

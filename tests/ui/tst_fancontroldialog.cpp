@@ -1,385 +1,266 @@
-#include "FanDialogMachine.h"
-
+#include "app/app.h"
 #include "core/QTempSensorSmart.h"
 #include "core/SensorControl.h"
-#include "helpers/ImageResourceUtils.h"
+#include "helpers/QCoreServices.h"
+#include "localization/QLanguageLoader.h"
+#include "settings/QPreferences.h"
+#include "support/QSimMachine.h"
 #include "ui/FanControlDialog.h"
 #include "ui/GraphicHelpers.h"
-#include "ui/QDialogEx.h"
 #include "ui/QWidgetHider.h"
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
 enum Choice
 {
-    ChoiceNone,
-    ChoiceAuto,
-    ChoiceConstant,
-    ChoiceSensor
+    None,
+    Auto,
+    Constant,
+    Sensor
 };
 
-Choice checkedChoice(const Ui_FanControlDialog& ui)
+// Fan 0 "CPU" 1000..6000 RPM at 1800, fan 1 "ODD" 1500..1500 (minimum equals maximum), and
+// the sensors TA0P "Ambient", TC0P "CPU Proximity", TG0D "GPU Diode", TO0P "Optical Drive"
+// (or none), with settings of its own in the given scale. Fan 0 gets the mode in text form.
+struct QDialogMachine
 {
-    if (ui.radioAuto->isChecked()) {
-        return ChoiceAuto;
-    }
-    if (ui.radioConstant->isChecked()) {
-        return ChoiceConstant;
-    }
-    return ui.radioSensor->isChecked() ? ChoiceSensor : ChoiceNone;
-}
-
-void choose(const Ui_FanControlDialog& ui, Choice choice)
-{
-    QRadioButton* pRadio = choice == ChoiceAuto       ? ui.radioAuto
-                           : choice == ChoiceConstant ? ui.radioConstant
-                                                      : ui.radioSensor;
-    QTest::mouseClick(pRadio, Qt::LeftButton);
-    QVERIFY(pRadio->isChecked());
-}
-
-void selectSensor(const Ui_FanControlDialog& ui, const QString& name)
-{
-    const int index = ui.comboSensor->findText(name);
-    QVERIFY2(index >= 0, qPrintable(name));
-    ui.comboSensor->setCurrentIndex(index);
-}
-
-// Types a number into a spin box the way a user does: select all, type, leave the box.
-void typeInto(QSpinBox* pSpin, int value)
-{
-    pSpin->setFocus();
-    pSpin->selectAll();
-    QTest::keyClicks(pSpin, QString::number(value));
-    QTest::keyClick(pSpin, Qt::Key_Tab);
-}
-
-// A drive sensor in a given state, for the sensor list rule.
-class QTestDrive : public QTempSensorSmart
-{
-public:
-    QTestDrive(bool bSsd, double value) : QTempSensorSmart(0)
+    explicit QDialogMachine(const QString& mode, int nFahrenheit = 0, bool bSensors = true)
+        : prefs(dir.filePath("thermora.ini")), sim(keys(bSensors))
     {
-        m_bSSD = bSsd;
-        setKey(QStringLiteral("TEST DRIVE"));
-        SetValue(value);
+        prefs.setInt("Fahrenheit", nFahrenheit);
+        QCoreServices::setPreferences(&prefs);
+        sim.start();
+        const std::pair<const char*, double> values[] = {
+            {"TA0P", 18.2}, {"TC0P", 61.5}, {"TG0D", 97.0}, {"TO0P", 35.0}};
+        for (auto [key, value] : values)
+            if (QTempSensor* pSensor = sim.pController->sensorByKey(key))
+                pSensor->SetValue(value);
+        fan()->SetControlMode(FanControlMode::fromString(mode));
+        prefs.remove("Fan_0");
     }
+    ~QDialogMachine()
+    {
+        QCoreServices::setPreferences(nullptr);
+        QCoreServices::setReadOnly(false);
+    }
+    static QVector<QSimKey> keys(bool bSensors)
+    {
+        using namespace SimMachineUtils;
+        QVector<QSimKey> keys = {numberKey("FNum", "ui8 ", 2, 1), numberKey("FS! ", "ui16", 0, 2)};
+        keys << fanKeys(0, "CPU", 1800, 1000, 6000) << fanKeys(1, "ODD", 1500, 1500, 1500);
+        for (const char* key : {"TA0P", "TC0P", "TG0D", "TO0P"})
+            if (bSensors)
+                keys << numberKey(key, "sp78", 40, 2);
+        return keys;
+    }
+    FanInfo* fan(int n = 0) { return sim.pController->GetFan(n); }
+    QString stored(int n = 0) { return prefs.getString(QStringLiteral("Fan_%1").arg(n)); }
+
+    QTemporaryDir dir;
+    QPreferences prefs;
+    QSimMachine sim;
+};
+
+// The dialog for fan n of the machine, shown.
+struct QShownDialog : QFanControlDialog
+{
+    QShownDialog(QDialogMachine& machine, int n = 0)
+        : QFanControlDialog(nullptr, machine.fan(n), machine.sim.pController.data()), ui(form())
+    {
+        show();
+        QVERIFY(QTest::qWaitForWindowExposed(this));
+    }
+    Choice checked() const
+    {
+        return ui.radioAuto->isChecked()       ? Auto
+               : ui.radioConstant->isChecked() ? Constant
+               : ui.radioSensor->isChecked()   ? Sensor
+                                               : None;
+    }
+    void choose(Choice choice)
+    {
+        QTest::mouseClick(choice == Auto       ? ui.radioAuto
+                          : choice == Constant ? ui.radioConstant
+                                               : ui.radioSensor,
+                          Qt::LeftButton);
+    }
+    // As a user types: select all, type, leave the box.
+    static void type(QSpinBox* pSpin, int value)
+    {
+        pSpin->setFocus();
+        pSpin->selectAll();
+        QTest::keyClicks(pSpin, QString::number(value));
+        QTest::keyClick(pSpin, Qt::Key_Tab);
+    }
+    QPoint temperatures() const { return QPoint(ui.spinIncrease->value(), ui.spinMax->value()); }
+
+    const Ui_FanControlDialog& ui;
+};
+
+// A mode, what the dialog shows for it, and what OK stores after the user's changes.
+struct ModeRow
+{
+    QString mode;
+    int fahrenheit;
+    Choice shownChoice;
+    int shownRpm;
+    QString shownSensor;
+    QPoint shownTemperatures; // start, maximum
+    Choice choice;            // then chosen by the user
+    int rpm;                  // typed; -1 leaves it
+    QString sensor;           // picked; empty leaves it
+    QPoint typed;             // start, maximum typed; -1 leaves them
+    QString stored;
 };
 } // namespace
 
-Q_DECLARE_METATYPE(Choice)
-Q_DECLARE_METATYPE(QMargins)
+Q_DECLARE_METATYPE(ModeRow)
 
 class tst_FanControlDialog : public QObject
 {
     Q_OBJECT
+    QScopedPointer<QLanguageLoader> m_pLanguage;
 
 private slots:
-    void opensWithFanMode_data();
-    void opensWithFanMode();
-    void proposedRanges_data();
-    void proposedRanges();
-    void temperatureScale_data();
-    void temperatureScale();
-    void applyStoresMode_data();
-    void applyStoresMode();
+    void initTestCase();
+    void showsAndStoresMode_data();
+    void showsAndStoresMode();
+    void okWithoutEditsKeepsMode_data();
+    void okWithoutEditsKeepsMode();
     void blockedApply_data();
     void blockedApply();
     void sensorListRule_data();
     void sensorListRule();
-    void sizeStaysFixed_data();
-    void sizeStaysFixed();
+    void modeWidgetsKeepTheirPlace();
     void hiderMakesInert_data();
     void hiderMakesInert();
     void dialogKeys_data();
     void dialogKeys();
-    void layoutHelpers_data();
     void layoutHelpers();
-    void images_data();
-    void images();
 };
 
-void tst_FanControlDialog::opensWithFanMode_data()
+void tst_FanControlDialog::initTestCase()
 {
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<Choice>("choice");
-    QTest::addColumn<int>("rpm"); // -1: the fan's current speed
-    QTest::addColumn<QString>("sensor");
-    QTest::addColumn<int>("start");
-    QTest::addColumn<int>("max");
-    QTest::addColumn<bool>("okEnabled");
-
-    QTest::newRow("automatic shows the current speed")
-        << "0" << ChoiceAuto << -1 << "Ambient" << 20 << 20 << true;
-    QTest::newRow("constant 3000")
-        << "1,3000" << ChoiceConstant << 3000 << "Ambient" << 20 << 20 << true;
-    QTest::newRow("sensor-based with its own values")
-        << "2,TG0D,50,70" << ChoiceSensor << -1 << "GPU Diode" << 50 << 70 << true;
-    QTest::newRow("undefined: nothing chosen, OK off")
-        << "" << ChoiceNone << -1 << "Ambient" << 20 << 20 << false;
+    m_pLanguage.reset(new QLanguageLoader(QLatin1String(kThermoraDefaultLanguage)));
+    m_pLanguage->load(QStringLiteral("English.xml"));
 }
 
-void tst_FanControlDialog::opensWithFanMode()
+void tst_FanControlDialog::showsAndStoresMode_data()
 {
-    QFETCH(QString, mode);
-    QFETCH(Choice, choice);
-    QFETCH(int, rpm);
-    QFETCH(QString, sensor);
-    QFETCH(int, start);
-    QFETCH(int, max);
-    QFETCH(bool, okEnabled);
+    // Sensor values: Ambient 18.2, CPU Proximity 61.5, GPU Diode 97, Optical Drive 35.
+    QTest::addColumn<ModeRow>("row");
+    const QPoint lowest(20, 20);
+    const QPoint none(-1, -1);
+    QTest::newRow("automatic to constant, typed")
+        << ModeRow{"0", 0, Auto, 1800, "Ambient", lowest, Constant, 2500, "", none, "1,2500"};
+    QTest::newRow("constant to automatic")
+        << ModeRow{"1,3000", 0, Constant, 3000, "Ambient", lowest, Auto, -1, "", none, "0"};
+    QTest::newRow("undefined to sensor-based: first sensor's proposal")
+        << ModeRow{"", 0, None, 1800, "Ambient", lowest, Sensor, -1, "", none, "2,TA0P,20,23"};
+    QTest::newRow("sensor-based, another sensor's proposal")
+        << ModeRow{"2,TG0D,50,70", 0,  Sensor,          1800, "GPU Diode",   QPoint(50, 70),
+                   Sensor,         -1, "CPU Proximity", none, "2,TC0P,57,67"};
+    QTest::newRow("hot sensor: maximum capped")
+        << ModeRow{"2,TC0P,50,70", 0,  Sensor,      1800, "CPU Proximity", QPoint(50, 70),
+                   Sensor,         -1, "GPU Diode", none, "2,TG0D,92,100"};
+    QTest::newRow("fan's sensor not listed: first sensor's proposal")
+        << ModeRow{"2,TZ9P,50,70", 0,  Sensor, 1800, "Ambient",     QPoint(20, 23),
+                   Sensor,         -1, "",     none, "2,TA0P,20,23"};
+    QTest::newRow("Celsius: start 60 raises the maximum to 68")
+        << ModeRow{"2,TC0P,45,55", 0,  Sensor, 1800,           "CPU Proximity", QPoint(45, 55),
+                   Sensor,         -1, "",     QPoint(60, -1), "2,TC0P,60,68"};
+    QTest::newRow("Fahrenheit: start 140, maximum 194")
+        << ModeRow{"2,TC0P,45,80",   1,      Sensor, 1800, "CPU Proximity",
+                   QPoint(113, 176), Sensor, -1,     "",   QPoint(140, 194),
+                   "2,TC0P,60,90"};
+    QTest::newRow("Fahrenheit: any non-zero setting, other sensor")
+        << ModeRow{"2,TC0P,45,80",  2,
+                   Sensor,          1800,
+                   "CPU Proximity", QPoint(113, 176),
+                   Sensor,          -1,
+                   "Optical Drive", QPoint(150, -1),
+                   "2,TO0P,66,73"};
+}
 
-    QFanDialogMachine machine;
-    FanInfo* pFan = machine.fan(0);
-    machine.setMode(0, mode);
-    if (rpm == -1) {
-        rpm = pFan->GetRPM();
-    }
-    QFanControlDialog dialog(nullptr, pFan, machine.controller());
-    const Ui_FanControlDialog& ui = dialog.form();
+void tst_FanControlDialog::showsAndStoresMode()
+{
+    QFETCH(ModeRow, row);
+    QDialogMachine machine(row.mode, row.fahrenheit);
+    machine.prefs.remove("Fan_1");
+    FanInfo* pFan = machine.fan();
+    pFan->updateSensorControl(50); // history, which OK must clear
+    QVERIFY(pFan->sensorControl()->lastTemperature() != -1);
+    QShownDialog dialog(machine);
+    const Ui_FanControlDialog& ui = dialog.ui;
+    const QPoint range = row.fahrenheit ? QPoint(68, 212) : QPoint(20, 100);
+    const QString symbol = row.fahrenheit ? "\u00b0F" : "\u00b0C";
 
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Fan control for CPU"));
-    QCOMPARE(checkedChoice(ui), choice);
-    QCOMPARE(ui.spinConstant->value(), rpm);
-    QCOMPARE(ui.sliderRPM->value(), rpm);
-    QCOMPARE(ui.sliderRPM->minimum(), 1000);
-    QCOMPARE(ui.sliderRPM->maximum(), 6000);
-    QCOMPARE(ui.spinConstant->minimum(), 1000);
-    QCOMPARE(ui.spinConstant->maximum(), 6000);
-    QCOMPARE(ui.spinIncrease->minimum(), 20);
-    QCOMPARE(ui.spinIncrease->maximum(), 100);
-    QCOMPARE(ui.comboSensor->currentText(), sensor);
-    QCOMPARE(ui.spinIncrease->value(), start);
-    QCOMPARE(ui.spinMax->value(), max);
-    QCOMPARE(dialog.okButton()->isEnabled(), okEnabled);
-    QVERIFY(dialog.okButton()->autoDefault());
-    QCOMPARE(ui.radioAuto->text(), QStringLiteral("Automatic (controlled by system)"));
+    QCOMPARE(dialog.checked(), row.shownChoice);
+    QCOMPARE(QPoint(ui.spinConstant->value(), ui.sliderRPM->value()),
+             QPoint(row.shownRpm, row.shownRpm));
+    QCOMPARE(QPoint(ui.sliderRPM->minimum(), ui.spinConstant->maximum()), QPoint(1000, 6000));
+    QCOMPARE(ui.comboSensor->currentText(), row.shownSensor);
+    QCOMPARE(ui.comboSensor->count(), 4);
+    QCOMPARE(ui.comboSensor->itemData(1).value<void*>(),
+             static_cast<void*>(machine.sim.pController->sensors().at(1)));
+    QCOMPARE(dialog.temperatures(), row.shownTemperatures);
+    QCOMPARE(QPoint(ui.spinIncrease->minimum(), ui.spinIncrease->maximum()), range);
+    QCOMPARE(QPoint(ui.spinMax->minimum(), ui.spinMax->maximum()), range);
+    QCOMPARE(ui.labelDegree1->text() + ui.labelDegree2->text(), symbol + symbol);
+    QCOMPARE(dialog.okButton()->isEnabled(), row.shownChoice != None);
     QCOMPARE(ui.labelIncrease->text(),
              QStringLiteral("Temperature that fan speed will start to increase from:"));
-    QCOMPARE(ui.comboSensor->count(), 4);
-    const int processor = ui.comboSensor->findText(QStringLiteral("CPU Proximity"));
-    QVERIFY(!ui.comboSensor->itemIcon(processor).availableSizes().isEmpty());
-    QCOMPARE(static_cast<QTempSensor*>(ui.comboSensor->itemData(processor).value<void*>()),
-             machine.sensor("TC0P"));
-    QVERIFY(!ui.labelFooter->isVisibleTo(&dialog));
-}
+    QVERIFY(!ui.labelFooter->isVisible());
 
-void tst_FanControlDialog::proposedRanges_data()
-{
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<QStringList>("picks"); // sensors chosen in turn after sensor-based control
-    QTest::addColumn<int>("start");
-    QTest::addColumn<int>("max");
-
-    // Sensor values: Ambient 18.2, CPU Proximity 61.5, GPU Diode 97.
-    // The start stays at its lower bound, so the maximum's floor does not move.
-    QTest::newRow("automatic fan: the first sensor's proposal") << "0" << QStringList() << 20 << 23;
-    QTest::newRow("another sensor: its proposal")
-        << "2,TG0D,50,70" << QStringList{"CPU Proximity"} << 57 << 67;
-    QTest::newRow("back to the fan's own sensor: the last values stay")
-        << "2,TG0D,50,70" << QStringList{"CPU Proximity", "GPU Diode"} << 57 << 67;
-    QTest::newRow("hot sensor: maximum capped at 100")
-        << "2,TC0P,50,70" << QStringList{"GPU Diode"} << 92 << 100;
-    QTest::newRow("cold sensor: start at 20, maximum raised to 28")
-        << "2,TG0D,50,70" << QStringList{"Ambient"} << 20 << 28;
-    QTest::newRow("fan's sensor no longer listed: first sensor's proposal")
-        << "2,TZ9P,50,70" << QStringList() << 20 << 23;
-}
-
-void tst_FanControlDialog::proposedRanges()
-{
-    QFETCH(QString, mode);
-    QFETCH(QStringList, picks);
-    QFETCH(int, start);
-    QFETCH(int, max);
-
-    QFanDialogMachine machine;
-    machine.sensor("TA0P")->SetValue(18.2);
-    machine.sensor("TC0P")->SetValue(61.5);
-    machine.sensor("TG0D")->SetValue(97.0);
-    // A mode whose sensor is missing is set by hand: the controller would refuse it at start.
-    machine.setMode(0, mode);
-    QFanControlDialog dialog(nullptr, machine.fan(0), machine.controller());
-    const Ui_FanControlDialog& ui = dialog.form();
-
-    if (!ui.radioSensor->isChecked()) {
-        choose(ui, ChoiceSensor);
+    dialog.choose(row.choice);
+    if (row.rpm != -1)
+        QShownDialog::type(ui.spinConstant, row.rpm);
+    QCOMPARE(ui.sliderRPM->value(), ui.spinConstant->value());
+    if (!row.sensor.isEmpty())
+        ui.comboSensor->setCurrentText(row.sensor);
+    if (row.typed.x() != -1) {
+        QShownDialog::type(ui.spinIncrease, row.typed.x());
+        const int floor = row.typed.x() + (row.fahrenheit ? 14 : 8);
+        QCOMPARE(ui.spinMax->minimum(), floor);
+        QVERIFY(ui.spinMax->value() >= floor);
     }
-    for (const QString& name : picks) {
-        selectSensor(ui, name);
-    }
-    QCOMPARE(ui.spinIncrease->value(), start);
-    QCOMPARE(ui.spinMax->value(), max);
+    if (row.typed.y() != -1)
+        QShownDialog::type(ui.spinMax, row.typed.y());
+    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(machine.stored(), row.stored);
+    QCOMPARE(machine.stored(1), QStringLiteral("0")); // every fan's mode is stored
+    QCOMPARE(pFan->GetControlMode().toString(), row.stored);
+    QByteArray mask;
+    QVERIFY(machine.sim.sim.value("FS! ", mask));
+    QCOMPARE(int(mask.at(1)), row.stored == "0" ? 0 : 1);
+    QCOMPARE(pFan->sensorControl()->lastTemperature(), -1);
 }
 
-void tst_FanControlDialog::temperatureScale_data()
+void tst_FanControlDialog::okWithoutEditsKeepsMode_data()
 {
     QTest::addColumn<int>("fahrenheit");
     QTest::addColumn<QString>("mode");
-    QTest::addColumn<QString>("symbol");
-    QTest::addColumn<int>("lowest");
-    QTest::addColumn<int>("highest");
-    QTest::addColumn<int>("shownStart");
-    QTest::addColumn<int>("shownMax");
-    QTest::addColumn<int>("typedStart");
-    QTest::addColumn<int>("maxFloor");   // lowest maximum allowed after the start was typed
-    QTest::addColumn<int>("maxAfter");   // the maximum's value right after that
-    QTest::addColumn<int>("typedMax");   // -1: leave it
-    QTest::addColumn<QString>("stored"); // "Fan_0" after OK
-
-    const QString c = QStringLiteral("\u00b0C");
-    const QString f = QStringLiteral("\u00b0F");
-    QTest::newRow("Celsius: start 60 raises the floor to 68")
-        << 0 << "2,TC0P,45,80" << c << 20 << 100 << 45 << 80 << 60 << 68 << 80 << 90
-        << "2,TC0P,60,90";
-    QTest::newRow("Celsius: a maximum below the new floor is raised")
-        << 0 << "2,TC0P,45,55" << c << 20 << 100 << 45 << 55 << 60 << 68 << 68 << -1
-        << "2,TC0P,60,68";
-    QTest::newRow("Fahrenheit: start 140 raises the floor to 154")
-        << 1 << "2,TC0P,45,80" << f << 68 << 212 << 113 << 176 << 140 << 154 << 176 << 194
-        << "2,TC0P,60,90";
-    QTest::newRow("Fahrenheit: conversions truncate both ways")
-        << 1 << "2,TC0P,37,100" << f << 68 << 212 << 98 << 212 << 100 << 114 << 212 << -1
-        << "2,TC0P,37,100";
-    QTest::newRow("Fahrenheit: any non-zero setting")
-        << 2 << "2,TC0P,45,80" << f << 68 << 212 << 113 << 176 << 150 << 164 << 176 << -1
-        << "2,TC0P,65,80";
+    for (const char* mode : {"2,TC0P,46,56", "2,TC0P,20,100", "2,TC0P,21,99", "2,TC0P,33,84",
+                             "2,TC0P,37,45", "1,2345", "0"})
+        QTest::newRow(mode) << 1 << QString(mode);
+    QTest::newRow("Celsius") << 0 << "2,TC0P,46,56";
 }
 
-void tst_FanControlDialog::temperatureScale()
+void tst_FanControlDialog::okWithoutEditsKeepsMode()
 {
     QFETCH(int, fahrenheit);
     QFETCH(QString, mode);
-    QFETCH(QString, symbol);
-    QFETCH(int, lowest);
-    QFETCH(int, highest);
-    QFETCH(int, shownStart);
-    QFETCH(int, shownMax);
-    QFETCH(int, typedStart);
-    QFETCH(int, maxFloor);
-    QFETCH(int, maxAfter);
-    QFETCH(int, typedMax);
-    QFETCH(QString, stored);
-
-    QFanDialogMachine machine(true, fahrenheit);
-    machine.setMode(0, mode);
-    QFanControlDialog dialog(nullptr, machine.fan(0), machine.controller());
-    const Ui_FanControlDialog& ui = dialog.form();
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-
-    QCOMPARE(ui.labelDegree1->text(), symbol);
-    QCOMPARE(ui.labelDegree2->text(), symbol);
-    QCOMPARE(ui.spinIncrease->minimum(), lowest);
-    QCOMPARE(ui.spinIncrease->maximum(), highest);
-    QCOMPARE(ui.spinMax->maximum(), highest);
-    QCOMPARE(ui.spinIncrease->value(), shownStart);
-    QCOMPARE(ui.spinMax->value(), shownMax);
-    // Until the start changes, the maximum may go down to the lowest temperature.
-    QCOMPARE(ui.spinMax->minimum(), lowest);
-
-    typeInto(ui.spinIncrease, typedStart);
-    QCOMPARE(ui.spinIncrease->value(), typedStart);
-    QCOMPARE(ui.spinMax->minimum(), maxFloor);
-    QCOMPARE(ui.spinMax->value(), maxAfter);
-    if (typedMax != -1) {
-        typeInto(ui.spinMax, typedMax);
-        QCOMPARE(ui.spinMax->value(), typedMax);
-    }
-    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-    QCOMPARE(machine.storedMode(0), stored);
-    QCOMPARE(machine.fan(0)->GetControlMode().toString(), stored);
-}
-
-void tst_FanControlDialog::applyStoresMode_data()
-{
-    QTest::addColumn<bool>("sensors");
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<Choice>("choice");
-    QTest::addColumn<int>("rpm");       // typed into the box; -1 leaves it
-    QTest::addColumn<int>("sliderRpm"); // set on the slider; -1 leaves it
-    QTest::addColumn<QString>("sensor");
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<bool>("manual");
-
-    QTest::newRow("constant to automatic") << true << "1,3000" << ChoiceAuto << -1 << -1 << ""
-                                           << "0" << false;
-    QTest::newRow("automatic to constant, typed")
-        << true << "0" << ChoiceConstant << 2500 << -1 << ""
-        << "1,2500" << true;
-    QTest::newRow("automatic to constant, slider")
-        << true << "0" << ChoiceConstant << -1 << 4000 << ""
-        << "1,4000" << true;
-    QTest::newRow("constant kept, new speed")
-        << true << "1,3000" << ChoiceConstant << 5200 << -1 << ""
-        << "1,5200" << true;
-    QTest::newRow("automatic to sensor-based")
-        << true << "0" << ChoiceSensor << -1 << -1 << "CPU Proximity"
-        << "2,TC0P,40,50" << true;
-    QTest::newRow("sensor-based kept, other sensor")
-        << true << "2,TG0D,50,70" << ChoiceSensor << -1 << -1 << "Optical Drive"
-        << "2,TO0P,30,40" << true;
-    QTest::newRow("sensor-based without sensors: mode kept, still stored")
-        << false << "1,3000" << ChoiceSensor << -1 << -1 << ""
-        << "1,3000" << true;
-}
-
-void tst_FanControlDialog::applyStoresMode()
-{
-    QFETCH(bool, sensors);
-    QFETCH(QString, mode);
-    QFETCH(Choice, choice);
-    QFETCH(int, rpm);
-    QFETCH(int, sliderRpm);
-    QFETCH(QString, sensor);
-    QFETCH(QString, stored);
-    QFETCH(bool, manual);
-
-    QFanDialogMachine machine(sensors);
-    FanInfo* pFan = machine.fan(0);
-    if (sensors) {
-        machine.sensor("TC0P")->SetValue(45.0);
-        machine.sensor("TO0P")->SetValue(35.0);
-        // Leave the sensor-based control with history, which applying must clear.
-        machine.setMode(0, QStringLiteral("2,TC0P,40,70"));
-        pFan->updateSensorControl(50);
-        QVERIFY(pFan->sensorControl()->lastTemperature() != -1);
-    }
-    machine.setMode(0, mode);
-    machine.preferences()->remove(QStringLiteral("Fan_0"));
-    machine.preferences()->remove(QStringLiteral("Fan_1"));
-
-    QFanControlDialog dialog(nullptr, pFan, machine.controller());
-    const Ui_FanControlDialog& ui = dialog.form();
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    choose(ui, choice);
-    if (rpm != -1) {
-        typeInto(ui.spinConstant, rpm);
-        QCOMPARE(ui.sliderRPM->value(), rpm);
-    }
-    if (sliderRpm != -1) {
-        ui.sliderRPM->setValue(sliderRpm);
-        QCOMPARE(ui.spinConstant->value(), sliderRpm);
-    }
-    if (!sensor.isEmpty()) {
-        selectSensor(ui, sensor);
-    }
-    QVERIFY(dialog.okButton()->isEnabled());
-    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-
-    QVERIFY(!dialog.isVisible());
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(machine.storedMode(0), stored);
-    QCOMPARE(machine.storedMode(1), QStringLiteral("0")); // every fan's mode is stored
-    QCOMPARE(pFan->GetControlMode().toString(), stored);
-    QCOMPARE(pFan->IsManual(), manual);
-    QCOMPARE(machine.maskInController(), manual ? 1 : 0);
-    QCOMPARE(pFan->sensorControl()->lastTemperature(), -1);
-    QCOMPARE(pFan->sensorControl()->targetRpm(), -1);
+    QDialogMachine machine(mode, fahrenheit);
+    QFanControlDialog(nullptr, machine.fan(), machine.sim.pController.data()).okButton()->click();
+    QCOMPARE(machine.stored(), mode);
 }
 
 void tst_FanControlDialog::blockedApply_data()
@@ -387,20 +268,17 @@ void tst_FanControlDialog::blockedApply_data()
     QTest::addColumn<int>("fan");
     QTest::addColumn<QString>("readOnlyFs"); // empty: not read-only
     QTest::addColumn<QString>("warning");    // empty: no footer
-
-    QTest::newRow("ordinary fan: no warning") << 0 << ""
-                                              << "";
-    QTest::newRow("minimum equals maximum")
-        << 1 << ""
-        << "Something is wrong - min/max fan values are equal (1500).<br/> Please make sure to "
-           "uninstall any other fan controlling software and reset SMC.";
+    const QString equal =
+        "Something is wrong - min/max fan values are equal (1500).<br/> Please "
+        "make sure to uninstall any other fan controlling software and reset SMC.";
+    QTest::newRow("ordinary fan") << 0 << ""
+                                  << "";
+    QTest::newRow("minimum equals maximum") << 1 << "" << equal;
     QTest::newRow("read-only") << 0 << "msdos"
                                << "Read-only mode: non-Apple file system detected (msdos). Try "
                                   "moving the app to '/Applications'?";
     QTest::newRow("read-only and minimum equals maximum: the fan's warning")
-        << 1 << "vfat"
-        << "Something is wrong - min/max fan values are equal (1500).";
-    // No fan at all (a caller's mistake): nothing to command, nothing to warn about.
+        << 1 << "vfat" << equal;
     QTest::newRow("no fan") << 5 << ""
                             << "";
 }
@@ -410,42 +288,23 @@ void tst_FanControlDialog::blockedApply()
     QFETCH(int, fan);
     QFETCH(QString, readOnlyFs);
     QFETCH(QString, warning);
-
-    QFanDialogMachine machine;
-    FanInfo* pFan = machine.fan(fan);
-    if (pFan) {
-        machine.setMode(fan, QStringLiteral("0"));
-    }
-    machine.preferences()->remove(QStringLiteral("Fan_%1").arg(fan));
+    QDialogMachine machine("0");
+    machine.prefs.remove(QStringLiteral("Fan_%1").arg(fan));
     QCoreServices::setReadOnly(!readOnlyFs.isEmpty(), readOnlyFs);
-
-    QFanControlDialog dialog(nullptr, pFan, machine.controller());
-    const Ui_FanControlDialog& ui = dialog.form();
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-
-    const bool bBlocked = !warning.isEmpty() || !pFan;
-    QCOMPARE(ui.labelFooter->isVisible(), !warning.isEmpty());
-    if (!warning.isEmpty()) {
-        QVERIFY2(ui.labelFooter->text().contains(warning), qPrintable(ui.labelFooter->text()));
-        QVERIFY(ui.labelFooter->text().contains(QLatin1String(":/Resources/warning.png")));
-        QVERIFY(!ui.labelFooter->text().contains(QLatin1String("Read-only")) ||
-                !readOnlyFs.isEmpty());
-    }
-    for (Choice choice : {ChoiceConstant, ChoiceSensor, ChoiceAuto}) {
-        choose(ui, choice);
+    QShownDialog dialog(machine, fan);
+    const QString footer = dialog.ui.labelFooter->text();
+    QCOMPARE(dialog.ui.labelFooter->isVisible(), !warning.isEmpty());
+    QVERIFY2(footer.contains(warning), qPrintable(footer));
+    QCOMPARE(footer.contains(":/Resources/warning.png"), !warning.isEmpty());
+    const bool bBlocked = !warning.isEmpty() || !machine.fan(fan);
+    for (Choice choice : {Sensor, Auto, Constant}) {
+        dialog.choose(choice);
         QCOMPARE(dialog.okButton()->isEnabled(), !bBlocked);
     }
-    if (bBlocked) {
-        // Neither a click on the disabled button nor Return commands anything.
-        choose(ui, ChoiceConstant);
-        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-        QTest::keyClick(&dialog, Qt::Key_Return);
-        if (pFan) {
-            QCOMPARE(pFan->GetControlMode().toString(), QStringLiteral("0"));
-        }
-        QCOMPARE(machine.storedMode(fan), QString());
-    }
+    // Neither a click on the disabled button nor Return commands anything.
+    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    QCOMPARE(machine.stored(fan).isEmpty(), bBlocked);
 }
 
 void tst_FanControlDialog::sensorListRule_data()
@@ -453,11 +312,10 @@ void tst_FanControlDialog::sensorListRule_data()
     QTest::addColumn<int>("kind"); // 0 SMC sensor, 1 hard disk, 2 solid-state drive
     QTest::addColumn<double>("value");
     QTest::addColumn<bool>("offered");
-
     QTest::newRow("solid-state drive reading 0: left out") << 2 << 0.0 << false;
-    QTest::newRow("solid-state drive reading 0.1: listed") << 2 << 0.1 << true;
-    QTest::newRow("hard disk reading 0: listed") << 1 << 0.0 << true;
-    QTest::newRow("SMC sensor reading 0: listed") << 0 << 0.0 << true;
+    QTest::newRow("solid-state drive reading 0.1") << 2 << 0.1 << true;
+    QTest::newRow("hard disk reading 0") << 1 << 0.0 << true;
+    QTest::newRow("SMC sensor reading 0") << 0 << 0.0 << true;
 }
 
 void tst_FanControlDialog::sensorListRule()
@@ -465,281 +323,126 @@ void tst_FanControlDialog::sensorListRule()
     QFETCH(int, kind);
     QFETCH(double, value);
     QFETCH(bool, offered);
-
-    QScopedPointer<QTempSensor> pSensor(kind == 0 ? new QTempSensor
-                                                  : new QTestDrive(kind == 2, value));
-    if (kind == 0) {
-        pSensor->setKey(QStringLiteral("TC0P"));
-        pSensor->SetValue(value);
-    }
+    struct QTestDrive : QTempSensorSmart
+    {
+        explicit QTestDrive(bool bSsd) : QTempSensorSmart(0) { m_bSSD = bSsd; }
+    };
+    QScopedPointer<QTempSensor> pSensor(kind == 0 ? new QTempSensor : new QTestDrive(kind == 2));
+    pSensor->SetValue(value);
     QCOMPARE(QFanControlDialog::isSensorOffered(pSensor.data()), offered);
 }
 
-void tst_FanControlDialog::sizeStaysFixed_data()
+void tst_FanControlDialog::modeWidgetsKeepTheirPlace()
 {
-    QTest::addColumn<int>("fan");
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<int>("fahrenheit");
-
-    QTest::newRow("automatic") << 0 << "0" << 0;
-    QTest::newRow("constant") << 0 << "1,2000" << 0;
-    QTest::newRow("sensor-based, Fahrenheit") << 0 << "2,TC0P,45,80" << 1;
-    QTest::newRow("undefined") << 0 << "" << 0;
-    QTest::newRow("with footer warning") << 1 << "0" << 0;
-}
-
-void tst_FanControlDialog::sizeStaysFixed()
-{
-    QFETCH(int, fan);
-    QFETCH(QString, mode);
-    QFETCH(int, fahrenheit);
-
-    QFanDialogMachine machine(true, fahrenheit);
-    machine.setMode(fan, mode);
-    QFanControlDialog dialog(nullptr, machine.fan(fan), machine.controller());
-    const Ui_FanControlDialog& ui = dialog.form();
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-
+    QDialogMachine machine("0", 1);
+    QShownDialog dialog(machine);
+    const Ui_FanControlDialog& ui = dialog.ui;
     const QSize size = dialog.size();
     QCOMPARE(dialog.minimumSize(), size);
     QCOMPARE(dialog.maximumSize(), size);
     const QRect comboPlace = ui.comboSensor->geometry();
-    for (Choice choice : {ChoiceConstant, ChoiceSensor, ChoiceAuto, ChoiceSensor, ChoiceConstant}) {
-        const bool bChanged = checkedChoice(ui) != choice;
-        choose(ui, choice);
+    for (Choice choice : {Constant, Sensor, Auto, Sensor, Constant}) {
+        dialog.choose(choice);
         QCoreApplication::processEvents();
         QCOMPARE(dialog.size(), size);
         QCOMPARE(ui.comboSensor->geometry(), comboPlace);
         // The widgets of the other modes keep their place but cannot take the focus.
-        const bool bConstant = choice == ChoiceConstant;
-        const bool bSensor = choice == ChoiceSensor;
-        QCOMPARE(ui.spinConstant->focusPolicy() != Qt::NoFocus, bConstant);
-        QCOMPARE(ui.sliderRPM->focusPolicy() != Qt::NoFocus, bConstant);
-        QCOMPARE(ui.comboSensor->focusPolicy() != Qt::NoFocus, bSensor);
-        QCOMPARE(ui.spinMax->focusPolicy() != Qt::NoFocus, bSensor);
-        // Switching to constant speed puts the cursor into the speed box.
-        if (bConstant && bChanged) {
-            QCOMPARE(QApplication::focusWidget(), ui.spinConstant);
-        }
+        QCOMPARE(ui.spinConstant->focusPolicy() != Qt::NoFocus, choice == Constant);
+        QCOMPARE(ui.sliderRPM->focusPolicy() != Qt::NoFocus, choice == Constant);
+        QCOMPARE(ui.comboSensor->focusPolicy() != Qt::NoFocus, choice == Sensor);
+        QCOMPARE(ui.spinMax->focusPolicy() != Qt::NoFocus, choice == Sensor);
+        QCOMPARE(ui.labelMax->focusPolicy(), Qt::NoFocus);
+        if (choice != Auto)
+            QCOMPARE(QApplication::focusWidget(),
+                     choice == Constant ? static_cast<QWidget*>(ui.spinConstant) : ui.comboSensor);
     }
 }
 
 void tst_FanControlDialog::hiderMakesInert_data()
 {
     QTest::addColumn<bool>("hidden");
-    QTest::addColumn<bool>("reacts");
-
-    QTest::newRow("hidden: no click, no key, no paint") << true << false;
-    QTest::newRow("shown again: reacts as before") << false << true;
+    QTest::newRow("hidden: no click, no key, no paint") << true;
+    QTest::newRow("shown again: reacts as before") << false;
 }
 
 void tst_FanControlDialog::hiderMakesInert()
 {
     QFETCH(bool, hidden);
-    QFETCH(bool, reacts);
-
     QWidget window;
-    QVBoxLayout* pLayout = new QVBoxLayout(&window);
     QPushButton* pButton = new QPushButton(QStringLiteral("Press"), &window);
     QSpinBox* pSpin = new QSpinBox(&window);
-    QLabel* pLabel = new QLabel(QStringLiteral("Label"), &window);
-    pLayout->addWidget(pButton);
-    pLayout->addWidget(pSpin);
-    pLayout->addWidget(pLabel);
+    pSpin->move(0, 40);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const QRect buttonPlace = pButton->geometry();
-    const QImage blank = [&] {
-        QImage image(pButton->size(), QImage::Format_ARGB32);
-        image.fill(window.palette().window().color());
-        return image;
-    }();
+    QImage blank(pButton->size(), QImage::Format_ARGB32);
+    blank.fill(window.palette().window().color());
 
     QWidgetHider hider;
-    for (QWidget* pWidget : {static_cast<QWidget*>(pButton), static_cast<QWidget*>(pSpin),
-                             static_cast<QWidget*>(pLabel)}) {
+    for (QWidget* pWidget : {static_cast<QWidget*>(pButton), static_cast<QWidget*>(pSpin)}) {
         hider.setVisible(pWidget, false);
-        if (!hidden) {
+        if (!hidden)
             hider.setVisible(pWidget, true);
-        }
     }
     QSignalSpy clicks(pButton, &QPushButton::clicked);
     QTest::mouseClick(pButton, Qt::LeftButton);
     pSpin->setFocus();
     QTest::keyClick(pSpin->findChild<QLineEdit*>(), Qt::Key_Up);
-
-    QCOMPARE(clicks.count(), reacts ? 1 : 0);
-    QCOMPARE(pSpin->value(), reacts ? 1 : 0);
-    QCOMPARE(pButton->geometry(), buttonPlace);
-    QCOMPARE(pButton->isVisible(), true);
-    // A hidden widget paints nothing of its own over the window's background.
-    const QImage painted =
-        window.grab(buttonPlace).toImage().convertToFormat(QImage::Format_ARGB32);
-    QCOMPARE(painted.scaled(blank.size()) == blank, hidden);
-    // The label regains the focus policy it had, not that of an input widget.
-    QCOMPARE(pLabel->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(clicks.count(), hidden ? 0 : 1);
+    QCOMPARE(pSpin->value(), hidden ? 0 : 1);
     QCOMPARE(pButton->focusPolicy(), hidden ? Qt::NoFocus : Qt::StrongFocus);
+    // A hidden widget paints nothing of its own over the window's background.
+    const QImage painted = window.grab(pButton->geometry()).toImage();
+    QCOMPARE(painted.convertToFormat(QImage::Format_ARGB32) == blank, hidden);
 }
 
 void tst_FanControlDialog::dialogKeys_data()
 {
-    QTest::addColumn<bool>("fanDialog");
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("modifiers");
     QTest::addColumn<bool>("closes");
-
-    QTest::newRow("Ctrl+W closes") << false << int(Qt::Key_W) << int(Qt::ControlModifier) << true;
-    QTest::newRow("Ctrl+Shift+W closes")
-        << false << int(Qt::Key_W) << int(Qt::ControlModifier | Qt::ShiftModifier) << true;
-    QTest::newRow("W alone stays") << false << int(Qt::Key_W) << int(Qt::NoModifier) << false;
-    QTest::newRow("Ctrl+Q stays") << false << int(Qt::Key_Q) << int(Qt::ControlModifier) << false;
-    QTest::newRow("Escape closes as usual")
-        << false << int(Qt::Key_Escape) << int(Qt::NoModifier) << true;
-    QTest::newRow("fan dialog: Ctrl+W from the focused box closes, nothing stored")
-        << true << int(Qt::Key_W) << int(Qt::ControlModifier) << true;
+    QTest::newRow("Ctrl+W closes") << int(Qt::Key_W) << int(Qt::ControlModifier) << true;
+    QTest::newRow("W alone stays") << int(Qt::Key_W) << int(Qt::NoModifier) << false;
+    QTest::newRow("Ctrl+Q stays") << int(Qt::Key_Q) << int(Qt::ControlModifier) << false;
+    QTest::newRow("Escape closes as usual") << int(Qt::Key_Escape) << int(Qt::NoModifier) << true;
 }
 
 void tst_FanControlDialog::dialogKeys()
 {
-    QFETCH(bool, fanDialog);
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(bool, closes);
-
-    QScopedPointer<QFanDialogMachine> pMachine;
-    QScopedPointer<QDialogEx> pDialog;
-    if (fanDialog) {
-        pMachine.reset(new QFanDialogMachine);
-        pMachine->setMode(0, QStringLiteral("1,3000"));
-        pMachine->preferences()->remove(QStringLiteral("Fan_0"));
-        pDialog.reset(new QFanControlDialog(nullptr, pMachine->fan(0), pMachine->controller()));
-    } else {
-        pDialog.reset(new QDialogEx);
-        new QLineEdit(pDialog.data());
-    }
-    const Qt::WindowFlags flags = pDialog->windowFlags();
-    QVERIFY(flags & Qt::WindowCloseButtonHint);
-    QVERIFY(flags & Qt::CustomizeWindowHint);
-    QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
-
-    pDialog->show();
-    QVERIFY(QTest::qWaitForWindowExposed(pDialog.data()));
-    pDialog->activateWindow();
-    pDialog->setResult(7);
-    QWidget* pTarget = QApplication::focusWidget() ? QApplication::focusWidget() : pDialog.data();
+    QDialogMachine machine("1,3000");
+    QShownDialog dialog(machine);
+    QVERIFY(dialog.windowFlags() & Qt::WindowCloseButtonHint);
+    QVERIFY(!(dialog.windowFlags() & Qt::WindowMinimizeButtonHint));
+    dialog.setResult(7);
+    QWidget* pTarget = QApplication::focusWidget() ? QApplication::focusWidget() : &dialog;
     QTest::keyClick(pTarget, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-
-    QCOMPARE(pDialog->isVisible(), !closes);
-    QCOMPARE(pDialog->result(), closes ? 0 : 7);
-    if (fanDialog) {
-        QCOMPARE(pMachine->storedMode(0), QString());
-        QCOMPARE(pMachine->fan(0)->GetControlMode().toString(), QStringLiteral("1,3000"));
-    }
-}
-
-void tst_FanControlDialog::layoutHelpers_data()
-{
-    QTest::addColumn<double>("pointSize"); // -1: a font sized in pixels
-    QTest::addColumn<double>("decrement");
-    QTest::addColumn<double>("expectedSize");
-    QTest::addColumn<int>("bottom");
-    QTest::addColumn<int>("right");
-    QTest::addColumn<QMargins>("expectedMargins"); // from 11, 12, 13, 14
-
-    QTest::newRow("2 points smaller, both margins")
-        << 13.0 << 2.0 << 11.0 << 4 << 5 << QMargins(11, 12, 5, 4);
-    QTest::newRow("1.5 points smaller, bottom kept")
-        << 10.0 << 1.5 << 8.5 << -1 << 0 << QMargins(11, 12, 0, 14);
-    QTest::newRow("too small to shrink, right kept")
-        << 2.0 << 2.0 << 2.0 << 20 << -1 << QMargins(11, 12, 13, 20);
-    QTest::newRow("pixel-sized font left alone, both kept")
-        << -1.0 << 2.0 << -1.0 << -1 << -1 << QMargins(11, 12, 13, 14);
+    QCOMPARE(dialog.isVisible(), !closes);
+    QCOMPARE(dialog.result(), closes ? 0 : 7);
+    QCOMPARE(machine.stored(), QString());
 }
 
 void tst_FanControlDialog::layoutHelpers()
 {
-    QFETCH(double, pointSize);
-    QFETCH(double, decrement);
-    QFETCH(double, expectedSize);
-    QFETCH(int, bottom);
-    QFETCH(int, right);
-    QFETCH(QMargins, expectedMargins);
-
+    // Fonts: 2 points smaller, unless that leaves nothing or the font is sized in pixels.
     QLabel label;
-    QFont font = label.font();
-    if (pointSize < 0) {
-        font.setPixelSize(14);
-    } else {
-        font.setPointSizeF(pointSize);
+    for (double size : {13.0, 2.0, -1.0}) {
+        QFont font = label.font();
+        size < 0 ? font.setPixelSize(14) : font.setPointSizeF(size);
+        label.setFont(font);
+        GraphicHelpers::DecrementWidgetFontSize(&label, 2);
+        QCOMPARE(label.font().pointSizeF(), size == 13.0 ? 11.0 : size);
     }
-    label.setFont(font);
-    GraphicHelpers::DecrementWidgetFontSize(&label, decrement);
-    QCOMPARE(label.font().pointSizeF(), expectedSize);
-    GraphicHelpers::DecrementWidgetFontSize(nullptr, decrement);
-
+    // Margins: bottom and right replaced, -1 keeps one; no layout, no change.
     QDialog dialog;
-    GraphicHelpers::decreaseDialogLayoutMargins(&dialog, bottom, right); // no layout yet
+    GraphicHelpers::decreaseDialogLayoutMargins(&dialog, 4, 5);
     QVBoxLayout* pLayout = new QVBoxLayout(&dialog);
     pLayout->setContentsMargins(11, 12, 13, 14);
-    GraphicHelpers::decreaseDialogLayoutMargins(&dialog, bottom, right);
-    QCOMPARE(pLayout->contentsMargins(), expectedMargins);
-    GraphicHelpers::decreaseDialogLayoutMargins(nullptr, bottom, right);
-}
-
-void tst_FanControlDialog::images_data()
-{
-    QTest::addColumn<int>("type"); // -1: not a fan type
-    QTest::addColumn<bool>("forSensor");
-    QTest::addColumn<bool>("large");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("side");
-
-    QTest::newRow("fan") << int(FanTypeGeneric) << false << false << ":/Resources/fan.png" << 16;
-    QTest::newRow("fan large") << int(FanTypeGeneric) << false << true << ":/Resources/fan_big.png"
-                               << 32;
-    QTest::newRow("disc") << int(FanTypeOpticalDrive) << true << false << ":/Resources/disc.png"
-                          << 16;
-    QTest::newRow("disc large") << int(FanTypeOpticalDrive) << false << true
-                                << ":/Resources/disc_big.png" << 32;
-    QTest::newRow("drive") << int(FanTypeHardDrive) << true << false << ":/Resources/drive.png"
-                           << 16;
-    QTest::newRow("drive large") << int(FanTypeHardDrive) << false << true
-                                 << ":/Resources/drive_big.png" << 32;
-    QTest::newRow("solid-state drive")
-        << int(FanTypeSolidStateDrive) << true << false << ":/Resources/drive_ssd.png" << 16;
-    QTest::newRow("processor") << int(FanTypeProcessor) << true << false
-                               << ":/Resources/processor.png" << 16;
-    QTest::newRow("processor large")
-        << int(FanTypeProcessor) << false << true << ":/Resources/processor_big.png" << 32;
-    QTest::newRow("airport") << int(FanTypeAirport) << true << false << ":/Resources/airport.png"
-                             << 16;
-    QTest::newRow("tray") << -1 << false << false << ":/Resources/tray.png" << 16;
-    QTest::newRow("tray @2x") << -1 << false << false << ":/Resources/tray@2x.png" << 32;
-    QTest::newRow("tray grey") << -1 << false << false << ":/Resources/tray_grey.png" << 16;
-    QTest::newRow("tray grey @2x") << -1 << false << false << ":/Resources/tray_grey@2x.png" << 32;
-    QTest::newRow("warning") << -1 << false << false << ":/Resources/warning.png" << 16;
-    QTest::newRow("home") << -1 << false << false << ":/Resources/home.png" << 16;
-    QTest::newRow("program icon") << -1 << false << false << ":/Resources/icon_128.png" << 128;
-}
-
-void tst_FanControlDialog::images()
-{
-    QFETCH(int, type);
-    QFETCH(bool, forSensor);
-    QFETCH(bool, large);
-    QFETCH(QString, path);
-    QFETCH(int, side);
-
-    ImageResourceUtils::registerImages();
-    const QImage image(path);
-    QVERIFY2(!image.isNull(), qPrintable(path));
-    QCOMPARE(image.size(), QSize(side, side));
-    QVERIFY(image.hasAlphaChannel());
-    if (type != -1) {
-        const QIcon icon = FanInfo::GetFanIconByType(FanType(type), forSensor, large);
-        QCOMPARE(icon.availableSizes(), QList<QSize>{QSize(side, side)});
-    }
+    GraphicHelpers::decreaseDialogLayoutMargins(&dialog, 4, -1);
+    QCOMPARE(pLayout->contentsMargins(), QMargins(11, 12, 13, 4));
+    GraphicHelpers::decreaseDialogLayoutMargins(&dialog, -1, 5);
+    QCOMPARE(pLayout->contentsMargins(), QMargins(11, 12, 5, 4));
 }
 
 QTEST_MAIN(tst_FanControlDialog)
