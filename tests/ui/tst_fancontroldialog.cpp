@@ -133,13 +133,7 @@ private slots:
     void okWithoutEditsKeepsMode();
     void blockedApply_data();
     void blockedApply();
-    void sensorListRule_data();
     void sensorListRule();
-    void modeWidgetsKeepTheirPlace();
-    void hiderMakesInert_data();
-    void hiderMakesInert();
-    void dialogKeys_data();
-    void dialogKeys();
     void layoutHelpers();
 };
 
@@ -164,9 +158,6 @@ void tst_FanControlDialog::showsAndStoresMode_data()
     QTest::newRow("sensor-based, another sensor's proposal")
         << ModeRow{"2,TG0D,50,70", 0,  Sensor,          1800, "GPU Diode",   QPoint(50, 70),
                    Sensor,         -1, "CPU Proximity", none, "2,TC0P,57,67"};
-    QTest::newRow("hot sensor: maximum capped")
-        << ModeRow{"2,TC0P,50,70", 0,  Sensor,      1800, "CPU Proximity", QPoint(50, 70),
-                   Sensor,         -1, "GPU Diode", none, "2,TG0D,92,100"};
     QTest::newRow("fan's sensor not listed: first sensor's proposal")
         << ModeRow{"2,TZ9P,50,70", 0,  Sensor, 1800, "Ambient",     QPoint(20, 23),
                    Sensor,         -1, "",     none, "2,TA0P,20,23"};
@@ -217,7 +208,20 @@ void tst_FanControlDialog::showsAndStoresMode()
              QStringLiteral("Temperature that fan speed will start to increase from:"));
     QVERIFY(!ui.labelFooter->isVisible());
 
+    const QSize size = dialog.size();
     dialog.choose(row.choice);
+    // One fixed size; the widgets of the other modes keep their place but take no focus.
+    QCOMPARE(dialog.size(), size);
+    QCOMPARE(dialog.maximumSize(), size);
+    QCOMPARE(ui.sliderRPM->focusPolicy() != Qt::NoFocus, row.choice == Constant);
+    QCOMPARE(ui.spinMax->focusPolicy() != Qt::NoFocus, row.choice == Sensor);
+    const int nMax = ui.spinMax->value();
+    QTest::keyClick(ui.spinMax, Qt::Key_Up); // a hidden box takes no keys
+    QCOMPARE(ui.spinMax->value() - nMax, row.choice == Sensor ? 1 : 0);
+    QTest::keyClick(ui.spinMax, Qt::Key_Down);
+    if (row.choice != Auto && row.choice != row.shownChoice)
+        QCOMPARE(QApplication::focusWidget(),
+                 row.choice == Constant ? static_cast<QWidget*>(ui.spinConstant) : ui.comboSensor);
     if (row.rpm != -1)
         QShownDialog::type(ui.spinConstant, row.rpm);
     QCOMPARE(ui.sliderRPM->value(), ui.spinConstant->value());
@@ -305,122 +309,35 @@ void tst_FanControlDialog::blockedApply()
     QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
     QTest::keyClick(&dialog, Qt::Key_Return);
     QCOMPARE(machine.stored(fan).isEmpty(), bBlocked);
-}
-
-void tst_FanControlDialog::sensorListRule_data()
-{
-    QTest::addColumn<int>("kind"); // 0 SMC sensor, 1 hard disk, 2 solid-state drive
-    QTest::addColumn<double>("value");
-    QTest::addColumn<bool>("offered");
-    QTest::newRow("solid-state drive reading 0: left out") << 2 << 0.0 << false;
-    QTest::newRow("solid-state drive reading 0.1") << 2 << 0.1 << true;
-    QTest::newRow("hard disk reading 0") << 1 << 0.0 << true;
-    QTest::newRow("SMC sensor reading 0") << 0 << 0.0 << true;
+    // Ctrl+W (Command+W) closes as Cancel does; W alone does not.
+    dialog.show();
+    dialog.setResult(7);
+    QTest::keyClick(&dialog, Qt::Key_W);
+    QCOMPARE(dialog.isVisible(), true);
+    QTest::keyClick(&dialog, Qt::Key_W, Qt::ControlModifier);
+    QCOMPARE(dialog.isVisible(), false);
+    QCOMPARE(dialog.result(), 0);
 }
 
 void tst_FanControlDialog::sensorListRule()
 {
-    QFETCH(int, kind);
-    QFETCH(double, value);
-    QFETCH(bool, offered);
     struct QTestDrive : QTempSensorSmart
     {
         explicit QTestDrive(bool bSsd) : QTempSensorSmart(0) { m_bSSD = bSsd; }
     };
-    QScopedPointer<QTempSensor> pSensor(kind == 0 ? new QTempSensor : new QTestDrive(kind == 2));
-    pSensor->SetValue(value);
-    QCOMPARE(QFanControlDialog::isSensorOffered(pSensor.data()), offered);
-}
-
-void tst_FanControlDialog::modeWidgetsKeepTheirPlace()
-{
-    QDialogMachine machine("0", 1);
-    QShownDialog dialog(machine);
-    const Ui_FanControlDialog& ui = dialog.ui;
-    const QSize size = dialog.size();
-    QCOMPARE(dialog.minimumSize(), size);
-    QCOMPARE(dialog.maximumSize(), size);
-    const QRect comboPlace = ui.comboSensor->geometry();
-    for (Choice choice : {Constant, Sensor, Auto, Sensor, Constant}) {
-        dialog.choose(choice);
-        QCoreApplication::processEvents();
-        QCOMPARE(dialog.size(), size);
-        QCOMPARE(ui.comboSensor->geometry(), comboPlace);
-        // The widgets of the other modes keep their place but cannot take the focus.
-        QCOMPARE(ui.spinConstant->focusPolicy() != Qt::NoFocus, choice == Constant);
-        QCOMPARE(ui.sliderRPM->focusPolicy() != Qt::NoFocus, choice == Constant);
-        QCOMPARE(ui.comboSensor->focusPolicy() != Qt::NoFocus, choice == Sensor);
-        QCOMPARE(ui.spinMax->focusPolicy() != Qt::NoFocus, choice == Sensor);
-        QCOMPARE(ui.labelMax->focusPolicy(), Qt::NoFocus);
-        if (choice != Auto)
-            QCOMPARE(QApplication::focusWidget(),
-                     choice == Constant ? static_cast<QWidget*>(ui.spinConstant) : ui.comboSensor);
+    // Only a solid-state drive that reads exactly 0 is left out.
+    const struct
+    {
+        int kind; // 0 SMC sensor, 1 hard disk, 2 solid-state drive
+        double value;
+        bool offered;
+    } rows[] = {{2, 0.0, false}, {2, 0.1, true}, {1, 0.0, true}, {0, 0.0, true}};
+    for (const auto& row : rows) {
+        QScopedPointer<QTempSensor> pSensor(row.kind ? new QTestDrive(row.kind == 2)
+                                                     : new QTempSensor);
+        pSensor->SetValue(row.value);
+        QCOMPARE(QFanControlDialog::isSensorOffered(pSensor.data()), row.offered);
     }
-}
-
-void tst_FanControlDialog::hiderMakesInert_data()
-{
-    QTest::addColumn<bool>("hidden");
-    QTest::newRow("hidden: no click, no key, no paint") << true;
-    QTest::newRow("shown again: reacts as before") << false;
-}
-
-void tst_FanControlDialog::hiderMakesInert()
-{
-    QFETCH(bool, hidden);
-    QWidget window;
-    QPushButton* pButton = new QPushButton(QStringLiteral("Press"), &window);
-    QSpinBox* pSpin = new QSpinBox(&window);
-    pSpin->move(0, 40);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QImage blank(pButton->size(), QImage::Format_ARGB32);
-    blank.fill(window.palette().window().color());
-
-    QWidgetHider hider;
-    for (QWidget* pWidget : {static_cast<QWidget*>(pButton), static_cast<QWidget*>(pSpin)}) {
-        hider.setVisible(pWidget, false);
-        if (!hidden)
-            hider.setVisible(pWidget, true);
-    }
-    QSignalSpy clicks(pButton, &QPushButton::clicked);
-    QTest::mouseClick(pButton, Qt::LeftButton);
-    pSpin->setFocus();
-    QTest::keyClick(pSpin->findChild<QLineEdit*>(), Qt::Key_Up);
-    QCOMPARE(clicks.count(), hidden ? 0 : 1);
-    QCOMPARE(pSpin->value(), hidden ? 0 : 1);
-    QCOMPARE(pButton->focusPolicy(), hidden ? Qt::NoFocus : Qt::StrongFocus);
-    // A hidden widget paints nothing of its own over the window's background.
-    const QImage painted = window.grab(pButton->geometry()).toImage();
-    QCOMPARE(painted.convertToFormat(QImage::Format_ARGB32) == blank, hidden);
-}
-
-void tst_FanControlDialog::dialogKeys_data()
-{
-    QTest::addColumn<int>("key");
-    QTest::addColumn<int>("modifiers");
-    QTest::addColumn<bool>("closes");
-    QTest::newRow("Ctrl+W closes") << int(Qt::Key_W) << int(Qt::ControlModifier) << true;
-    QTest::newRow("W alone stays") << int(Qt::Key_W) << int(Qt::NoModifier) << false;
-    QTest::newRow("Ctrl+Q stays") << int(Qt::Key_Q) << int(Qt::ControlModifier) << false;
-    QTest::newRow("Escape closes as usual") << int(Qt::Key_Escape) << int(Qt::NoModifier) << true;
-}
-
-void tst_FanControlDialog::dialogKeys()
-{
-    QFETCH(int, key);
-    QFETCH(int, modifiers);
-    QFETCH(bool, closes);
-    QDialogMachine machine("1,3000");
-    QShownDialog dialog(machine);
-    QVERIFY(dialog.windowFlags() & Qt::WindowCloseButtonHint);
-    QVERIFY(!(dialog.windowFlags() & Qt::WindowMinimizeButtonHint));
-    dialog.setResult(7);
-    QWidget* pTarget = QApplication::focusWidget() ? QApplication::focusWidget() : &dialog;
-    QTest::keyClick(pTarget, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-    QCOMPARE(dialog.isVisible(), !closes);
-    QCOMPARE(dialog.result(), closes ? 0 : 7);
-    QCOMPARE(machine.stored(), QString());
 }
 
 void tst_FanControlDialog::layoutHelpers()
@@ -434,15 +351,10 @@ void tst_FanControlDialog::layoutHelpers()
         GraphicHelpers::DecrementWidgetFontSize(&label, 2);
         QCOMPARE(label.font().pointSizeF(), size == 13.0 ? 11.0 : size);
     }
-    // Margins: bottom and right replaced, -1 keeps one; no layout, no change.
-    QDialog dialog;
-    GraphicHelpers::decreaseDialogLayoutMargins(&dialog, 4, 5);
-    QVBoxLayout* pLayout = new QVBoxLayout(&dialog);
-    pLayout->setContentsMargins(11, 12, 13, 14);
+    QDialog dialog; // margins: bottom and right replaced, -1 keeps one
+    (new QVBoxLayout(&dialog))->setContentsMargins(11, 12, 13, 14);
     GraphicHelpers::decreaseDialogLayoutMargins(&dialog, 4, -1);
-    QCOMPARE(pLayout->contentsMargins(), QMargins(11, 12, 13, 4));
-    GraphicHelpers::decreaseDialogLayoutMargins(&dialog, -1, 5);
-    QCOMPARE(pLayout->contentsMargins(), QMargins(11, 12, 5, 4));
+    QCOMPARE(dialog.layout()->contentsMargins(), QMargins(11, 12, 13, 4));
 }
 
 QTEST_MAIN(tst_FanControlDialog)
