@@ -75,17 +75,23 @@ QSystemTrayIconEx* trayItem(QFanControlMainWindow* pWindow)
     return pWindow->findChild<QSystemTrayIconEx*>();
 }
 
-// An update signal, the display settings, and what the window and the menu-bar item show.
+// Fan 1's mode and what the window shows for it, the menu action then triggered, and the
+// display settings with what a sensor row and the menu-bar item show after fan_update(1) and
+// sensor_update(1, celsius).
 struct UpdateRow
 {
-    bool fanSignal; // else sensor_update
-    int index;      // fan index or sensor row
+    QString mode;
+    QString tableText; // control column
+    QString shortText; // in the fan menu's title
+    QString action;    // data of the action triggered; "ro": "1:reset" in read-only mode
+    bool reset;        // fan 1 back to automatic
+    int trayFan;
     QString traySensor;
     int precise; // -9: not set
     int fahrenheit;
     double celsius;
-    QString text; // of the sensor row
-    int flags;    // shown by the menu-bar item afterwards
+    QString text; // of sensor row 1
+    int flags;    // shown by the menu-bar item
 };
 } // namespace
 
@@ -101,10 +107,8 @@ private slots:
     void cleanup();
     void tablesAndMenuAfterLoad_data();
     void tablesAndMenuAfterLoad();
-    void fanModeTextsAndMenu_data();
-    void fanModeTextsAndMenu();
-    void updateSignals_data();
-    void updateSignals();
+    void updatesAndFanMenu_data();
+    void updatesAndFanMenu();
     void dialogEntryPoints();
     void readsPerUpdatePass_data();
     void readsPerUpdatePass();
@@ -246,85 +250,38 @@ void tst_MainWindow::tablesAndMenuAfterLoad()
     QCOMPARE(pWindow->m_pOpenedMenu, pWindow->fanMenu(fans.size() - 1));
 }
 
-void tst_MainWindow::fanModeTextsAndMenu_data()
-{
-    QTest::addColumn<QString>("mode"); // the fan mode's text form
-    QTest::addColumn<QString>("tableText");
-    QTest::addColumn<QString>("shortText"); // in the fan menu's title
-    QTest::addColumn<QString>("action");    // data of the menu action triggered
-    QTest::addColumn<bool>("reset");
-    auto row = [](const char* name, const char* mode, const char* table, const char* title,
-                  const char* action, bool bReset) {
-        QTest::newRow(name) << QString(mode) << QString(table) << QString(title) << QString(action)
-                            << bReset;
-    };
-    const char* constant = "Constant value of 2000";
-    row("automatic", "0", "Auto", "Auto", "1:reset", false);
-    row("constant, reset", "1,2000", constant, constant, "1:reset", true);
-    row("sensor-based, reset", "2,TC0P,40,60", "Based on CPU Proximity", "Sensor-based", "1:reset",
-        true);
-    row("sensor missing, reset in read-only mode", "2,TZ9Z,40,60", "", "Sensor-based", "ro", false);
-    row("undefined, unknown fan index", "", "Unknown!", "Unknown!", "7:reset", false);
-    row("constant, index not a number", "1,2000", constant, constant, "x:reset", false);
-    row("constant, command compared exactly", "1,2000", constant, constant, "1:Reset", false);
-}
-
-void tst_MainWindow::fanModeTextsAndMenu()
-{
-    QFETCH(QString, mode);
-    QFETCH(QString, tableText);
-    QFETCH(QString, shortText);
-    QFETCH(QString, action);
-    QFETCH(bool, reset);
-    QTestMainWindow* pWindow = createWindow({"Left", "Right"});
-    pWindow->setWorkerPeriods(60000, 60000);
-    waitForLoad(pWindow);
-    FanInfo* pFan = pWindow->fanControl()->GetFan(1);
-    QTRY_VERIFY(pFan->GetRPMMax() > 0);
-    pFan->SetControlMode(FanControlMode::fromString(mode));
-
-    pWindow->slotFanUpdate(1);
-    pWindow->slotFanUpdate(2); // an index the controller does not have changes nothing
-    QCOMPARE(cellText(pWindow->fansTable(), 1, 2), QString::number(pFan->GetRPM()));
-    QCOMPARE(cellText(pWindow->fansTable(), 1, 4), tableText);
-    QMenu* pMenu = pWindow->fanMenu(1);
-    QCOMPARE(pMenu->title(), QStringLiteral("Right - ") + shortText);
-    const QStringList control{"Change control..."};
-    const bool bAutomatic = mode == "0";
-    QCOMPARE(menuTexts(pMenu),
-             bAutomatic ? control : control + QStringList({"---", "Reset to automatic control"}));
-    QCOMPARE(pMenu->actions().first()->data().toString(), QStringLiteral("1:control"));
-    QCOMPARE(pMenu->actions().last()->data().toString(),
-             QString(bAutomatic ? "1:control" : "1:reset"));
-    QCOMPARE(menuTexts(pWindow->fanMenu(0)), control); // each fan's menu is its own
-
-    QCoreServices::setReadOnly(action == "ro", "msdos");
-    QAction pick(action, nullptr);
-    pick.setData(action == "ro" ? QStringLiteral("1:reset") : action);
-    pWindow->slotProcessFanAction(&pick);
-    QCOMPARE(pFan->GetControlMode().toString(), reset ? QStringLiteral("0") : mode);
-    QCOMPARE(cellText(pWindow->fansTable(), 1, 4), reset ? QStringLiteral("Auto") : tableText);
-    if (reset)
-        QCOMPARE(m_pPrefs->getString("Fan_1"), QStringLiteral("0"));
-}
-
-void tst_MainWindow::updateSignals_data()
+void tst_MainWindow::updatesAndFanMenu_data()
 {
     QTest::addColumn<UpdateRow>("row");
-    // The sensor row is 1 (TC0P); the menu-bar fan is fan 1.
-    QTest::newRow("the menu-bar fan's update") << UpdateRow{true, 1, "", 1, 0, 0, "", 2};
-    QTest::newRow("another fan's update") << UpdateRow{true, 0, "TC0P", 1, 0, 0, "", 0};
-    QTest::newRow("whole degrees, half up; menu-bar sensor")
-        << UpdateRow{false, 1, "TC0P", 0, 0, 45.5, "46", 3};
-    QTest::newRow("whole degrees, below half") << UpdateRow{false, 1, "", 0, 0, 45.4, "45", 0};
-    QTest::newRow("precise, whole value") << UpdateRow{false, 1, "", 1, 0, 45.0, "45.0", 0};
-    QTest::newRow("precise setting absent") << UpdateRow{false, 1, "", -9, 0, 45.44, "45.4", 0};
-    QTest::newRow("never read") << UpdateRow{false, 1, "", 1, 0, 0.0, "-", 0};
-    QTest::newRow("Fahrenheit, whole") << UpdateRow{false, 1, "", 0, 1, 45.5, "114", 0};
-    QTest::newRow("Fahrenheit, precise") << UpdateRow{false, 1, "", 1, 1, 45.5, "113.9", 0};
+    const QString constant = "Constant value of 2000";
+    const QString sensor = "Sensor-based";
+    QTest::newRow("automatic; the menu-bar fan updated")
+        << UpdateRow{"0", "Auto", "Auto", "1:reset", true, 1, "", 0, 0, 45.5, "46", 2};
+    QTest::newRow("constant, reset; a menu-bar sensor updated") << UpdateRow{
+        "1,2000", constant, constant, "1:reset", true, 0, "TC0P", 1, 0, 45.0, "45.0", 3};
+    QTest::newRow("sensor-based, reset; neither chosen") << UpdateRow{"2,TC0P,40,60",
+                                                                      "Based on CPU Proximity",
+                                                                      sensor,
+                                                                      "1:reset",
+                                                                      true,
+                                                                      0,
+                                                                      "",
+                                                                      -9,
+                                                                      0,
+                                                                      45.44,
+                                                                      "45.4",
+                                                                      0};
+    QTest::newRow("sensor missing, read-only")
+        << UpdateRow{"2,TZ9Z,40,60", "", sensor, "ro", false, 1, "", 1, 0, 0.0, "-", 2};
+    QTest::newRow("undefined, unknown fan index")
+        << UpdateRow{"", "Unknown!", "Unknown!", "7:reset", false, 0, "", 0, 1, 45.5, "114", 0};
+    QTest::newRow("index not a number") << UpdateRow{
+        "1,2000", constant, constant, "x:reset", false, 0, "TC0P", 1, 1, 45.5, "113.9", 3};
+    QTest::newRow("command compared exactly")
+        << UpdateRow{"1,2000", constant, constant, "1:Reset", false, 1, "", 0, 0, 45.4, "45", 2};
 }
 
-void tst_MainWindow::updateSignals()
+void tst_MainWindow::updatesAndFanMenu()
 {
     QFETCH(UpdateRow, row);
     QTestMainWindow* pWindow = createWindow({"Left", "Right"});
@@ -333,26 +290,45 @@ void tst_MainWindow::updateSignals()
     // The worker's first pass is over once the last fan has its values.
     QTRY_VERIFY(!cellText(pWindow->fansTable(), 1, 1).isEmpty());
     QCOMPARE(trayItem(pWindow)->menuBarState().m_DisplayFlags, 0);
-    m_pPrefs->setInt("trayFan", 1);
+    FanInfo* pFan = pWindow->fanControl()->GetFan(1);
+    pFan->SetControlMode(FanControlMode::fromString(row.mode));
+    m_pPrefs->setInt("trayFan", row.trayFan);
     m_pPrefs->setString("traySensor", row.traySensor);
     m_pPrefs->setInt("PreciseTemperature", row.precise);
     if (row.precise == -9)
         m_pPrefs->remove("PreciseTemperature");
     m_pPrefs->setInt("Fahrenheit", row.fahrenheit);
 
-    if (row.fanSignal)
-        emit pWindow->fan_update(row.index);
-    else
-        emit pWindow->sensor_update(row.index, row.celsius);
-    emit pWindow->sensor_update(99, 50.0); // a row the table does not have is ignored
-    if (!row.fanSignal)
-        QCOMPARE(cellText(pWindow->sensorsTable(), row.index, 1), row.text);
+    emit pWindow->fan_update(1);
+    emit pWindow->fan_update(2);         // a fan the controller does not have
+    emit pWindow->sensor_update(99, 50); // a row the table does not have
+    emit pWindow->sensor_update(1, row.celsius);
+    QCOMPARE(cellText(pWindow->fansTable(), 1, 2), QString::number(pFan->GetRPM()));
+    QCOMPARE(cellText(pWindow->fansTable(), 1, 4), row.tableText);
+    QCOMPARE(cellText(pWindow->sensorsTable(), 1, 1), row.text);
     const QStatusItemState state = trayItem(pWindow)->menuBarState();
     QCOMPARE(state.m_DisplayFlags, row.flags);
     if (row.flags & 2)
-        QCOMPARE(state.m_Rpm, pWindow->fanControl()->GetFan(1)->GetRPM());
-    if (row.flags & 1)
-        QCOMPARE(state.m_Temperature, pWindow->fanControl()->sensorByKey("TC0P")->GetValue());
+        QCOMPARE(state.m_Rpm, pWindow->fanControl()->GetFan(row.trayFan)->GetRPM());
+
+    QMenu* pMenu = pWindow->fanMenu(1);
+    QCOMPARE(pMenu->title(), "Right - " + row.shortText);
+    const QStringList control{"Change control..."};
+    const bool bAutomatic = row.mode == "0";
+    QCOMPARE(menuTexts(pMenu),
+             bAutomatic ? control : control + QStringList({"---", "Reset to automatic control"}));
+    QCOMPARE(pMenu->actions().first()->data().toString(), QStringLiteral("1:control"));
+    QCOMPARE(pMenu->actions().last()->data().toString(),
+             QString(bAutomatic ? "1:control" : "1:reset"));
+    QCOMPARE(menuTexts(pWindow->fanMenu(0)), control); // each fan's menu is its own
+    QCoreServices::setReadOnly(row.action == "ro", "msdos");
+    m_pPrefs->remove("Fan_1");
+    QAction pick(row.action, nullptr);
+    pick.setData(row.action == "ro" ? QStringLiteral("1:reset") : row.action);
+    pWindow->slotProcessFanAction(&pick);
+    QCOMPARE(pFan->GetControlMode().toString(), row.reset ? QStringLiteral("0") : row.mode);
+    QCOMPARE(cellText(pWindow->fansTable(), 1, 4), row.reset ? "Auto" : row.tableText);
+    QCOMPARE(m_pPrefs->getString("Fan_1"), QString(row.reset ? "0" : ""));
 }
 
 void tst_MainWindow::dialogEntryPoints()
