@@ -6,7 +6,6 @@
 #include "settings/QPreferences.h"
 #include "support/QSimMachine.h"
 #include "ui/FanControlDialog.h"
-#include "ui/GraphicHelpers.h"
 #include "ui/QWidgetHider.h"
 
 #include <QLineEdit>
@@ -96,7 +95,6 @@ struct QShownDialog : QFanControlDialog
         QTest::keyClicks(pSpin, QString::number(value));
         QTest::keyClick(pSpin, Qt::Key_Tab);
     }
-    QPoint temperatures() const { return QPoint(ui.spinIncrease->value(), ui.spinMax->value()); }
 
     const Ui_FanControlDialog& ui;
 };
@@ -129,12 +127,9 @@ private slots:
     void initTestCase();
     void showsAndStoresMode_data();
     void showsAndStoresMode();
-    void okWithoutEditsKeepsMode_data();
     void okWithoutEditsKeepsMode();
-    void blockedApply_data();
     void blockedApply();
     void sensorListRule();
-    void layoutHelpers();
 };
 
 void tst_FanControlDialog::initTestCase()
@@ -155,9 +150,6 @@ void tst_FanControlDialog::showsAndStoresMode_data()
         << ModeRow{"1,3000", 0, Constant, 3000, "Ambient", lowest, Auto, -1, "", none, "0"};
     QTest::newRow("undefined to sensor-based: first sensor's proposal")
         << ModeRow{"", 0, None, 1800, "Ambient", lowest, Sensor, -1, "", none, "2,TA0P,20,23"};
-    QTest::newRow("sensor-based, another sensor's proposal")
-        << ModeRow{"2,TG0D,50,70", 0,  Sensor,          1800, "GPU Diode",   QPoint(50, 70),
-                   Sensor,         -1, "CPU Proximity", none, "2,TC0P,57,67"};
     QTest::newRow("fan's sensor not listed: first sensor's proposal")
         << ModeRow{"2,TZ9P,50,70", 0,  Sensor, 1800, "Ambient",     QPoint(20, 23),
                    Sensor,         -1, "",     none, "2,TA0P,20,23"};
@@ -199,7 +191,7 @@ void tst_FanControlDialog::showsAndStoresMode()
     QCOMPARE(ui.comboSensor->count(), 4);
     QCOMPARE(ui.comboSensor->itemData(1).value<void*>(),
              static_cast<void*>(machine.sim.pController->sensors().at(1)));
-    QCOMPARE(dialog.temperatures(), row.shownTemperatures);
+    QCOMPARE(QPoint(ui.spinIncrease->value(), ui.spinMax->value()), row.shownTemperatures);
     QCOMPARE(QPoint(ui.spinIncrease->minimum(), ui.spinIncrease->maximum()), range);
     QCOMPARE(QPoint(ui.spinMax->minimum(), ui.spinMax->maximum()), range);
     QCOMPARE(ui.labelDegree1->text() + ui.labelDegree2->text(), symbol + symbol);
@@ -248,75 +240,57 @@ void tst_FanControlDialog::showsAndStoresMode()
     QCOMPARE(pFan->sensorControl()->lastTemperature(), -1);
 }
 
-void tst_FanControlDialog::okWithoutEditsKeepsMode_data()
-{
-    QTest::addColumn<int>("fahrenheit");
-    QTest::addColumn<QString>("mode");
-    for (const char* mode : {"2,TC0P,46,56", "2,TC0P,20,100", "2,TC0P,21,99", "2,TC0P,33,84",
-                             "2,TC0P,37,45", "1,2345", "0"})
-        QTest::newRow(mode) << 1 << QString(mode);
-    QTest::newRow("Celsius") << 0 << "2,TC0P,46,56";
-}
-
 void tst_FanControlDialog::okWithoutEditsKeepsMode()
 {
-    QFETCH(int, fahrenheit);
-    QFETCH(QString, mode);
-    QDialogMachine machine(mode, fahrenheit);
-    QFanControlDialog(nullptr, machine.fan(), machine.sim.pController.data()).okButton()->click();
-    QCOMPARE(machine.stored(), mode);
-}
-
-void tst_FanControlDialog::blockedApply_data()
-{
-    QTest::addColumn<int>("fan");
-    QTest::addColumn<QString>("readOnlyFs"); // empty: not read-only
-    QTest::addColumn<QString>("warning");    // empty: no footer
-    const QString equal =
-        "Something is wrong - min/max fan values are equal (1500).<br/> Please "
-        "make sure to uninstall any other fan controlling software and reset SMC.";
-    QTest::newRow("ordinary fan") << 0 << ""
-                                  << "";
-    QTest::newRow("minimum equals maximum") << 1 << "" << equal;
-    QTest::newRow("read-only") << 0 << "msdos"
-                               << "Read-only mode: non-Apple file system detected (msdos). Try "
-                                  "moving the app to '/Applications'?";
-    QTest::newRow("read-only and minimum equals maximum: the fan's warning")
-        << 1 << "vfat" << equal;
-    QTest::newRow("no fan") << 5 << ""
-                            << "";
+    for (int fahrenheit : {1, 0})
+        for (const char* mode : {"2,TC0P,46,56", "2,TC0P,20,100", "2,TC0P,21,99", "2,TC0P,33,84",
+                                 "2,TC0P,37,45", "1,2345", "0"}) {
+            QDialogMachine machine(mode, fahrenheit);
+            QFanControlDialog(nullptr, machine.fan(), machine.sim.pController.data())
+                .okButton()
+                ->click();
+            QCOMPARE(machine.stored(), QString(mode));
+        }
 }
 
 void tst_FanControlDialog::blockedApply()
 {
-    QFETCH(int, fan);
-    QFETCH(QString, readOnlyFs);
-    QFETCH(QString, warning);
-    QDialogMachine machine("0");
-    machine.prefs.remove(QStringLiteral("Fan_%1").arg(fan));
-    QCoreServices::setReadOnly(!readOnlyFs.isEmpty(), readOnlyFs);
-    QShownDialog dialog(machine, fan);
-    const QString footer = dialog.ui.labelFooter->text();
-    QCOMPARE(dialog.ui.labelFooter->isVisible(), !warning.isEmpty());
-    QVERIFY2(footer.contains(warning), qPrintable(footer));
-    QCOMPARE(footer.contains(":/Resources/warning.png"), !warning.isEmpty());
-    const bool bBlocked = !warning.isEmpty() || !machine.fan(fan);
-    for (Choice choice : {Sensor, Auto, Constant}) {
-        dialog.choose(choice);
-        QCOMPARE(dialog.okButton()->isEnabled(), !bBlocked);
+    const QString equal =
+        "Something is wrong - min/max fan values are equal (1500).<br/> Please make sure to "
+        "uninstall any other fan controlling software and reset SMC.";
+    const QString readOnly = "Read-only mode: non-Apple file system detected (msdos). Try "
+                             "moving the app to '/Applications'?";
+    // Fan (5: none), file system of read-only mode, warning shown ("": none).
+    const std::tuple<int, QString, QString> rows[] = {
+        {0, "", ""}, {1, "", equal}, {0, "msdos", readOnly}, {1, "msdos", equal}, {5, "", ""}};
+    for (const auto& [fan, readOnlyFs, warning] : rows) {
+        QDialogMachine machine("0");
+        machine.prefs.remove(QStringLiteral("Fan_%1").arg(fan));
+        QCoreServices::setReadOnly(!readOnlyFs.isEmpty(), readOnlyFs);
+        QShownDialog dialog(machine, fan);
+        const QString footer = dialog.ui.labelFooter->text();
+        QCOMPARE(dialog.ui.labelFooter->isVisible(), !warning.isEmpty());
+        QVERIFY2(footer.contains(warning), qPrintable(footer));
+        QCOMPARE(footer.contains(":/Resources/warning.png"), !warning.isEmpty());
+        QCOMPARE(dialog.ui.labelFooter->font().pointSizeF(), dialog.font().pointSizeF() - 2);
+        const bool bBlocked = !warning.isEmpty() || !machine.fan(fan);
+        for (Choice choice : {Sensor, Auto, Constant}) {
+            dialog.choose(choice);
+            QCOMPARE(dialog.okButton()->isEnabled(), !bBlocked);
+        }
+        // Neither a click on the disabled button nor Return commands anything.
+        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+        QTest::keyClick(&dialog, Qt::Key_Return);
+        QCOMPARE(machine.stored(fan).isEmpty(), bBlocked);
+        // Ctrl+W (Command+W) closes as Cancel does; W alone does not.
+        dialog.show();
+        dialog.setResult(7);
+        QTest::keyClick(&dialog, Qt::Key_W);
+        QCOMPARE(dialog.isVisible(), true);
+        QTest::keyClick(&dialog, Qt::Key_W, Qt::ControlModifier);
+        QCOMPARE(dialog.isVisible(), false);
+        QCOMPARE(dialog.result(), 0);
     }
-    // Neither a click on the disabled button nor Return commands anything.
-    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-    QTest::keyClick(&dialog, Qt::Key_Return);
-    QCOMPARE(machine.stored(fan).isEmpty(), bBlocked);
-    // Ctrl+W (Command+W) closes as Cancel does; W alone does not.
-    dialog.show();
-    dialog.setResult(7);
-    QTest::keyClick(&dialog, Qt::Key_W);
-    QCOMPARE(dialog.isVisible(), true);
-    QTest::keyClick(&dialog, Qt::Key_W, Qt::ControlModifier);
-    QCOMPARE(dialog.isVisible(), false);
-    QCOMPARE(dialog.result(), 0);
 }
 
 void tst_FanControlDialog::sensorListRule()
@@ -338,23 +312,6 @@ void tst_FanControlDialog::sensorListRule()
         pSensor->SetValue(row.value);
         QCOMPARE(QFanControlDialog::isSensorOffered(pSensor.data()), row.offered);
     }
-}
-
-void tst_FanControlDialog::layoutHelpers()
-{
-    // Fonts: 2 points smaller, unless that leaves nothing or the font is sized in pixels.
-    QLabel label;
-    for (double size : {13.0, 2.0, -1.0}) {
-        QFont font = label.font();
-        size < 0 ? font.setPixelSize(14) : font.setPointSizeF(size);
-        label.setFont(font);
-        GraphicHelpers::DecrementWidgetFontSize(&label, 2);
-        QCOMPARE(label.font().pointSizeF(), size == 13.0 ? 11.0 : size);
-    }
-    QDialog dialog; // margins: bottom and right replaced, -1 keeps one
-    (new QVBoxLayout(&dialog))->setContentsMargins(11, 12, 13, 14);
-    GraphicHelpers::decreaseDialogLayoutMargins(&dialog, 4, -1);
-    QCOMPARE(dialog.layout()->contentsMargins(), QMargins(11, 12, 13, 4));
 }
 
 QTEST_MAIN(tst_FanControlDialog)

@@ -22,7 +22,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <functional>
 #include <memory>
 
 namespace {
@@ -34,7 +33,6 @@ class QTestMainWindow : public QFanControlMainWindow
 public:
     QStringList m_ExitErrors;
     QMenu* m_pOpenedMenu = nullptr;
-    std::function<int(QDialog*)> m_DialogAnswer;
     bool m_bRealExec = false;
     int m_nDialogRequests = 0;
 
@@ -48,7 +46,7 @@ protected:
     {
         if (++m_nDialogRequests == 1 && m_bRealExec)
             return QFanControlMainWindow::execDialog(pDialog);
-        return m_DialogAnswer ? m_DialogAnswer(pDialog) : QDialog::Rejected;
+        return QDialog::Rejected;
     }
 };
 
@@ -109,7 +107,6 @@ private slots:
     void tablesAndMenuAfterLoad();
     void updatesAndFanMenu_data();
     void updatesAndFanMenu();
-    void dialogEntryPoints();
     void readsPerUpdatePass_data();
     void readsPerUpdatePass();
     void exitStopsWorkers_data();
@@ -220,10 +217,14 @@ void tst_MainWindow::tablesAndMenuAfterLoad()
     for (int i = 0; i < fans.size(); ++i) {
         QCOMPARE(cellText(pFans, i, 0), fans.at(i));
         QTRY_COMPARE(cellText(pFans, i, 1), QStringLiteral("1000")); // from the update worker
-        QCOMPARE(cellText(pFans, i, 3), QStringLiteral("6000"));
-        QCOMPARE(cellText(pFans, i, 4), QStringLiteral("Auto"));
+        QCOMPARE(cellText(pFans, i, 3) + cellText(pFans, i, 4), QStringLiteral("6000Auto"));
     }
     QCOMPARE(pWindow->GetSelectedFan(), pWindow->fanControl()->GetFan(0));
+    // Return on the fans table and a double click open the fan control dialog.
+    pFans->setFocus();
+    QTest::keyClick(pFans, Qt::Key_Return);
+    emit pFans->itemDoubleClicked(pFans->item(0, 0));
+    QCOMPARE(pWindow->m_nDialogRequests, fans.isEmpty() ? 0 : 2);
     // Without drives: every sensor in its own row, no heading, one empty row at the end.
     QMyTableWidget* pSensors = pWindow->sensorsTable();
     const QVector<QTempSensor*> sensors = pWindow->fanControl()->sensors();
@@ -320,7 +321,6 @@ void tst_MainWindow::updatesAndFanMenu()
     QCOMPARE(pMenu->actions().first()->data().toString(), QStringLiteral("1:control"));
     QCOMPARE(pMenu->actions().last()->data().toString(),
              QString(bAutomatic ? "1:control" : "1:reset"));
-    QCOMPARE(menuTexts(pWindow->fanMenu(0)), control); // each fan's menu is its own
     QCoreServices::setReadOnly(row.action == "ro", "msdos");
     m_pPrefs->remove("Fan_1");
     QAction pick(row.action, nullptr);
@@ -331,75 +331,20 @@ void tst_MainWindow::updatesAndFanMenu()
     QCOMPARE(m_pPrefs->getString("Fan_1"), QString(row.reset ? "0" : ""));
 }
 
-void tst_MainWindow::dialogEntryPoints()
-{
-    QTestMainWindow* pWindow = createWindow({"Left", "Right"});
-    pWindow->setWorkerPeriods(60000, 60000);
-    waitForLoad(pWindow);
-    // The dialog only accepts a speed once the fan's range is known, from the first update.
-    QTRY_VERIFY_WITH_TIMEOUT(pWindow->fanControl()->GetFan(1)->GetRPMMax() > 0, 10000);
-    QPointer<QWidget> pParentSeen;
-    pWindow->m_DialogAnswer = [&](QDialog* pDialog) {
-        pParentSeen = pDialog->parentWidget();
-        // The user picks a constant 2000 RPM and presses OK.
-        QFanControlDialog* pFanDialog = qobject_cast<QFanControlDialog*>(pDialog);
-        pFanDialog->form().radioConstant->setChecked(true);
-        pFanDialog->form().spinConstant->setValue(2000);
-        pFanDialog->okButton()->click();
-        return pDialog->result();
-    };
-
-    // From the fan's menu, window hidden: no parent; the row and the title follow at once.
-    QMenu* pMenu = pWindow->fanMenu(1);
-    menuTexts(pMenu);
-    pMenu->actions().at(0)->trigger();
-    QCOMPARE(pWindow->fanControl()->GetFan(1)->GetControlMode().toString(),
-             QStringLiteral("1,2000"));
-    QCOMPARE(m_pPrefs->getString("Fan_1"), QStringLiteral("1,2000"));
-    QCOMPARE(pParentSeen.data(), nullptr);
-    QCOMPARE(cellText(pWindow->fansTable(), 1, 4), QStringLiteral("Constant value of 2000"));
-    QCOMPARE(pMenu->title(), QStringLiteral("Right - Constant value of 2000"));
-
-    // Shown: the dialog is the window's child, and opens on Return and on a double click.
-    pWindow->show();
-    QVERIFY(QTest::qWaitForWindowExposed(pWindow));
-    QMyTableWidget* pFans = pWindow->fansTable();
-    pFans->setFocus();
-    QTest::keyClick(pFans, Qt::Key_Return);
-    QCOMPARE(pParentSeen.data(), static_cast<QWidget*>(pWindow));
-    pFans->selectRow(1);
-    emit pFans->itemDoubleClicked(pFans->item(1, 0));
-    QCOMPARE(pWindow->m_nDialogRequests, 3);
-    QCOMPARE(pWindow->GetSelectedFan(), pWindow->fanControl()->GetFan(1));
-    // Closing only hides; the workers go on.
-    QVERIFY(!pWindow->close());
-    QVERIFY(!pWindow->isStopping() && (pWindow->isHidden() || pWindow->isMinimized()));
-}
-
 void tst_MainWindow::readsPerUpdatePass_data()
 {
     QTest::addColumn<int>("shown"); // 0 never, 1 shown, 2 shown and hidden again
-    QTest::addColumn<QString>("traySensor");
-    QTest::addColumn<QString>("fan1Mode");
     QTest::addColumn<int>("reads"); // of one steady-state pass
-    QTest::newRow("hidden: the fans' speeds") << 0 << ""
-                                              << "0" << 2;
-    QTest::newRow("shown: every sensor") << 1 << ""
-                                         << "0" << 5;
-    QTest::newRow("shown, then hidden: the fans' speeds again") << 2 << ""
-                                                                << "0" << 2;
+    QTest::newRow("hidden: the fans' speeds") << 0 << 2;
+    QTest::newRow("shown: every sensor too") << 1 << 5;
+    QTest::newRow("shown, then hidden: the fans' speeds again") << 2 << 2;
 }
 
 void tst_MainWindow::readsPerUpdatePass()
 {
     QFETCH(int, shown);
-    QFETCH(QString, traySensor);
-    QFETCH(QString, fan1Mode);
     QFETCH(int, reads);
-    // Read-only: no control worker, so every read is the update worker's.
-    QCoreServices::setReadOnly(true, "msdos");
-    m_pPrefs->setString("traySensor", traySensor);
-    m_pPrefs->setString("Fan_1", fan1Mode);
+    QCoreServices::setReadOnly(true, "msdos"); // no control worker: every read is the update's
     QTestMainWindow* pWindow = createWindow({"Left", "Right"});
     pWindow->setWorkerPeriods(20, 20);
     // The simulator's read count at every pass's first fan; the worker calls in until the
@@ -471,16 +416,14 @@ void tst_MainWindow::exitStopsWorkers()
     QsLogging::Logger::instance().waitForWrites();
     const QString log = m_pLog->lines().mid(nLinesBefore).join('\n');
 
-    QVERIFY(pWindow->isStopping() && pWindow->isHidden());
-    QVERIFY(!trayItem(pWindow)->isVisible());
+    QVERIFY(pWindow->isStopping() && pWindow->isHidden() && !trayItem(pWindow)->isVisible());
     QCOMPARE(m_pPrefs->getRect("WindowPosition"), position);
     QVERIFY2(withinBudget ? nElapsed < 800 : nElapsed >= 1000,
              qPrintable(QString::number(nElapsed)));
     QCOMPARE(log.contains("waitForThreadsFinished: Quit OK"), withinBudget);
     if (withinBudget) {
         QCOMPARE(pWindow->m_ExitErrors, QStringList());
-        QVERIFY(!pWindow->isInitialLoadRunning() && !pWindow->isUpdateWorkerRunning());
-        QVERIFY(!pWindow->isControlWorkerRunning());
+        QVERIFY(!pWindow->isUpdateWorkerRunning() && !pWindow->isControlWorkerRunning());
     } else {
         QVERIFY(log.contains("waitForThreadsFinished ERROR: m_ThreadUpdate = 0, "
                              "m_ThreadInit = 1, m_ThreadControl = 0"));
@@ -488,7 +431,7 @@ void tst_MainWindow::exitStopsWorkers()
                  QStringList{"Thermora 1.1.8|Unable to terminate the app in the right way, \n"
                              "please contact support for assistance and resolving the problem."});
     }
-    // The late init_finished starts nothing, and a second exit request changes nothing.
+    // The late init_finished starts nothing.
     QTRY_VERIFY(!pWindow->isInitialLoadRunning());
     QCoreApplication::sendPostedEvents();
     QCOMPARE(pWindow->trayMenu() != nullptr, slowMaskWrite == 0);
@@ -511,8 +454,7 @@ void tst_MainWindow::menuUsableWhileDialogOpen()
     QVERIFY(QTest::qWaitForWindowExposed(&other));
     QSignalSpy otherClicks(&other, &QPushButton::clicked);
 
-    bool bDialogOpen = false;
-    bool bMenuOpened = false;
+    bool bDialogOpen = false, bMenuOpened = false;
     QTimer::singleShot(0, pWindow, [&] {
         bDialogOpen = qobject_cast<QFanControlDialog*>(QApplication::activeModalWidget());
         QTest::mouseClick(other.windowHandle(), Qt::LeftButton, {}, QPoint(5, 5));
