@@ -11,15 +11,10 @@
 #include <QtTest>
 
 namespace {
-QStatusItemState stateOf(int showIcon, int flags, double celsius, bool bPrecise, int rpm = 1234)
+// Icon (above 0: drawn), precise, display flags (1 temperature, 2 speed), RPM, Celsius.
+QStatusItemState stateOf(int showIcon, int flags, double celsius, bool bPrecise)
 {
-    QStatusItemState state;
-    state.m_ShowIcon = showIcon;
-    state.m_DisplayFlags = flags;
-    state.m_Temperature = celsius;
-    state.m_bPrecise = bPrecise;
-    state.m_Rpm = rpm;
-    return state;
+    return QStatusItemState{showIcon, bPrecise, flags, 1234, celsius};
 }
 
 // The smallest rectangle around the visible ink.
@@ -44,12 +39,9 @@ struct ChoiceRow
 {
     int menubarIcon;
     QString traySensor;
-    int trayFan;
-    int fahrenheit;
-    int precise;
+    int trayFan, fahrenheit, precise;
     bool grey;
-    int showIcon;
-    int flags;
+    int showIcon, flags;
     bool precisePushed;
     int width;
 };
@@ -205,8 +197,8 @@ void tst_TrayIcon::clicksAndRedraws()
     QQtSystemTrayIconEx* pLayer = qobject_cast<QQtSystemTrayIconEx*>(item.platformTrayIcon());
     item.setVisible(true);
     const QImage idle = pLayer->renderedImage();
-    // Toolkit reason, reason reported, menu open afterwards (a double click closes the menu
-    // its first click opened; a right click is a left one).
+    // Toolkit reason, reason reported, menu open (and item highlighted) afterwards: a double
+    // click closes the menu its first click opened; a right click is a left one.
     const int rows[][3] = {{QSystemTrayIcon::Trigger, 3, 1},
                            {QSystemTrayIcon::DoubleClick, 2, 0},
                            {QSystemTrayIcon::Context, 3, 1},
@@ -217,7 +209,6 @@ void tst_TrayIcon::clicksAndRedraws()
         QCOMPARE(int(spy.takeLast().at(0).value<QSystemTrayIconEx::ActivationReason>()), row[1]);
         QCOMPARE(pMenu->isVisible(), bool(row[2]));
         QCOMPARE(pLayer->isMenuVisible(), bool(row[2]));
-        // Highlighted while the menu is open.
         QCOMPARE(pLayer->renderedImage() != idle, bool(row[2]));
     }
     pMenu->hide();

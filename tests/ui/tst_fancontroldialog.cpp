@@ -8,7 +8,6 @@
 #include "ui/FanControlDialog.h"
 #include "ui/QWidgetHider.h"
 
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -23,12 +22,12 @@ enum Choice
 };
 
 // Fan 0 "CPU" 1000..6000 RPM at 1800, fan 1 "ODD" 1500..1500 (minimum equals maximum), and
-// the sensors TA0P "Ambient", TC0P "CPU Proximity", TG0D "GPU Diode", TO0P "Optical Drive"
-// (or none), with settings of its own in the given scale. Fan 0 gets the mode in text form.
+// the sensors TA0P "Ambient", TC0P "CPU Proximity", TG0D "GPU Diode", TO0P "Optical Drive",
+// with settings of its own in the given scale. Fan 0 gets the mode in text form.
 struct QDialogMachine
 {
-    explicit QDialogMachine(const QString& mode, int nFahrenheit = 0, bool bSensors = true)
-        : prefs(dir.filePath("thermora.ini")), sim(keys(bSensors))
+    explicit QDialogMachine(const QString& mode, int nFahrenheit = 0)
+        : prefs(dir.filePath("thermora.ini")), sim(keys())
     {
         prefs.setInt("Fahrenheit", nFahrenheit);
         QCoreServices::setPreferences(&prefs);
@@ -46,15 +45,14 @@ struct QDialogMachine
         QCoreServices::setPreferences(nullptr);
         QCoreServices::setReadOnly(false);
     }
-    static QVector<QSimKey> keys(bool bSensors)
+    static QVector<QSimKey> keys()
     {
         using namespace SimMachineUtils;
-        QVector<QSimKey> keys = {numberKey("FNum", "ui8 ", 2, 1), numberKey("FS! ", "ui16", 0, 2)};
-        keys << fanKeys(0, "CPU", 1800, 1000, 6000) << fanKeys(1, "ODD", 1500, 1500, 1500);
-        for (const char* key : {"TA0P", "TC0P", "TG0D", "TO0P"})
-            if (bSensors)
-                keys << numberKey(key, "sp78", 40, 2);
-        return keys;
+        return QVector<QSimKey>{
+                   numberKey("FNum", "ui8 ", 2, 1),  numberKey("FS! ", "ui16", 0, 2),
+                   numberKey("TA0P", "sp78", 40, 2), numberKey("TC0P", "sp78", 40, 2),
+                   numberKey("TG0D", "sp78", 40, 2), numberKey("TO0P", "sp78", 40, 2)} +
+               fanKeys(0, "CPU", 1800, 1000, 6000) + fanKeys(1, "ODD", 1500, 1500, 1500);
     }
     FanInfo* fan(int n = 0) { return sim.pController->GetFan(n); }
     QString stored(int n = 0) { return prefs.getString(QStringLiteral("Fan_%1").arg(n)); }
@@ -180,7 +178,6 @@ void tst_FanControlDialog::showsAndStoresMode()
     QShownDialog dialog(machine);
     const Ui_FanControlDialog& ui = dialog.ui;
     const QPoint range = row.fahrenheit ? QPoint(68, 212) : QPoint(20, 100);
-    const QString symbol = row.fahrenheit ? "\u00b0F" : "\u00b0C";
 
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Fan control for CPU"));
     QCOMPARE(dialog.checked(), row.shownChoice);
@@ -194,7 +191,8 @@ void tst_FanControlDialog::showsAndStoresMode()
     QCOMPARE(QPoint(ui.spinIncrease->value(), ui.spinMax->value()), row.shownTemperatures);
     QCOMPARE(QPoint(ui.spinIncrease->minimum(), ui.spinIncrease->maximum()), range);
     QCOMPARE(QPoint(ui.spinMax->minimum(), ui.spinMax->maximum()), range);
-    QCOMPARE(ui.labelDegree1->text() + ui.labelDegree2->text(), symbol + symbol);
+    QCOMPARE(ui.labelDegree1->text() + ui.labelDegree2->text(),
+             QString(row.fahrenheit ? "\u00b0F\u00b0F" : "\u00b0C\u00b0C"));
     QCOMPARE(dialog.okButton()->isEnabled(), row.shownChoice != None);
     QCOMPARE(ui.labelIncrease->text(),
              QStringLiteral("Temperature that fan speed will start to increase from:"));
@@ -203,7 +201,6 @@ void tst_FanControlDialog::showsAndStoresMode()
     const QSize size = dialog.size();
     dialog.choose(row.choice);
     // One fixed size; the widgets of the other modes keep their place but take no focus.
-    QCOMPARE(dialog.size(), size);
     QCOMPARE(dialog.maximumSize(), size);
     QCOMPARE(ui.sliderRPM->focusPolicy() != Qt::NoFocus, row.choice == Constant);
     QCOMPARE(ui.spinMax->focusPolicy() != Qt::NoFocus, row.choice == Sensor);
@@ -229,8 +226,7 @@ void tst_FanControlDialog::showsAndStoresMode()
         QShownDialog::type(ui.spinMax, row.typed.y());
     QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
 
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QVERIFY(!dialog.isVisible());
+    QVERIFY(dialog.result() == QDialog::Accepted && !dialog.isVisible());
     QCOMPARE(machine.stored(), row.stored);
     QCOMPARE(machine.stored(1), QStringLiteral("0")); // every fan's mode is stored
     QCOMPARE(pFan->GetControlMode().toString(), row.stored);
@@ -246,9 +242,8 @@ void tst_FanControlDialog::okWithoutEditsKeepsMode()
         for (const char* mode : {"2,TC0P,46,56", "2,TC0P,20,100", "2,TC0P,21,99", "2,TC0P,33,84",
                                  "2,TC0P,37,45", "1,2345", "0"}) {
             QDialogMachine machine(mode, fahrenheit);
-            QFanControlDialog(nullptr, machine.fan(), machine.sim.pController.data())
-                .okButton()
-                ->click();
+            QFanControlDialog dialog(nullptr, machine.fan(), machine.sim.pController.data());
+            dialog.okButton()->click();
             QCOMPARE(machine.stored(), QString(mode));
         }
 }

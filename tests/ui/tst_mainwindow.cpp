@@ -85,8 +85,7 @@ struct UpdateRow
     bool reset;        // fan 1 back to automatic
     int trayFan;
     QString traySensor;
-    int precise; // -9: not set
-    int fahrenheit;
+    int precise, fahrenheit; // precise -9: not set
     double celsius;
     QString text; // of sensor row 1
     int flags;    // shown by the menu-bar item
@@ -115,8 +114,8 @@ private slots:
     void menuUsableWhileDialogOpen();
 
 private:
-    QTestMainWindow* createWindow(const QStringList& fans, int nSlowMaskWriteMsecs = 0);
-    void waitForLoad(QTestMainWindow* pWindow);
+    QTestMainWindow* createWindow(const QStringList& fans, int nPeriodMsecs = 60000,
+                                  int nSlowMaskWriteMsecs = 0);
 
     std::unique_ptr<QLanguageLoader> m_pLanguage;
     std::unique_ptr<QTemporaryDir> m_pDir;
@@ -161,7 +160,8 @@ void tst_MainWindow::cleanup()
 
 // The given fans (1000..6000 RPM, turning at 1500) and three SMC temperature sensors. A
 // negative nSlowMaskWriteMsecs makes the fan-mode mask write wait for m_MaskWriteGate.
-QTestMainWindow* tst_MainWindow::createWindow(const QStringList& fans, int nSlowMaskWriteMsecs)
+QTestMainWindow* tst_MainWindow::createWindow(const QStringList& fans, int nPeriodMsecs,
+                                              int nSlowMaskWriteMsecs)
 {
     using namespace SimMachineUtils;
     QVector<QSimKey> keys = {numberKey("FNum", "ui8 ", fans.size(), 1),
@@ -180,12 +180,11 @@ QTestMainWindow* tst_MainWindow::createWindow(const QStringList& fans, int nSlow
     pSmc->useDirectWrites();
     QSmcControl::setInstance(pSmc); // which owns it
     m_pWindow.reset(new QTestMainWindow);
+    m_pWindow->setWorkerPeriods(nPeriodMsecs, nPeriodMsecs);
+    // The initial load is over once the menu exists.
+    if (nSlowMaskWriteMsecs == 0 && !QTest::qWaitFor([this] { return m_pWindow->trayMenu(); }))
+        qWarning("The initial load did not finish");
     return m_pWindow.get();
-}
-
-void tst_MainWindow::waitForLoad(QTestMainWindow* pWindow)
-{
-    QTRY_VERIFY_WITH_TIMEOUT(pWindow->trayMenu() != nullptr, 10000);
 }
 
 void tst_MainWindow::tablesAndMenuAfterLoad_data()
@@ -208,9 +207,8 @@ void tst_MainWindow::tablesAndMenuAfterLoad()
     QFETCH(QStringList, fanEntries);
     QFETCH(QString, language);
     QCoreServices::setReadOnly(readOnly, "msdos");
-    QTestMainWindow* pWindow = createWindow(fans);
+    QTestMainWindow* pWindow = createWindow(fans, 20);
     pWindow->show();
-    waitForLoad(pWindow);
 
     QMyTableWidget* pFans = pWindow->fansTable();
     QCOMPARE(pFans->rowCount(), fans.size());
@@ -232,16 +230,13 @@ void tst_MainWindow::tablesAndMenuAfterLoad()
     for (int j = 0; j < sensors.size(); ++j)
         QCOMPARE(cellText(pSensors, j, 0), sensors.at(j)->GetDisplayName());
     QTRY_VERIFY(!cellText(pSensors, 2, 1).isEmpty());
-    QVERIFY(pWindow->isUpdateWorkerRunning());
-    QCOMPARE(pWindow->isControlWorkerRunning(), !readOnly);
-    QCOMPARE(pWindow->statusLabel() &&
-                 pWindow->statusLabel()->text().contains("non-Apple file system detected (msdos)"),
-             readOnly);
+    QVERIFY(pWindow->isUpdateWorkerRunning() && pWindow->isControlWorkerRunning() != readOnly);
+    const QString status = pWindow->statusLabel() ? pWindow->statusLabel()->text() : QString();
+    QCOMPARE(status.contains("non-Apple file system detected (msdos)"), readOnly);
 
-    const QStringList entries =
-        QStringList{"Show Thermora", "Website", "Check for updates...", "---"} + fanEntries +
-        QStringList{"Preferences...", "---", "Exit"};
-    QCOMPARE(menuTexts(pWindow->trayMenu()), entries);
+    QCOMPARE(menuTexts(pWindow->trayMenu()),
+             QStringList({"Show Thermora", "Website", "Check for updates...", "---"}) + fanEntries +
+                 QStringList({"Preferences...", "---", "Exit"}));
     QCOMPARE(trayItem(pWindow)->contextMenu(), pWindow->trayMenu());
     // A right click below the last row opens nothing; on a row, that fan's menu.
     const QRect lastRow = pFans->visualRect(pFans->model()->index(fans.size() - 1, 0));
@@ -286,8 +281,6 @@ void tst_MainWindow::updatesAndFanMenu()
 {
     QFETCH(UpdateRow, row);
     QTestMainWindow* pWindow = createWindow({"Left", "Right"});
-    pWindow->setWorkerPeriods(60000, 60000);
-    waitForLoad(pWindow);
     // The worker's first pass is over once the last fan has its values.
     QTRY_VERIFY(!cellText(pWindow->fansTable(), 1, 1).isEmpty());
     QCOMPARE(trayItem(pWindow)->menuBarState().m_DisplayFlags, 0);
@@ -345,8 +338,7 @@ void tst_MainWindow::readsPerUpdatePass()
     QFETCH(int, shown);
     QFETCH(int, reads);
     QCoreServices::setReadOnly(true, "msdos"); // no control worker: every read is the update's
-    QTestMainWindow* pWindow = createWindow({"Left", "Right"});
-    pWindow->setWorkerPeriods(20, 20);
+    QTestMainWindow* pWindow = createWindow({"Left", "Right"}, 20);
     // The simulator's read count at every pass's first fan; the worker calls in until the
     // window is gone, also when a check fails.
     std::mutex mutex;
@@ -366,7 +358,6 @@ void tst_MainWindow::readsPerUpdatePass()
     };
     if (shown)
         pWindow->show();
-    waitForLoad(pWindow);
     QTRY_VERIFY_WITH_TIMEOUT(passCount() >= 3, 10000);
     if (shown == 2)
         pWindow->hide();
@@ -395,15 +386,12 @@ void tst_MainWindow::exitStopsWorkers()
     // A stored constant mode makes the initial load write the fan-mode mask.
     m_pPrefs->setString("Fan_0", "1,2000");
     m_pPrefs->setRect("WindowPosition", saved);
-    QTestMainWindow* pWindow = createWindow({"CPU"}, slowMaskWrite);
+    QTestMainWindow* pWindow = createWindow({"CPU"}, 60000, slowMaskWrite);
     QCOMPARE(pWindow->geometry() == saved, slowMaskWrite == 0);
     pWindow->move(QPoint(17, 19));
     const QRect position = pWindow->geometry();
-    // Workers that would sleep a minute, and a budget of 40 x 25 ms.
-    pWindow->setWorkerPeriods(60000, 60000);
+    // Workers that sleep a minute, and an exit budget of 40 x 25 ms.
     pWindow->setExitWaitStep(25);
-    if (slowMaskWrite == 0)
-        waitForLoad(pWindow);
     QCOMPARE(pWindow->isControlWorkerRunning(), slowMaskWrite == 0);
 
     QsLogging::Logger::instance().waitForWrites();
@@ -441,10 +429,8 @@ void tst_MainWindow::exitStopsWorkers()
 void tst_MainWindow::menuUsableWhileDialogOpen()
 {
     QTestMainWindow* pWindow = createWindow({"Left", "Right"});
-    pWindow->setWorkerPeriods(60000, 60000);
     pWindow->show();
     QVERIFY(QTest::qWaitForWindowExposed(pWindow));
-    waitForLoad(pWindow);
     pWindow->m_bRealExec = true;
     QQtSystemTrayIconEx* pItem =
         qobject_cast<QQtSystemTrayIconEx*>(trayItem(pWindow)->platformTrayIcon());
