@@ -33,8 +33,7 @@ QImage imageOf(const QIcon& icon)
     return icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
-// One display choice in the settings and what the item then shows. A value of -9 leaves an
-// integer setting out.
+// Display choices in the settings (-9: left out) and what the item then shows.
 struct ChoiceRow
 {
     int menubarIcon;

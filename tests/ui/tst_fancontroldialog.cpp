@@ -21,9 +21,8 @@ enum Choice
     Sensor
 };
 
-// Fan 0 "CPU" 1000..6000 RPM at 1800, fan 1 "ODD" 1500..1500 (minimum equals maximum), and
-// the sensors TA0P "Ambient", TC0P "CPU Proximity", TG0D "GPU Diode", TO0P "Optical Drive",
-// with settings of its own in the given scale. Fan 0 gets the mode in text form.
+// Fan 0 "CPU" 1000..6000 RPM at 1800, fan 1 "ODD" 1500..1500, sensors TA0P "Ambient", TC0P
+// "CPU Proximity", TG0D "GPU Diode", TO0P "Optical Drive"; fan 0 in the given mode and scale.
 struct QDialogMachine
 {
     explicit QDialogMachine(const QString& mode, int nFahrenheit = 0)
@@ -185,7 +184,6 @@ void tst_FanControlDialog::showsAndStoresMode()
              QPoint(row.shownRpm, row.shownRpm));
     QCOMPARE(QPoint(ui.sliderRPM->minimum(), ui.spinConstant->maximum()), QPoint(1000, 6000));
     QCOMPARE(ui.comboSensor->currentText(), row.shownSensor);
-    QCOMPARE(ui.comboSensor->count(), 4);
     QCOMPARE(ui.comboSensor->itemData(1).value<void*>(),
              static_cast<void*>(machine.sim.pController->sensors().at(1)));
     QCOMPARE(QPoint(ui.spinIncrease->value(), ui.spinMax->value()), row.shownTemperatures);
