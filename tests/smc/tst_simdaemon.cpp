@@ -181,7 +181,7 @@ void TestSimDaemon::servesProfilesAndDumps()
         transport.call(kSmcMethodSelector, request(SmcCmdReadIndex, nullptr, 0, nLast), output), 0);
     QCOMPARE(SimDumpUtils::unpackCode(output.key), keys.last().key);
     QCOMPARE(transport.call(kSmcMethodSelector, request(SmcCmdReadBytes, "none", 2), output),
-             kIOReturnNotFound);
+             kSmcReturnNotFound);
     QCOMPARE(writeKey(transport, "F0Mn", QByteArray("\x1f\x40", 2)), 0); // anyone may write
     QCOMPARE(readKey(transport, "F0Mn", 2).toHex(), QByteArray("1f40"));
 }
@@ -397,7 +397,7 @@ void TestSimDaemon::faultFlags()
     QCOMPARE(readKey(transport, "TC0D", 2).toHex(), QByteArray("8380"));
     SMCKeyData_t output;
     QCOMPARE(transport.call(kSmcMethodSelector, request(SmcCmdReadIndex, nullptr, 0, 5), output),
-             kIOReturnError);
+             kSmcReturnError);
     QCOMPARE(transport.call(kSmcMethodSelector, request(SmcCmdReadIndex, nullptr, 0, 6), output),
              0);
 }
@@ -462,7 +462,7 @@ void TestSimDaemon::rootWritesOnlyByPeerUid()
             ::_exit(11);
         if (readKey(user, "FNum", 1) != QByteArray(1, 2))
             ::_exit(12);
-        ::_exit(writeKey(user, "F0Tg", QByteArray("\x2e\xe0", 2)) == kIOReturnNotPrivileged ? 0
+        ::_exit(writeKey(user, "F0Tg", QByteArray("\x2e\xe0", 2)) == kSmcReturnNotPrivileged ? 0
                                                                                             : 13);
     }
     int nStatus = 0;

@@ -148,10 +148,10 @@ void TestSimSmc::commands_data()
     QTest::newRow("read key count")
         << sel << 5 << QByteArray("#KEY") << 4u << 0u << 0 << QByteArray("#KEY") << 4u
         << QByteArray() << QByteArray("\x00\x00\x00\x13", 4);
-    QTest::newRow("read unknown") << sel << 5 << QByteArray("TX9Z") << 2u << 0u << kIOReturnNotFound
+    QTest::newRow("read unknown") << sel << 5 << QByteArray("TX9Z") << 2u << 0u << kSmcReturnNotFound
                                   << QByteArray() << 0u << QByteArray() << QByteArray();
     QTest::newRow("read 33 bytes")
-        << sel << 5 << QByteArray("TC0P") << 33u << 0u << kIOReturnBadArgument << QByteArray() << 0u
+        << sel << 5 << QByteArray("TC0P") << 33u << 0u << kSmcReturnBadArgument << QByteArray() << 0u
         << QByteArray() << QByteArray();
     QTest::newRow("key info") << sel << 9 << QByteArray("FS! ") << 0u << 0u << 0
                               << QByteArray("FS! ") << 2u << QByteArray("ui16") << QByteArray();
@@ -159,7 +159,7 @@ void TestSimSmc::commands_data()
         << sel << 9 << QByteArray("MSDW") << 0u << 0u << 0 << QByteArray("MSDW") << 0u
         << QByteArray("flag") << QByteArray();
     QTest::newRow("key info unknown")
-        << sel << 9 << QByteArray("zzzz") << 0u << 0u << kIOReturnNotFound << QByteArray() << 0u
+        << sel << 9 << QByteArray("zzzz") << 0u << 0u << kSmcReturnNotFound << QByteArray() << 0u
         << QByteArray() << QByteArray();
     QTest::newRow("index 0") << sel << 8 << QByteArray() << 0u << 0u << 0 << QByteArray("#KEY")
                              << 0u << QByteArray() << QByteArray();
@@ -168,13 +168,13 @@ void TestSimSmc::commands_data()
     QTest::newRow("last index") << sel << 8 << QByteArray() << 0u << 18u << 0 << QByteArray("TCXC")
                                 << 0u << QByteArray() << QByteArray();
     QTest::newRow("index past the end")
-        << sel << 8 << QByteArray() << 0u << 19u << kIOReturnBadArgument << QByteArray() << 0u
+        << sel << 8 << QByteArray() << 0u << 19u << kSmcReturnBadArgument << QByteArray() << 0u
         << QByteArray() << QByteArray();
     QTest::newRow("other selector")
-        << 3u << 5 << QByteArray("TC0P") << 2u << 0u << kIOReturnBadArgument << QByteArray() << 0u
+        << 3u << 5 << QByteArray("TC0P") << 2u << 0u << kSmcReturnBadArgument << QByteArray() << 0u
         << QByteArray() << QByteArray();
     QTest::newRow("other command")
-        << sel << 7 << QByteArray("TC0P") << 2u << 0u << kIOReturnBadArgument << QByteArray("TC0P")
+        << sel << 7 << QByteArray("TC0P") << 2u << 0u << kSmcReturnBadArgument << QByteArray("TC0P")
         << 0u << QByteArray() << QByteArray();
 }
 
@@ -224,16 +224,16 @@ void TestSimSmc::writes_data()
     const QByteArray target = rpm(2500);
     QTest::newRow("root") << true << 0u << QByteArray("F0Tg") << target << 0;
     QTest::newRow("user, root writes only")
-        << true << 1000u << QByteArray("F0Tg") << target << kIOReturnNotPrivileged;
+        << true << 1000u << QByteArray("F0Tg") << target << kSmcReturnNotPrivileged;
     QTest::newRow("user, anyone writes") << false << 1000u << QByteArray("F0Tg") << target << 0;
     QTest::newRow("size mismatch")
-        << false << 0u << QByteArray("F0Tg") << QByteArray(1, 9) << kIOReturnError;
+        << false << 0u << QByteArray("F0Tg") << QByteArray(1, 9) << kSmcReturnError;
     QTest::newRow("too long") << false << 0u << QByteArray("F0Tg") << QByteArray(3, 9)
-                              << kIOReturnError;
+                              << kSmcReturnError;
     QTest::newRow("unknown key") << false << 0u << QByteArray("F9Tg") << target
-                                 << kIOReturnNotFound;
+                                 << kSmcReturnNotFound;
     QTest::newRow("key count") << false << 0u << QByteArray("#KEY") << QByteArray(4, 1)
-                               << kIOReturnNotPrivileged;
+                               << kSmcReturnNotPrivileged;
     QTest::newRow("size 0") << false << 0u << QByteArray("MSDW") << QByteArray() << 0;
 }
 
@@ -292,7 +292,7 @@ void TestSimSmc::faults()
 
     sim.setIndexFault(3, true);
     QCOMPARE(sim.call(kSmcMethodSelector, request(SmcCmdReadIndex, nullptr, 0, 3), output),
-             kIOReturnError);
+             kSmcReturnError);
     QCOMPARE(sim.call(kSmcMethodSelector, request(SmcCmdReadIndex, nullptr, 0, 4), output), 0);
 
     // A hot sensor shows its reading with the high bit of the first byte set, and keeps it
@@ -503,14 +503,14 @@ void TestSimSmc::inProcessTransport()
     SMCKeyData_t input = request(SmcCmdWriteBytes, "F0Tg", 2);
     std::memcpy(input.bytes, rpm(2000).constData(), 2);
     SMCKeyData_t output;
-    QCOMPARE(root.call(kSmcMethodSelector, input, output), kIOReturnError); // not open
+    QCOMPARE(root.call(kSmcMethodSelector, input, output), kSmcReturnError); // not open
     QVERIFY(root.open());
     QVERIFY(user.open());
-    QCOMPARE(user.call(kSmcMethodSelector, input, output), kIOReturnNotPrivileged);
+    QCOMPARE(user.call(kSmcMethodSelector, input, output), kSmcReturnNotPrivileged);
     QCOMPARE(root.call(kSmcMethodSelector, input, output), 0);
     QCOMPARE(root.machineModel(), QString("Macmini5,1"));
     root.close();
-    QCOMPARE(root.call(kSmcMethodSelector, input, output), kIOReturnError);
+    QCOMPARE(root.call(kSmcMethodSelector, input, output), kSmcReturnError);
 }
 
 QTEST_GUILESS_MAIN(TestSimSmc)

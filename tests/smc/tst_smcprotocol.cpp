@@ -211,7 +211,7 @@ void TestSmcProtocol::readFailures()
     QFETCH(int, failingCommand);
     QFETCH(int, callsMade);
     if (failingCommand >= 0)
-        m_pRecorder->m_FailCommand.insert(static_cast<uint8_t>(failingCommand), kIOReturnError);
+        m_pRecorder->m_FailCommand.insert(static_cast<uint8_t>(failingCommand), kSmcReturnError);
     if (failingCommand == -2)
         m_pSim->setReadFault(key, true);
 
@@ -252,9 +252,9 @@ void TestSmcProtocol::keyInfoByIndexFailures_data()
     QTest::addColumn<int>("failureCode");
     QTest::addColumn<int>("result");
     QTest::newRow("index out of range") << 99 << -1 << 0 << -1;
-    QTest::newRow("key at index fails") << 2 << int(SmcCmdReadIndex) << kIOReturnNotFound << -1;
+    QTest::newRow("key at index fails") << 2 << int(SmcCmdReadIndex) << kSmcReturnNotFound << -1;
     QTest::newRow("key information fails")
-        << 2 << int(SmcCmdReadKeyInfo) << kIOReturnNotFound << kIOReturnNotFound;
+        << 2 << int(SmcCmdReadKeyInfo) << kSmcReturnNotFound << kSmcReturnNotFound;
     QTest::newRow("index fault in the service") << 3 << -2 << 0 << -1;
 }
 
@@ -322,13 +322,13 @@ void TestSmcProtocol::directWrite_data()
     QTest::newRow("fan target") << QByteArray("F0Tg") << QByteArray("\x17\x70", 2) << 0u << 0
                                 << true;
     QTest::newRow("size mismatch")
-        << QByteArray("F0Tg") << QByteArray("\x17\x70\x00", 3) << 0u << kIOReturnError << false;
+        << QByteArray("F0Tg") << QByteArray("\x17\x70\x00", 3) << 0u << kSmcReturnError << false;
     QTest::newRow("one byte for two")
-        << QByteArray("FS! ") << QByteArray("\x01", 1) << 0u << kIOReturnError << false;
+        << QByteArray("FS! ") << QByteArray("\x01", 1) << 0u << kSmcReturnError << false;
     QTest::newRow("unknown key") << QByteArray("F9Tg") << QByteArray("\x17\x70", 2) << 0u
-                                 << kIOReturnNotFound << false;
+                                 << kSmcReturnNotFound << false;
     QTest::newRow("service wants root") << QByteArray("F0Tg") << QByteArray("\x17\x70", 2) << 1000u
-                                        << kIOReturnNotPrivileged << true;
+                                        << kSmcReturnNotPrivileged << true;
 }
 
 void TestSmcProtocol::directWrite()

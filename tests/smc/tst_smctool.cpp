@@ -2,7 +2,7 @@
 // everything it refuses, its read-only listing, and that it never lends its privileges to a
 // socket its caller names.
 #include "smc/QSmcControlMac.h"
-#include "smc/SmcKeyToolUtils.h"
+#include "smc/base/SmcKeyToolUtils.h"
 #include "smc/SmcValueUtils.h"
 #include "smc/sim/QSmcTransportSocket.h"
 #include "smc/sim/SimDumpUtils.h"
@@ -169,7 +169,7 @@ bool holdTargets(QSmcControlMac& smc)
     memcpy(mask.key, "FS! ", 4);
     mask.dataSize = 2;
     SmcValueUtils::encodeFanModeMask(0x03, mask.bytes);
-    return smc.SMCWriteKey(mask) == kIOReturnSuccess;
+    return smc.SMCWriteKey(mask) == kSmcReturnSuccess;
 }
 
 int readFanSpeed(QSmcControlMac& smc, const char* key)

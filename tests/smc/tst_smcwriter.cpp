@@ -19,7 +19,7 @@ class QNullTransport : public QSmcTransport
 public:
     bool open() override { return true; }
     void close() override {}
-    int call(uint32_t, const SMCKeyData_t&, SMCKeyData_t&) override { return kIOReturnError; }
+    int call(uint32_t, const SMCKeyData_t&, SMCKeyData_t&) override { return kSmcReturnError; }
 };
 } // namespace
 

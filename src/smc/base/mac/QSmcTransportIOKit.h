@@ -1,11 +1,11 @@
 #pragma once
 
-#include "smc/QSmcTransport.h"
+#include "smc/base/QSmcCallTransport.h"
 
 #include <IOKit/IOKitLib.h>
 
 // The kernel's "AppleSMC" user client: one IOConnectCallStructMethod per call.
-class QSmcTransportIOKit : public QSmcTransport
+class QSmcTransportIOKit : public QSmcCallTransport
 {
 public:
     QSmcTransportIOKit() = default;

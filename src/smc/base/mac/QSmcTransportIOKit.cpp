@@ -1,4 +1,4 @@
-#include "smc/mac/QSmcTransportIOKit.h"
+#include "smc/base/mac/QSmcTransportIOKit.h"
 
 #include <cstdio>
 

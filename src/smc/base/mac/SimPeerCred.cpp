@@ -1,4 +1,4 @@
-#include "smc/sim/SimSocketUtils.h"
+#include "smc/base/SimSocketUtils.h"
 
 #include <sys/types.h>
 #include <unistd.h>

@@ -2,10 +2,9 @@
 
 #include "smc/SmcKeyData.h"
 
-#include <QByteArray>
-#include <QtEndian>
-
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 // The frames exchanged with the simulator daemon over its Unix-domain stream socket.
 //
@@ -28,14 +27,14 @@
 // the daemon close that connection; the daemon itself carries on.
 namespace SimWire {
 
-constexpr quint32 kMagic = 0x434D5354; // the bytes "TSMC" in little-endian order
-constexpr quint16 kVersion = 1;
+constexpr uint32_t kMagic = 0x434D5354; // the bytes "TSMC" in little-endian order
+constexpr uint16_t kVersion = 1;
 constexpr int kHeaderSize = 12;
-constexpr quint32 kMaxPayload = 1024;
+constexpr uint32_t kMaxPayload = 1024;
 constexpr int kCallPayloadSize = 4 + static_cast<int>(sizeof(SMCKeyData_t));
 constexpr int kMaxModelSize = 255;
 
-enum SimFrameType : quint16
+enum SimFrameType : uint16_t
 {
     SimFrameCall = 1,
     SimFrameCallReply = 2,
@@ -45,33 +44,46 @@ enum SimFrameType : quint16
 
 struct FrameHeader
 {
-    quint16 type = 0;
-    quint32 length = 0;
+    uint16_t type = 0;
+    uint32_t length = 0;
 };
 
-inline QByteArray encodeFrame(quint16 type, const QByteArray& payload)
+inline void storeLittleEndian(uint32_t nValue, int nBytes, char* pOut)
 {
-    QByteArray frame(kHeaderSize, '\0');
-    qToLittleEndian<quint32>(kMagic, frame.data());
-    qToLittleEndian<quint16>(kVersion, frame.data() + 4);
-    qToLittleEndian<quint16>(type, frame.data() + 6);
-    qToLittleEndian<quint32>(static_cast<quint32>(payload.size()), frame.data() + 8);
+    for (int i = 0; i < nBytes; ++i)
+        pOut[i] = static_cast<char>((nValue >> (8 * i)) & 0xFF);
+}
+
+inline uint32_t loadLittleEndian(const char* pIn, int nBytes)
+{
+    uint32_t nValue = 0;
+    for (int i = nBytes - 1; i >= 0; --i)
+        nValue = (nValue << 8) | static_cast<uint8_t>(pIn[i]);
+    return nValue;
+}
+
+inline std::string encodeFrame(uint16_t type, const std::string& payload)
+{
+    std::string frame(kHeaderSize, '\0');
+    storeLittleEndian(kMagic, 4, &frame[0]);
+    storeLittleEndian(kVersion, 2, &frame[4]);
+    storeLittleEndian(type, 2, &frame[6]);
+    storeLittleEndian(static_cast<uint32_t>(payload.size()), 4, &frame[8]);
     return frame + payload;
 }
 
 // False for a header the other side must not trust (wrong magic or version, too long).
 inline bool decodeHeader(const char* pHeader, FrameHeader& header)
 {
-    if (qFromLittleEndian<quint32>(pHeader) != kMagic ||
-        qFromLittleEndian<quint16>(pHeader + 4) != kVersion)
+    if (loadLittleEndian(pHeader, 4) != kMagic || loadLittleEndian(pHeader + 4, 2) != kVersion)
         return false;
-    header.type = qFromLittleEndian<quint16>(pHeader + 6);
-    header.length = qFromLittleEndian<quint32>(pHeader + 8);
+    header.type = static_cast<uint16_t>(loadLittleEndian(pHeader + 6, 2));
+    header.length = loadLittleEndian(pHeader + 8, 4);
     return header.length <= kMaxPayload;
 }
 
 // The payload size a frame type must have; -1 for "up to kMaxModelSize" and -2 for unknown.
-inline int expectedPayload(quint16 type)
+inline int expectedPayload(uint16_t type)
 {
     switch (type) {
     case SimFrameCall:
@@ -90,23 +102,24 @@ inline bool payloadFits(const FrameHeader& header)
 {
     const int nExpected = expectedPayload(header.type);
     if (nExpected == -1)
-        return header.length <= static_cast<quint32>(kMaxModelSize);
-    return nExpected >= 0 && header.length == static_cast<quint32>(nExpected);
+        return header.length <= static_cast<uint32_t>(kMaxModelSize);
+    return nExpected >= 0 && header.length == static_cast<uint32_t>(nExpected);
 }
 
 // The call payloads: a 32-bit value (selector or result) and the structure.
-inline QByteArray encodeCall(quint32 nValue, const SMCKeyData_t& data)
+inline std::string encodeCall(uint32_t nValue, const SMCKeyData_t& data)
 {
-    QByteArray payload(kCallPayloadSize, '\0');
-    qToLittleEndian<quint32>(nValue, payload.data());
-    std::memcpy(payload.data() + 4, &data, sizeof data);
+    std::string payload(kCallPayloadSize, '\0');
+    storeLittleEndian(nValue, 4, &payload[0]);
+    std::memcpy(&payload[4], &data, sizeof data);
     return payload;
 }
 
-inline void decodeCall(const QByteArray& payload, quint32& nValue, SMCKeyData_t& data)
+// The caller has checked the payload's size (payloadFits).
+inline void decodeCall(const std::string& payload, uint32_t& nValue, SMCKeyData_t& data)
 {
-    nValue = qFromLittleEndian<quint32>(payload.constData());
-    std::memcpy(&data, payload.constData() + 4, sizeof data);
+    nValue = loadLittleEndian(payload.data(), 4);
+    std::memcpy(&data, payload.data() + 4, sizeof data);
 }
 
 } // namespace SimWire

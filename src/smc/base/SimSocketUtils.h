@@ -1,9 +1,8 @@
 #pragma once
 
-#include "smc/sim/SimWire.h"
+#include "smc/base/SimWire.h"
 
-#include <QByteArray>
-#include <QString>
+#include <string>
 
 // Blocking frame I/O on a connected Unix-domain stream socket (SIGPIPE never raised).
 namespace SimSocketUtils {
@@ -16,15 +15,16 @@ enum IoResult
     IoBadFrame // the peer sent something that is not a frame of the wire format
 };
 
-IoResult sendAll(int fd, const QByteArray& data);
+IoResult sendAll(int fd, const std::string& data);
 IoResult receiveAll(int fd, char* pBuffer, int nSize);
 
 // Reads one frame; checks the header and the payload size for its type.
-IoResult receiveFrame(int fd, SimWire::FrameHeader& header, QByteArray& payload);
+IoResult receiveFrame(int fd, SimWire::FrameHeader& header, std::string& payload);
 
 // A connected client socket with send and receive timeouts, or -1 (with *pError set and the
 // system's error number in *pErrno).
-int connectTo(const QString& path, int nTimeoutMsecs, QString* pError, int* pErrno = nullptr);
+int connectTo(const std::string& path, int nTimeoutMsecs, std::string* pError,
+              int* pErrno = nullptr);
 void setTimeouts(int fd, int nTimeoutMsecs);
 
 // The uid of the process on the other end of a connected Unix-domain socket; false if unknown.

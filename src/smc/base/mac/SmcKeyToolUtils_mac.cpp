@@ -1,6 +1,6 @@
-#include "smc/SmcKeyToolUtils.h"
+#include "smc/base/SmcKeyToolUtils.h"
 
-#include "smc/mac/QSmcTransportIOKit.h"
+#include "smc/base/mac/QSmcTransportIOKit.h"
 
 #include <cerrno>
 #include <cstring>
@@ -8,36 +8,34 @@
 
 // The AppleSMC service checks the caller's rights when it writes, so the tool keeps root
 // until the write is done; the caller's environment names nothing here.
-SmcKeyToolUtils::Target SmcKeyToolUtils::target(const QByteArray&)
+SmcKeyToolUtils::Target SmcKeyToolUtils::target(const std::string&)
 {
     Target result;
     result.pTransport = new QSmcTransportIOKit();
     result.bConnectPrivileged = true;
     result.bWritePrivileged = true;
-    result.description = QStringLiteral("AppleSMC");
+    result.description = "AppleSMC";
     return result;
 }
 
 // On this platform setgid/setuid by a process with rights set the real, effective and saved
 // ids together.
-bool SmcKeyToolUtils::dropPrivileges(QString* pError)
+bool SmcKeyToolUtils::dropPrivileges(std::string* pError)
 {
     const gid_t realGid = getgid();
     const uid_t realUid = getuid();
-    auto fail = [pError](const QString& reason) {
+    auto fail = [pError](const std::string& reason) {
         if (pError)
             *pError = reason;
         return false;
     };
     if (setgid(realGid) != 0)
-        return fail(QStringLiteral("cannot drop group privileges: %1")
-                        .arg(QString::fromLocal8Bit(strerror(errno))));
+        return fail(std::string("cannot drop group privileges: ") + strerror(errno));
     if (setuid(realUid) != 0)
-        return fail(QStringLiteral("cannot drop user privileges: %1")
-                        .arg(QString::fromLocal8Bit(strerror(errno))));
+        return fail(std::string("cannot drop user privileges: ") + strerror(errno));
     if (getuid() != realUid || geteuid() != realUid || getgid() != realGid || getegid() != realGid)
-        return fail(QStringLiteral("privileges were not dropped"));
+        return fail("privileges were not dropped");
     if (realUid != 0 && (setuid(0) == 0 || seteuid(0) == 0))
-        return fail(QStringLiteral("root privileges could be regained"));
+        return fail("root privileges could be regained");
     return true;
 }

@@ -1,4 +1,4 @@
-#include "smc/sim/SimSocketUtils.h"
+#include "smc/base/SimSocketUtils.h"
 
 #include <cerrno>
 #include <cstring>
@@ -22,11 +22,11 @@ SimSocketUtils::IoResult errorResult()
 
 } // namespace
 
-SimSocketUtils::IoResult SimSocketUtils::sendAll(int fd, const QByteArray& data)
+SimSocketUtils::IoResult SimSocketUtils::sendAll(int fd, const std::string& data)
 {
     int nSent = 0;
-    while (nSent < data.size()) {
-        const ssize_t n = ::send(fd, data.constData() + nSent,
+    while (nSent < static_cast<int>(data.size())) {
+        const ssize_t n = ::send(fd, data.data() + nSent,
                                  static_cast<size_t>(data.size() - nSent), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
@@ -55,7 +55,7 @@ SimSocketUtils::IoResult SimSocketUtils::receiveAll(int fd, char* pBuffer, int n
 }
 
 SimSocketUtils::IoResult SimSocketUtils::receiveFrame(int fd, SimWire::FrameHeader& header,
-                                                      QByteArray& payload)
+                                                      std::string& payload)
 {
     char headerBytes[SimWire::kHeaderSize];
     IoResult result = receiveAll(fd, headerBytes, SimWire::kHeaderSize);
@@ -63,8 +63,9 @@ SimSocketUtils::IoResult SimSocketUtils::receiveFrame(int fd, SimWire::FrameHead
         return result;
     if (!SimWire::decodeHeader(headerBytes, header) || !SimWire::payloadFits(header))
         return IoBadFrame;
-    payload.resize(static_cast<int>(header.length));
-    return header.length == 0 ? IoOk : receiveAll(fd, payload.data(), payload.size());
+    payload.resize(header.length);
+    return header.length == 0 ? IoOk
+                              : receiveAll(fd, &payload[0], static_cast<int>(payload.size()));
 }
 
 void SimSocketUtils::setTimeouts(int fd, int nTimeoutMsecs)
@@ -76,23 +77,23 @@ void SimSocketUtils::setTimeouts(int fd, int nTimeoutMsecs)
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
-int SimSocketUtils::connectTo(const QString& path, int nTimeoutMsecs, QString* pError, int* pErrno)
+int SimSocketUtils::connectTo(const std::string& path, int nTimeoutMsecs, std::string* pError,
+                              int* pErrno)
 {
     if (pErrno)
         *pErrno = 0;
-    const QByteArray native = path.toLocal8Bit();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (native.isEmpty() || native.size() >= static_cast<int>(sizeof address.sun_path)) {
+    if (path.empty() || path.size() >= sizeof address.sun_path) {
         if (pError)
-            *pError = QStringLiteral("the socket path is empty or too long");
+            *pError = "the socket path is empty or too long";
         return -1;
     }
-    std::memcpy(address.sun_path, native.constData(), static_cast<size_t>(native.size()));
+    std::memcpy(address.sun_path, path.data(), path.size());
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     if (fd < 0) {
         if (pError)
-            *pError = QString::fromLocal8Bit(std::strerror(errno));
+            *pError = std::strerror(errno);
         return -1;
     }
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
@@ -109,7 +110,7 @@ int SimSocketUtils::connectTo(const QString& path, int nTimeoutMsecs, QString* p
         if (pErrno)
             *pErrno = errno;
         if (pError)
-            *pError = QString::fromLocal8Bit(std::strerror(errno));
+            *pError = std::strerror(errno);
         ::close(fd);
         return -1;
     }
