@@ -1,10 +1,8 @@
 // The simulated controller in process: its answers to each call, privileges, faults and the
-// fan and thermal model driven by a manual clock.
-
+// directions of its fan and thermal model, driven by a manual clock.
 #include "helpers/QClock.h"
 #include "smc/sim/QSimSmc.h"
 #include "smc/sim/QSmcTransportInProcess.h"
-
 #include "support/QSimMachine.h"
 
 #include <QtTest>
@@ -12,20 +10,15 @@
 #include <cmath>
 #include <cstring>
 
-namespace {
+using SimMachineUtils::request;
 
-QSimKey key(const char* name, const char* type, const QByteArray& bytes)
-{
-    QSimKey k;
-    k.key = name;
-    k.type = type;
-    k.bytes = bytes;
-    return k;
-}
+namespace {
 
 QByteArray rpm(int nRpm)
 {
-    return QByteArray::fromHex(QByteArray::number(nRpm * 4, 16).rightJustified(4, '0'));
+    QByteArray bytes(2, '\0');
+    SimDumpUtils::encodeNumber("fpe2", nRpm, bytes);
+    return bytes;
 }
 
 QByteArray celsius(double dValue)
@@ -36,29 +29,29 @@ QByteArray celsius(double dValue)
 }
 
 // Two fans (1000..5000 and 1200..3000 RPM), processor and other sensors, a dead sensor, a float
-// sensor and a few keys of other types.
+// sensor and a few keys of other types: 18 keys and "#KEY".
 QVector<QSimKey> smallTable()
 {
     QByteArray floatBytes(4, '\0');
     SimDumpUtils::encodeNumber("flt ", 41.0, floatBytes);
-    return {key("FNum", "ui8 ", QByteArray(1, 2)),
-            key("FS! ", "ui16", QByteArray(2, 0)),
-            key("F0Ac", "fpe2", rpm(1000)),
-            key("F0Mn", "fpe2", rpm(1000)),
-            key("F0Mx", "fpe2", rpm(5000)),
-            key("F0Tg", "fpe2", rpm(1000)),
-            key("F1Ac", "fpe2", rpm(1200)),
-            key("F1Mn", "fpe2", rpm(1200)),
-            key("F1Mx", "fpe2", rpm(3000)),
-            key("F1Tg", "fpe2", rpm(1200)),
-            key("TC0P", "sp78", celsius(45.0)),
-            key("TC0D", "sp78", celsius(48.0)),
-            key("TA0P", "sp78", celsius(30.0)),
-            key("TB2T", "sp78", celsius(0.0)),
-            key("TCXC", "flt ", floatBytes),
-            key("TCSC", "ui8 ", QByteArray(1, 4)),
-            key("RPlt", "ch8*", QByteArray("j42\0\0", 5)),
-            key("MSDW", "flag", QByteArray())};
+    return {{"FNum", "ui8 ", QByteArray(1, 2)},
+            {"FS! ", "ui16", QByteArray(2, 0), 0xD4},
+            {"F0Ac", "fpe2", rpm(1000)},
+            {"F0Mn", "fpe2", rpm(1000)},
+            {"F0Mx", "fpe2", rpm(5000)},
+            {"F0Tg", "fpe2", rpm(1000)},
+            {"F1Ac", "fpe2", rpm(1200)},
+            {"F1Mn", "fpe2", rpm(1200)},
+            {"F1Mx", "fpe2", rpm(3000)},
+            {"F1Tg", "fpe2", rpm(1200)},
+            {"TC0P", "sp78", celsius(45.0)},
+            {"TC0D", "sp78", celsius(48.0)},
+            {"TA0P", "sp78", celsius(30.0)},
+            {"TB2T", "sp78", celsius(0.0)},
+            {"TCXC", "flt ", floatBytes},
+            {"TCSC", "ui8 ", QByteArray(1, 4)},
+            {"RPlt", "ch8*", "j42"},
+            {"MSDW", "flag", QByteArray(), 0x80}};
 }
 
 QSimDynamicsParams quietParams(quint64 nSeed = 7)
@@ -73,28 +66,21 @@ QSimDynamicsParams quietParams(quint64 nSeed = 7)
     return params;
 }
 
-using SimMachineUtils::request;
-
 int writeKey(QSimSmc& sim, const char* keyName, const QByteArray& bytes, uint32_t nUid = 0)
 {
-    SMCKeyData_t input = request(SmcCmdWriteBytes, keyName, static_cast<uint32_t>(bytes.size()));
-    std::memcpy(input.bytes, bytes.constData(), static_cast<size_t>(bytes.size()));
+    SMCKeyData_t input = request(SmcCmdWriteBytes, keyName, uint32_t(bytes.size()));
+    std::memcpy(input.bytes, bytes.constData(), size_t(bytes.size()));
     SMCKeyData_t output;
     return sim.call(kSmcMethodSelector, input, output, nUid);
 }
 
-QByteArray readKey(QSimSmc& sim, const char* keyName, int nSize = 2)
+double readNumber(QSimSmc& sim, const char* keyName, const char* type = "fpe2", int nSize = 2)
 {
     SMCKeyData_t output;
-    if (sim.call(kSmcMethodSelector, request(SmcCmdReadBytes, keyName, nSize), output) != 0)
-        return QByteArray("failed");
-    return QByteArray(reinterpret_cast<const char*>(output.bytes), nSize);
-}
-
-double readNumber(QSimSmc& sim, const char* keyName, const char* type, int nSize = 2)
-{
     double dValue = std::nan("");
-    SimDumpUtils::decodeNumber(type, readKey(sim, keyName, nSize), dValue);
+    if (sim.call(kSmcMethodSelector, request(SmcCmdReadBytes, keyName, nSize), output) == 0)
+        SimDumpUtils::decodeNumber(type, QByteArray(reinterpret_cast<char*>(output.bytes), nSize),
+                                   dValue);
     return dValue;
 }
 
@@ -105,225 +91,168 @@ class TestSimSmc : public QObject
     Q_OBJECT
 
 private slots:
+    void init();
     void commands_data();
     void commands();
     void writes_data();
     void writes();
-    void countersCountEveryCall();
     void faults();
-    void slowWriteRunsOutsideTheLock();
     void manualFanRampsToClampedTarget_data();
     void manualFanRampsToClampedTarget();
     void autoFanFollowsTemperature();
     void temperaturesFollowLoadAndAirflow();
     void sameSeedSameValues();
-    void resultDoesNotDependOnCallPattern();
-    void loadSchedule();
-    void inProcessTransport();
+
+private:
+    QManualClock m_Clock;
+    QScopedPointer<QSimSmc> m_pSim;
 };
+
+void TestSimSmc::init()
+{
+    m_pSim.reset(new QSimSmc(&m_Clock));
+    m_pSim->setKeys(smallTable(), quietParams());
+}
 
 void TestSimSmc::commands_data()
 {
-    QTest::addColumn<uint32_t>("selector");
+    QTest::addColumn<uint>("selector");
     QTest::addColumn<int>("command");
     QTest::addColumn<QByteArray>("key");
-    QTest::addColumn<uint32_t>("size");
-    QTest::addColumn<uint32_t>("index");
+    QTest::addColumn<uint>("size");
+    QTest::addColumn<uint>("index");
     QTest::addColumn<int>("result");
-    QTest::addColumn<QByteArray>("outKey");
-    QTest::addColumn<uint32_t>("outSize");
-    QTest::addColumn<QByteArray>("outType");
-    QTest::addColumn<QByteArray>("outBytes");
-
-    const uint32_t sel = kSmcMethodSelector;
-    // The table has 19 keys: 18 above and "#KEY".
-    QTest::newRow("read") << sel << 5 << QByteArray("TC0P") << 2u << 0u << 0 << QByteArray("TC0P")
-                          << 2u << QByteArray() << QByteArray("\x2d\x00", 2);
-    QTest::newRow("read more than the value")
-        << sel << 5 << QByteArray("FNum") << 4u << 0u << 0 << QByteArray("FNum") << 1u
-        << QByteArray() << QByteArray("\x02\x00", 2);
-    QTest::newRow("read less than the value")
-        << sel << 5 << QByteArray("F0Mx") << 1u << 0u << 0 << QByteArray("F0Mx") << 1u
-        << QByteArray() << QByteArray("\x4e\x00", 2);
-    QTest::newRow("read key count")
-        << sel << 5 << QByteArray("#KEY") << 4u << 0u << 0 << QByteArray("#KEY") << 4u
-        << QByteArray() << QByteArray("\x00\x00\x00\x13", 4);
-    QTest::newRow("read unknown") << sel << 5 << QByteArray("TX9Z") << 2u << 0u << kSmcReturnNotFound
-                                  << QByteArray() << 0u << QByteArray() << QByteArray();
+    QTest::addColumn<QString>("answer"); // key|size|type|attributes|first four bytes
+    QTest::newRow("read") << 2u << 5 << QByteArray("TC0P") << 2u << 0u << 0 << "TC0P|2||0|2d000000";
+    QTest::newRow("read beyond the value")
+        << 2u << 5 << QByteArray("FNum") << 4u << 0u << 0 << "FNum|1||0|02000000";
+    QTest::newRow("read less") << 2u << 5 << QByteArray("F0Mx") << 1u << 0u << 0
+                               << "F0Mx|1||0|4e000000";
+    QTest::newRow("key count") << 2u << 5 << QByteArray("#KEY") << 4u << 0u << 0
+                               << "#KEY|4||0|00000013";
+    QTest::newRow("read unknown") << 2u << 5 << QByteArray("TX9Z") << 2u << 0u << kSmcReturnNotFound
+                                  << "";
     QTest::newRow("read 33 bytes")
-        << sel << 5 << QByteArray("TC0P") << 33u << 0u << kSmcReturnBadArgument << QByteArray() << 0u
-        << QByteArray() << QByteArray();
-    QTest::newRow("key info") << sel << 9 << QByteArray("FS! ") << 0u << 0u << 0
-                              << QByteArray("FS! ") << 2u << QByteArray("ui16") << QByteArray();
-    QTest::newRow("key info of size 0")
-        << sel << 9 << QByteArray("MSDW") << 0u << 0u << 0 << QByteArray("MSDW") << 0u
-        << QByteArray("flag") << QByteArray();
+        << 2u << 5 << QByteArray("TC0P") << 33u << 0u << kSmcReturnBadArgument << "";
+    QTest::newRow("key info") << 2u << 9 << QByteArray("FS! ") << 0u << 0u << 0
+                              << "FS! |2|ui16|212|00000000";
+    QTest::newRow("key info, size 0")
+        << 2u << 9 << QByteArray("MSDW") << 0u << 0u << 0 << "MSDW|0|flag|128|00000000";
     QTest::newRow("key info unknown")
-        << sel << 9 << QByteArray("zzzz") << 0u << 0u << kSmcReturnNotFound << QByteArray() << 0u
-        << QByteArray() << QByteArray();
-    QTest::newRow("index 0") << sel << 8 << QByteArray() << 0u << 0u << 0 << QByteArray("#KEY")
-                             << 0u << QByteArray() << QByteArray();
-    QTest::newRow("index sorted") << sel << 8 << QByteArray() << 0u << 1u << 0 << QByteArray("F0Ac")
-                                  << 0u << QByteArray() << QByteArray();
-    QTest::newRow("last index") << sel << 8 << QByteArray() << 0u << 18u << 0 << QByteArray("TCXC")
-                                << 0u << QByteArray() << QByteArray();
+        << 2u << 9 << QByteArray("zzzz") << 0u << 0u << kSmcReturnNotFound << "";
+    QTest::newRow("index 0") << 2u << 8 << QByteArray() << 0u << 0u << 0 << "#KEY|0||0|00000000";
+    QTest::newRow("index sorted") << 2u << 8 << QByteArray() << 0u << 1u << 0
+                                  << "F0Ac|0||0|00000000";
+    QTest::newRow("last index") << 2u << 8 << QByteArray() << 0u << 18u << 0
+                                << "TCXC|0||0|00000000";
     QTest::newRow("index past the end")
-        << sel << 8 << QByteArray() << 0u << 19u << kSmcReturnBadArgument << QByteArray() << 0u
-        << QByteArray() << QByteArray();
+        << 2u << 8 << QByteArray() << 0u << 19u << kSmcReturnBadArgument << "";
     QTest::newRow("other selector")
-        << 3u << 5 << QByteArray("TC0P") << 2u << 0u << kSmcReturnBadArgument << QByteArray() << 0u
-        << QByteArray() << QByteArray();
+        << 3u << 5 << QByteArray("TC0P") << 2u << 0u << kSmcReturnBadArgument << "";
     QTest::newRow("other command")
-        << sel << 7 << QByteArray("TC0P") << 2u << 0u << kSmcReturnBadArgument << QByteArray("TC0P")
-        << 0u << QByteArray() << QByteArray();
+        << 2u << 7 << QByteArray("TC0P") << 2u << 0u << kSmcReturnBadArgument << "";
 }
 
 void TestSimSmc::commands()
 {
-    QFETCH(uint32_t, selector);
+    QFETCH(uint, selector);
     QFETCH(int, command);
     QFETCH(QByteArray, key);
-    QFETCH(uint32_t, size);
-    QFETCH(uint32_t, index);
+    QFETCH(uint, size);
+    QFETCH(uint, index);
     QFETCH(int, result);
-    QFETCH(QByteArray, outKey);
-    QFETCH(uint32_t, outSize);
-    QFETCH(QByteArray, outType);
-    QFETCH(QByteArray, outBytes);
-
-    QManualClock clock;
-    QSimSmc sim(&clock);
-    sim.setKeys(smallTable(), quietParams());
-    SMCKeyData_t input = request(static_cast<uint8_t>(command),
-                                 key.isEmpty() ? nullptr : key.constData(), size, index);
+    QFETCH(QString, answer);
     SMCKeyData_t output;
     std::memset(&output, 0xAB, sizeof output);
-    QCOMPARE(sim.call(selector, input, output), result);
-    if (result != 0 && outKey.isEmpty())
+    const SMCKeyData_t input =
+        request(uint8_t(command), key.isEmpty() ? nullptr : key.constData(), size, index);
+    QCOMPARE(m_pSim->call(selector, input, output), result);
+    if (result != 0)
         return;
-    QCOMPARE(SimDumpUtils::unpackCode(output.key), outKey);
-    QCOMPARE(output.dataSize, outSize);
-    if (!outType.isEmpty()) {
-        QCOMPARE(SimDumpUtils::unpackCode(output.dataType), outType);
-        // The fan-mode mask is writable, a flag of the table only readable.
-        QCOMPARE(output.dataAttributes, quint8(key == "FS! " ? 0xD4 : 0x80));
-    }
-    if (!outBytes.isEmpty())
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(output.bytes), outBytes.size()).toHex(),
-                 outBytes.toHex());
+    const QString type = output.dataType ? SimDumpUtils::unpackCode(output.dataType) : QString();
+    QCOMPARE(QString("%1|%2|%3|%4|%5")
+                 .arg(QString(SimDumpUtils::unpackCode(output.key)))
+                 .arg(output.dataSize)
+                 .arg(type)
+                 .arg(output.dataAttributes)
+                 .arg(QString(QByteArray(reinterpret_cast<char*>(output.bytes), 4).toHex())),
+             answer);
 }
 
 void TestSimSmc::writes_data()
 {
     QTest::addColumn<bool>("rootOnly");
-    QTest::addColumn<uint32_t>("uid");
+    QTest::addColumn<uint>("uid");
     QTest::addColumn<QByteArray>("key");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("result");
-
-    const QByteArray target = rpm(2500);
-    QTest::newRow("root") << true << 0u << QByteArray("F0Tg") << target << 0;
+    QTest::newRow("root") << true << 0u << QByteArray("F0Tg") << rpm(2500) << 0;
     QTest::newRow("user, root writes only")
-        << true << 1000u << QByteArray("F0Tg") << target << kSmcReturnNotPrivileged;
-    QTest::newRow("user, anyone writes") << false << 1000u << QByteArray("F0Tg") << target << 0;
+        << true << 1000u << QByteArray("F0Tg") << rpm(2500) << kSmcReturnNotPrivileged;
+    QTest::newRow("user, anyone writes") << false << 1000u << QByteArray("F0Tg") << rpm(2500) << 0;
     QTest::newRow("size mismatch")
         << false << 0u << QByteArray("F0Tg") << QByteArray(1, 9) << kSmcReturnError;
     QTest::newRow("too long") << false << 0u << QByteArray("F0Tg") << QByteArray(3, 9)
                               << kSmcReturnError;
-    QTest::newRow("unknown key") << false << 0u << QByteArray("F9Tg") << target
+    QTest::newRow("unknown key") << false << 0u << QByteArray("F9Tg") << rpm(2500)
                                  << kSmcReturnNotFound;
     QTest::newRow("key count") << false << 0u << QByteArray("#KEY") << QByteArray(4, 1)
                                << kSmcReturnNotPrivileged;
-    QTest::newRow("size 0") << false << 0u << QByteArray("MSDW") << QByteArray() << 0;
 }
 
 void TestSimSmc::writes()
 {
     QFETCH(bool, rootOnly);
-    QFETCH(uint32_t, uid);
+    QFETCH(uint, uid);
     QFETCH(QByteArray, key);
     QFETCH(QByteArray, bytes);
     QFETCH(int, result);
-
-    QManualClock clock;
-    QSimSmc sim(&clock);
-    sim.setKeys(smallTable(), quietParams());
-    sim.setRootWritesOnly(rootOnly);
-    QByteArray before;
-    const bool bKnown = sim.value(key, before);
-    QCOMPARE(writeKey(sim, key.constData(), bytes, uid), result);
-    QByteArray after;
-    QCOMPARE(sim.value(key, after), bKnown);
-    QCOMPARE(after, result == 0 ? bytes : before);
-    // Reads never need privileges.
-    QCOMPARE(readKey(sim, "FNum", 1), QByteArray(1, 2));
-}
-
-void TestSimSmc::countersCountEveryCall()
-{
-    QManualClock clock;
-    QSimSmc sim(&clock);
-    sim.setKeys(smallTable(), quietParams());
-    readKey(sim, "TC0P");
-    readKey(sim, "TC0D");
-    readKey(sim, "nope");
-    writeKey(sim, "F0Tg", rpm(2000));
-    writeKey(sim, "F0Tg", QByteArray(1, 0));
-    SMCKeyData_t output;
-    sim.call(kSmcMethodSelector, request(SmcCmdReadKeyInfo, "TC0P"), output);
-    QCOMPARE(sim.callCount(), quint64(6));
-    QCOMPARE(sim.readCount(), quint64(2));
-    QCOMPARE(sim.writeCount(), quint64(1));
+    m_pSim->setRootWritesOnly(rootOnly);
+    QByteArray before, after;
+    m_pSim->value(key, before);
+    const quint64 nWrites = m_pSim->writeCount();
+    QCOMPARE(writeKey(*m_pSim, key.constData(), bytes, uid), result);
+    m_pSim->value(key, after);
+    QCOMPARE(after.toHex(), (result == 0 ? bytes : before).toHex());
+    QCOMPARE(m_pSim->writeCount() - nWrites, quint64(result == 0 ? 1 : 0));
+    QCOMPARE(readNumber(*m_pSim, "FNum", "ui8 ", 1), 2.0); // reads never need privileges
 }
 
 void TestSimSmc::faults()
 {
-    QManualClock clock;
-    QSimSmc sim(&clock);
-    sim.setKeys(smallTable(), quietParams());
+    m_pSim->setReadFault("TC0D", true);
+    QVERIFY(std::isnan(readNumber(*m_pSim, "TC0D", "sp78")));
+    QVERIFY(!std::isnan(readNumber(*m_pSim, "TC0P", "sp78")));
+    m_pSim->setReadFault("TC0D", false);
+    QVERIFY(!std::isnan(readNumber(*m_pSim, "TC0D", "sp78")));
 
-    sim.setReadFault("TC0D", true);
-    QCOMPARE(readKey(sim, "TC0D"), QByteArray("failed"));
-    QVERIFY(readKey(sim, "TC0P") != QByteArray("failed"));
     SMCKeyData_t output;
-    QCOMPARE(sim.call(kSmcMethodSelector, request(SmcCmdReadKeyInfo, "TC0D"), output), 0);
-    sim.setReadFault("TC0D", false);
-    QVERIFY(readKey(sim, "TC0D") != QByteArray("failed"));
+    m_pSim->setIndexFault(3, true);
+    QCOMPARE(m_pSim->call(2, request(SmcCmdReadIndex, nullptr, 0, 3), output), kSmcReturnError);
+    QCOMPARE(m_pSim->call(2, request(SmcCmdReadIndex, nullptr, 0, 4), output), 0);
 
-    sim.setIndexFault(3, true);
-    QCOMPARE(sim.call(kSmcMethodSelector, request(SmcCmdReadIndex, nullptr, 0, 3), output),
-             kSmcReturnError);
-    QCOMPARE(sim.call(kSmcMethodSelector, request(SmcCmdReadIndex, nullptr, 0, 4), output), 0);
+    // A hot sensor reads with the high bit of its first byte set, while the model runs.
+    m_pSim->setHotSensor("TC0P", 130.0);
+    m_Clock.advanceSecs(5);
+    QCOMPARE(readNumber(*m_pSim, "TC0P", "ui16"), double(0x8200));
+    m_pSim->setHotSensor("TC0P", std::nan(""));
+    m_Clock.advanceSecs(1);
+    QVERIFY(readNumber(*m_pSim, "TC0P", "sp78") < 60);
 
-    // A hot sensor shows its reading with the high bit of the first byte set, and keeps it
-    // while the model runs.
-    sim.setHotSensor("TC0P", 130.0);
-    clock.advanceSecs(5);
-    QCOMPARE(readKey(sim, "TC0P").toHex(), QByteArray("8200"));
-    sim.setHotSensor("TC0P", std::nan(""));
-    clock.advanceSecs(1);
-    QVERIFY(static_cast<quint8>(readKey(sim, "TC0P").at(0)) < 0x80);
-}
-
-void TestSimSmc::slowWriteRunsOutsideTheLock()
-{
-    QManualClock clock;
-    QSimSmc sim(&clock);
-    sim.setKeys(smallTable(), quietParams());
-    sim.setSlowWrite("FS! ", 4000);
+    // A slow write is applied after its delay, and the lock is free meanwhile.
+    m_pSim->setSlowWrite("FS! ", 4000);
     QList<int> delays;
-    QByteArray seenDuringDelay;
-    sim.setSlowWriteHandler([&](int nMsecs) {
+    double dDuringDelay = -1;
+    m_pSim->setSlowWriteHandler([&](int nMsecs) {
         delays << nMsecs;
-        clock.advanceMsecs(nMsecs);
-        seenDuringDelay = readKey(sim, "FS! "); // would deadlock if the lock were held
+        m_Clock.advanceMsecs(nMsecs);
+        dDuringDelay = readNumber(*m_pSim, "FS! ", "ui16");
     });
-    QCOMPARE(writeKey(sim, "FS! ", QByteArray("\x00\x01", 2)), 0);
-    QCOMPARE(delays, QList<int>({4000}));
-    QCOMPARE(seenDuringDelay.toHex(), QByteArray("0000")); // not applied before the delay
-    QCOMPARE(readKey(sim, "FS! ").toHex(), QByteArray("0001"));
-    QCOMPARE(writeKey(sim, "F0Tg", rpm(2000)), 0);
-    QCOMPARE(delays.size(), 1); // other keys are not slow
+    QCOMPARE(writeKey(*m_pSim, "FS! ", QByteArray("\x00\x01", 2)), 0);
+    QCOMPARE(writeKey(*m_pSim, "F0Tg", rpm(2000)), 0);
+    QCOMPARE(delays, QList<int>{4000});
+    QCOMPARE(dDuringDelay, 0.0);
+    QCOMPARE(readNumber(*m_pSim, "FS! ", "ui16"), 1.0);
 }
 
 void TestSimSmc::manualFanRampsToClampedTarget_data()
@@ -331,7 +260,6 @@ void TestSimSmc::manualFanRampsToClampedTarget_data()
     QTest::addColumn<int>("fan");
     QTest::addColumn<int>("target");
     QTest::addColumn<int>("expected");
-
     QTest::newRow("inside the range") << 0 << 3000 << 3000;
     QTest::newRow("above the maximum") << 0 << 9000 << 5000;
     QTest::newRow("below the minimum") << 1 << 200 << 1200;
@@ -343,174 +271,93 @@ void TestSimSmc::manualFanRampsToClampedTarget()
     QFETCH(int, fan);
     QFETCH(int, target);
     QFETCH(int, expected);
-
-    QManualClock clock;
-    QSimSmc sim(&clock);
-    sim.setKeys(smallTable(), quietParams());
-    const QByteArray tg = QByteArray("F") + QByteArray::number(fan) + "Tg";
-    const QByteArray ac = QByteArray("F") + QByteArray::number(fan) + "Ac";
-    QCOMPARE(writeKey(sim, "FS! ", QByteArray(1, 0) + char(1 << fan)), 0);
-    QCOMPARE(writeKey(sim, tg.constData(), rpm(target)), 0);
-    const double dStart = readNumber(sim, ac.constData(), "fpe2");
-    clock.advanceSecs(1);
-    const double dAfterOne = readNumber(sim, ac.constData(), "fpe2");
-    // Bounded ramp: at most 500 RPM in a second, and moving the right way.
+    const QByteArray tg = "F" + QByteArray::number(fan) + "Tg";
+    const QByteArray ac = "F" + QByteArray::number(fan) + "Ac";
+    QCOMPARE(writeKey(*m_pSim, "FS! ", QByteArray(1, 0) + char(1 << fan)), 0);
+    QCOMPARE(writeKey(*m_pSim, tg, rpm(target)), 0);
+    const double dStart = readNumber(*m_pSim, ac);
+    m_Clock.advanceSecs(1);
+    const double dAfterOne = readNumber(*m_pSim, ac);
+    // A bounded ramp (500 RPM a second) the right way.
     QVERIFY2(std::abs(dAfterOne - dStart) <= 500.5, qPrintable(QString::number(dAfterOne)));
     QVERIFY((expected - dStart) * (dAfterOne - dStart) >= 0);
-    clock.advanceSecs(60);
-    QCOMPARE(qRound(readNumber(sim, ac.constData(), "fpe2")), expected);
-    // The target the program wrote stays as written.
-    QCOMPARE(readNumber(sim, tg.constData(), "fpe2"), double(target));
+    QCOMPARE(dAfterOne != dStart, expected != qRound(dStart));
+    m_Clock.advanceSecs(60);
+    QCOMPARE(qRound(readNumber(*m_pSim, ac)), expected);
+    QCOMPARE(readNumber(*m_pSim, tg), double(target)); // stays as written
     // The other fan stayed automatic at an idle temperature: at its minimum.
-    const QByteArray otherAc = QByteArray("F") + QByteArray::number(1 - fan) + "Ac";
-    QCOMPARE(qRound(readNumber(sim, otherAc.constData(), "fpe2")), fan == 0 ? 1200 : 1000);
+    QCOMPARE(qRound(readNumber(*m_pSim, fan ? "F0Ac" : "F1Ac")), fan ? 1000 : 1200);
 }
 
 void TestSimSmc::autoFanFollowsTemperature()
 {
-    QManualClock clock;
-    QSimSmc sim(&clock);
-    sim.setKeys(smallTable(), quietParams());
-    sim.setLoadOverride(0.0);
-    clock.advanceSecs(120);
-    QCOMPARE(qRound(readNumber(sim, "F0Ac", "fpe2")), 1000);
-
-    sim.setLoadOverride(1.0);
+    m_pSim->setLoadOverride(0.0);
+    m_Clock.advanceSecs(120);
+    QCOMPARE(qRound(readNumber(*m_pSim, "F0Ac")), 1000);
+    m_pSim->setLoadOverride(1.0);
     double dPrevious = 1000;
     for (int i = 0; i < 10; ++i) {
-        clock.advanceSecs(30);
-        const double dSpeed = readNumber(sim, "F0Ac", "fpe2");
+        m_Clock.advanceSecs(30);
+        const double dSpeed = readNumber(*m_pSim, "F0Ac");
         QVERIFY2(dSpeed >= dPrevious - 1, qPrintable(QString::number(dSpeed)));
         dPrevious = dSpeed;
     }
-    const double dHot = sim.temperature("TC0D");
-    QVERIFY2(dHot > 55, qPrintable(QString::number(dHot)));
-    // The automatic speed is the curve's point for the hottest processor sensor; the target key
-    // keeps the dump's value, which an automatic fan ignores.
-    const double dExpected = 1000 + 4000 * qBound(0.0, (dHot - 50) / 30, 1.0);
-    QVERIFY2(std::abs(dPrevious - dExpected) < 60, qPrintable(QString::number(dPrevious)));
-    QCOMPARE(readNumber(sim, "F0Tg", "fpe2"), 1000.0);
-
-    sim.setLoadOverride(0.0);
-    clock.advanceSecs(600);
-    QVERIFY2(readNumber(sim, "F0Ac", "fpe2") < 1100,
-             qPrintable(QString::number(readNumber(sim, "F0Ac", "fpe2"))));
+    // The curve's point for the hottest processor sensor; the target key is left alone.
+    const double dHot = m_pSim->temperature("TC0D");
+    QVERIFY(dHot > 55);
+    QVERIFY(std::abs(dPrevious - (1000 + 4000 * qBound(0.0, (dHot - 50) / 30, 1.0))) < 60);
+    QCOMPARE(readNumber(*m_pSim, "F0Tg"), 1000.0);
+    m_pSim->setLoadOverride(0.0);
+    m_Clock.advanceSecs(600);
+    QVERIFY(readNumber(*m_pSim, "F0Ac") < 1100);
 }
 
 void TestSimSmc::temperaturesFollowLoadAndAirflow()
 {
     // Same load, fans pinned at minimum in one machine and at maximum in the other.
-    QManualClock clock;
-    QSimSmc slowFans(&clock), fastFans(&clock);
-    for (QSimSmc* pSim : {&slowFans, &fastFans}) {
-        pSim->setKeys(smallTable(), quietParams());
+    QSimSmc& slow = *m_pSim;
+    QSimSmc fast(&m_Clock);
+    fast.setKeys(smallTable(), quietParams());
+    for (QSimSmc* pSim : {&slow, &fast}) {
         pSim->setLoadOverride(0.05);
         writeKey(*pSim, "FS! ", QByteArray("\x00\x03", 2));
     }
-    writeKey(fastFans, "F0Tg", rpm(5000));
-    writeKey(fastFans, "F1Tg", rpm(3000));
-    const double dIdle = slowFans.temperature("TC0P");
-    const double dIdleFloat = readNumber(slowFans, "TCXC", "flt ", 4);
-    for (QSimSmc* pSim : {&slowFans, &fastFans})
+    writeKey(fast, "F0Tg", rpm(5000));
+    writeKey(fast, "F1Tg", rpm(3000));
+    const double dIdle = slow.temperature("TC0P");
+    const double dIdleFloat = readNumber(slow, "TCXC", "flt ", 4);
+    for (QSimSmc* pSim : {&slow, &fast})
         pSim->setLoadOverride(1.0);
-    clock.advanceSecs(300);
-    const double dLoaded = slowFans.temperature("TC0P");
+    m_Clock.advanceSecs(300);
+    const double dLoaded = slow.temperature("TC0P");
     QVERIFY2(dLoaded > dIdle + 10, qPrintable(QString::number(dLoaded)));
-    QVERIFY(fastFans.temperature("TC0P") < dLoaded - 3);
-    QVERIFY(fastFans.temperature("TA0P") < slowFans.temperature("TA0P"));
-    // The reading is the model's value in the key's own type, within the noise.
-    QVERIFY(std::abs(readNumber(slowFans, "TC0P", "sp78") - dLoaded) <= 0.11);
-    QVERIFY(readNumber(slowFans, "TCXC", "flt ", 4) > dIdleFloat + 10);
-    // A dead sensor stays dead; a "T" key that is not a temperature keeps its value.
-    QCOMPARE(readKey(slowFans, "TB2T").toHex(), QByteArray("0000"));
-    QCOMPARE(readKey(slowFans, "TCSC", 1), QByteArray(1, 4));
-    // Back to idle, it cools down again.
-    slowFans.setLoadOverride(0.05);
-    clock.advanceSecs(600);
-    QVERIFY(std::abs(slowFans.temperature("TC0P") - dIdle) < 1.0);
+    QVERIFY(fast.temperature("TC0P") < dLoaded - 3);
+    QVERIFY(fast.temperature("TA0P") < slow.temperature("TA0P"));
+    QVERIFY(std::abs(readNumber(slow, "TC0P", "sp78") - dLoaded) <= 0.11); // within the noise
+    QVERIFY(readNumber(slow, "TCXC", "flt ", 4) > dIdleFloat + 10);
+    QCOMPARE(readNumber(slow, "TB2T", "sp78"), 0.0);    // a dead sensor stays dead
+    QCOMPARE(readNumber(slow, "TCSC", "ui8 ", 1), 4.0); // a "T" key that is no temperature
+    slow.setLoadOverride(0.05);
+    m_Clock.advanceSecs(600);
+    QVERIFY(std::abs(slow.temperature("TC0P") - dIdle) < 1.0);
 }
 
+// The same seed gives the same readings whatever the call pattern; another seed other noise.
 void TestSimSmc::sameSeedSameValues()
 {
-    QManualClock clock;
-    QSimSmc a(&clock), b(&clock), c(&clock);
-    a.setKeys(smallTable(), quietParams(11));
-    b.setKeys(smallTable(), quietParams(11));
+    QManualClock clockB;
+    QSimSmc b(&clockB), c(&m_Clock);
+    b.setKeys(smallTable(), quietParams());
     c.setKeys(smallTable(), quietParams(12));
     int nDifferent = 0;
     for (int i = 0; i < 20; ++i) {
-        clock.advanceSecs(1);
-        QCOMPARE(readKey(a, "TC0P"), readKey(b, "TC0P"));
-        nDifferent += readKey(a, "TA0P") != readKey(c, "TA0P");
+        m_Clock.advanceSecs(1);
+        for (int j = 0; j < 10 + i; ++j)
+            clockB.advanceMsecs(1000 / (10 + i) + (j < 1000 % (10 + i)));
+        QCOMPARE(readNumber(*m_pSim, "TC0P", "sp78"), readNumber(b, "TC0P", "sp78"));
+        nDifferent += readNumber(*m_pSim, "TA0P", "sp78") != readNumber(c, "TA0P", "sp78");
     }
-    QVERIFY(nDifferent > 5); // another seed, other noise
-}
-
-void TestSimSmc::resultDoesNotDependOnCallPattern()
-{
-    QManualClock clockA, clockB, clockC;
-    QSimSmc a(&clockA), b(&clockB), c(&clockC);
-    QSimDynamicsParams params = quietParams();
-    params.schedule = {{0.05, 20}, {1.0, 30}, {0.3, 15}};
-    for (QSimSmc* pSim : {&a, &b, &c}) {
-        pSim->setKeys(smallTable(), params);
-        writeKey(*pSim, "FS! ", QByteArray("\x00\x02", 2));
-        writeKey(*pSim, "F1Tg", rpm(2900));
-    }
-    clockA.advanceSecs(90);
-    a.advance();
-    for (int i = 0; i < 900; ++i) {
-        clockB.advanceMsecs(100);
-        b.advance();
-    }
-    for (int nStep = 1; clockC.msecsSinceEpoch() < clockA.msecsSinceEpoch();
-         nStep = nStep % 97 + 13) {
-        clockC.advanceMsecs(
-            qMin<qint64>(nStep, clockA.msecsSinceEpoch() - clockC.msecsSinceEpoch()));
-        readKey(c, "TC0P");
-    }
-    const QVector<QSimKey> keysA = a.keys(), keysB = b.keys(), keysC = c.keys();
-    QCOMPARE(keysA.size(), keysB.size());
-    for (int i = 0; i < keysA.size(); ++i) {
-        QCOMPARE(keysB.at(i).bytes.toHex(), keysA.at(i).bytes.toHex());
-        QCOMPARE(keysC.at(i).bytes.toHex(), keysA.at(i).bytes.toHex());
-    }
-    QVERIFY(a.temperature("TC0P") > 46); // the model did run through the load phase
-}
-
-void TestSimSmc::loadSchedule()
-{
-    QSimDynamicsParams params;
-    params.schedule = {{0.05, 10}, {1.0, 5}, {0.3, 5}};
-    QCOMPARE(params.loadAt(0), 0.05);
-    QCOMPARE(params.loadAt(9.9), 0.05);
-    QCOMPARE(params.loadAt(10), 1.0);
-    QCOMPARE(params.loadAt(17), 0.3);
-    QCOMPARE(params.loadAt(20), 0.05); // repeats
-    QCOMPARE(params.loadAt(31), 1.0);
-    params.schedule.clear();
-    QCOMPARE(params.loadAt(1000), 0.05);
-}
-
-void TestSimSmc::inProcessTransport()
-{
-    QManualClock clock;
-    auto pSim = QSharedPointer<QSimSmc>::create(&clock);
-    pSim->setKeys(smallTable(), quietParams());
-    pSim->setModel("Macmini5,1");
-    pSim->setRootWritesOnly(true);
-    QSmcTransportInProcess root(pSim), user(pSim, 501);
-    SMCKeyData_t input = request(SmcCmdWriteBytes, "F0Tg", 2);
-    std::memcpy(input.bytes, rpm(2000).constData(), 2);
-    SMCKeyData_t output;
-    QCOMPARE(root.call(kSmcMethodSelector, input, output), kSmcReturnError); // not open
-    QVERIFY(root.open());
-    QVERIFY(user.open());
-    QCOMPARE(user.call(kSmcMethodSelector, input, output), kSmcReturnNotPrivileged);
-    QCOMPARE(root.call(kSmcMethodSelector, input, output), 0);
-    QCOMPARE(root.machineModel(), QString("Macmini5,1"));
-    root.close();
-    QCOMPARE(root.call(kSmcMethodSelector, input, output), kSmcReturnError);
+    QVERIFY(nDifferent > 5);
 }
 
 QTEST_GUILESS_MAIN(TestSimSmc)

@@ -1,190 +1,129 @@
-// The SMC value codec: the byte layouts every other part of the program relies on.
+// The SMC value formats to the byte: fan speeds, temperatures, the fan-mode mask, key packing
+// and the hexadecimal text handed to the key-writing tool.
 #include "smc/SmcValueUtils.h"
 
 #include <QtTest>
 
 using namespace SmcValueUtils;
 
+namespace {
+const unsigned char* raw(const QByteArray& bytes)
+{
+    return reinterpret_cast<const unsigned char*>(bytes.constData());
+}
+} // namespace
+
 class TestSmcValues : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void fanSpeedDecode_data();
-    void fanSpeedDecode();
-    void fanSpeedEncode_data();
-    void fanSpeedEncode();
+    void fanSpeed_data();
+    void fanSpeed();
     void temperature_data();
     void temperature();
     void fanModeMask_data();
     void fanModeMask();
-    void withFanManual_data();
-    void withFanManual();
     void scalars();
-    void fanIdentification_data();
-    void fanIdentification();
     void keyPacking_data();
     void keyPacking();
-    void validKey_data();
-    void validKey();
-    void hexRoundTrip_data();
-    void hexRoundTrip();
-    void hexRejects_data();
-    void hexRejects();
+    void hex_data();
+    void hex();
 };
 
-static QByteArray bytes(std::initializer_list<int> list)
+void TestSmcValues::fanSpeed_data()
 {
-    QByteArray result;
-    for (int b : list)
-        result.append(static_cast<char>(b));
-    return result;
-}
-
-static const unsigned char* u(const QByteArray& array)
-{
-    return reinterpret_cast<const unsigned char*>(array.constData());
-}
-
-void TestSmcValues::fanSpeedDecode_data()
-{
-    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("decoded");
     QTest::addColumn<int>("rpm");
-    QTest::newRow("1500 rpm") << bytes({0x17, 0x70}) << 1500;
-    QTest::newRow("all ones") << bytes({0xFF, 0xFF}) << 16383;
-    QTest::newRow("zero") << bytes({0x00, 0x00}) << 0;
-    QTest::newRow("fraction dropped") << bytes({0x17, 0x73}) << 1500;
-    QTest::newRow("high byte only") << bytes({0x80, 0x00}) << 8192;
+    QTest::addColumn<QByteArray>("encoded");
+    QTest::newRow("1500 rpm") << QByteArray("\x17\x70") << 1500 << 1500 << QByteArray("\x17\x70");
+    QTest::newRow("fraction dropped")
+        << QByteArray("\x17\x73") << 1500 << 1 << QByteArray("\x00\x04", 2);
+    QTest::newRow("top") << QByteArray("\xff\xff") << 16383 << 16383 << QByteArray("\xff\xfc");
+    QTest::newRow("high byte") << QByteArray("\x01\x00", 2) << 64 << 64
+                               << QByteArray("\x01\x00", 2);
+    QTest::newRow("clamped above") << QByteArray(2, 0) << 0 << 20000 << QByteArray("\xff\xfc");
+    QTest::newRow("clamped below") << QByteArray("\x00\x03", 2) << 0 << -5 << QByteArray(2, 0);
 }
 
-void TestSmcValues::fanSpeedDecode()
+void TestSmcValues::fanSpeed()
 {
-    QFETCH(QByteArray, raw);
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, decoded);
     QFETCH(int, rpm);
-    QCOMPARE(decodeFanSpeed(u(raw)), rpm);
-}
-
-void TestSmcValues::fanSpeedEncode_data()
-{
-    QTest::addColumn<int>("rpm");
-    QTest::addColumn<QByteArray>("raw");
-    QTest::newRow("1500 rpm") << 1500 << bytes({0x17, 0x70});
-    QTest::newRow("largest") << 16383 << bytes({0xFF, 0xFC});
-    QTest::newRow("above range clamps") << 20000 << bytes({0xFF, 0xFC});
-    QTest::newRow("negative clamps to 0") << -5 << bytes({0x00, 0x00});
-    QTest::newRow("odd value") << 6199 << bytes({0x60, 0xDC});
-}
-
-void TestSmcValues::fanSpeedEncode()
-{
-    QFETCH(int, rpm);
-    QFETCH(QByteArray, raw);
+    QFETCH(QByteArray, encoded);
+    QCOMPARE(decodeFanSpeed(raw(bytes)), decoded);
     unsigned char out[3] = {0xAA, 0xAA, 0xAA};
     encodeFanSpeed(rpm, out);
-    QCOMPARE(QByteArray(reinterpret_cast<char*>(out), 2), raw);
-    QCOMPARE(out[2], static_cast<unsigned char>(0xAA)); // writes exactly two bytes
-    QCOMPARE(decodeFanSpeed(out), qBound(0, rpm, kMaxFanSpeed));
+    QCOMPARE(QByteArray(reinterpret_cast<char*>(out), 3).toHex(), (encoded + '\xaa').toHex());
 }
 
 void TestSmcValues::temperature_data()
 {
-    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<double>("celsius");
     QTest::addColumn<bool>("valid");
-    QTest::newRow("45.5") << bytes({0x2D, 0x80}) << 45.5 << true;
-    QTest::newRow("zero") << bytes({0x00, 0x00}) << 0.0 << true;
-    QTest::newRow("just below 128") << bytes({0x7F, 0xFF}) << 127.0 + 255 / 256.0 << true;
-    QTest::newRow("128 exactly") << bytes({0x80, 0x00}) << 128.0 << false;
-    QTest::newRow("negative reading") << bytes({0xFE, 0x00}) << 254.0 << false;
-    QTest::newRow("first byte 0xff") << bytes({0xFF, 0xFF}) << 255.0 + 255 / 256.0 << false;
+    QTest::newRow("45.5") << QByteArray("\x2d\x80") << 45.5 << true;
+    QTest::newRow("quarter") << QByteArray("\x32\x40") << 50.25 << true;
+    QTest::newRow("zero") << QByteArray(2, 0) << 0.0 << true;
+    QTest::newRow("just below 128") << QByteArray("\x7f\xff") << 127.99609375 << true;
+    QTest::newRow("128 is invalid") << QByteArray("\x80\x00", 2) << 128.0 << false;
+    QTest::newRow("first byte unsigned") << QByteArray("\xff\x00", 2) << 255.0 << false;
 }
 
 void TestSmcValues::temperature()
 {
-    QFETCH(QByteArray, raw);
+    QFETCH(QByteArray, bytes);
     QFETCH(double, celsius);
     QFETCH(bool, valid);
-    const double decoded = decodeTemperature(u(raw));
-    QCOMPARE(decoded, celsius);
-    QCOMPARE(isValidTemperature(decoded), valid);
+    QCOMPARE(decodeTemperature(raw(bytes)), celsius);
+    QCOMPARE(isValidTemperature(celsius), valid);
 }
 
 void TestSmcValues::fanModeMask_data()
 {
-    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<int>("before");
     QTest::addColumn<int>("fan");
     QTest::addColumn<bool>("manual");
-    QTest::newRow("fan 0 set") << bytes({0x00, 0x01}) << 0 << true;
-    QTest::newRow("fan 1 of 0x01") << bytes({0x00, 0x01}) << 1 << false;
-    QTest::newRow("fan 7 set") << bytes({0x00, 0x80}) << 7 << true;
-    QTest::newRow("first byte ignored") << bytes({0xFF, 0x00}) << 0 << false;
-    QTest::newRow("fan 8 never manual") << bytes({0xFF, 0xFF}) << 8 << false;
-    QTest::newRow("negative fan") << bytes({0x00, 0xFF}) << -1 << false;
+    QTest::addColumn<int>("after");
+    QTest::addColumn<bool>("fanManual");
+    QTest::newRow("fan 0 manual") << 0x00 << 0 << true << 0x01 << true;
+    QTest::newRow("fan 7 manual") << 0x00 << 7 << true << 0x80 << true;
+    QTest::newRow("fan 1 automatic, others kept") << 0x07 << 1 << false << 0x05 << false;
+    QTest::newRow("already manual") << 0x04 << 2 << true << 0x04 << true;
+    QTest::newRow("fan 8 cannot be set") << 0x00 << 8 << true << 0x00 << false;
+    QTest::newRow("fan 8 never manual") << 0xFF << 8 << false << 0xFF << false;
+    QTest::newRow("negative fan") << 0xFF << -1 << false << 0xFF << false;
 }
 
 void TestSmcValues::fanModeMask()
 {
-    QFETCH(QByteArray, raw);
+    QFETCH(int, before);
     QFETCH(int, fan);
     QFETCH(bool, manual);
-    QCOMPARE(isFanManual(u(raw), fan), manual);
-    QCOMPARE(decodeFanModeMask(u(raw)), static_cast<uint8_t>(raw.at(1)));
-}
-
-void TestSmcValues::withFanManual_data()
-{
-    QTest::addColumn<int>("mask");
-    QTest::addColumn<int>("fan");
-    QTest::addColumn<bool>("manual");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("set fan 2") << 0x01 << 2 << true << 0x05;
-    QTest::newRow("clear fan 0") << 0x05 << 0 << false << 0x04;
-    QTest::newRow("set already set") << 0x80 << 7 << true << 0x80;
-    QTest::newRow("fan 8 unchanged") << 0x01 << 8 << true << 0x01;
-}
-
-void TestSmcValues::withFanManual()
-{
-    QFETCH(int, mask);
-    QFETCH(int, fan);
-    QFETCH(bool, manual);
-    QFETCH(int, expected);
-    const uint8_t result = SmcValueUtils::withFanManual(static_cast<uint8_t>(mask), fan, manual);
-    QCOMPARE(int(result), expected);
-    unsigned char out[2] = {0x55, 0x55};
-    encodeFanModeMask(result, out);
-    QCOMPARE(int(out[0]), 0);
-    QCOMPARE(int(out[1]), expected);
+    QFETCH(int, after);
+    QFETCH(bool, fanManual);
+    QCOMPARE(int(withFanManual(uint8_t(before), fan, manual)), after);
+    unsigned char bytes[2] = {0xEE, 0xEE};
+    encodeFanModeMask(uint8_t(after), bytes);
+    QCOMPARE(int(bytes[0]), 0);
+    QCOMPARE(int(bytes[1]), after);
+    bytes[0] = 0xFF; // the first byte is ignored
+    QCOMPARE(int(decodeFanModeMask(bytes)), after);
+    QCOMPARE(isFanManual(bytes, fan), fanManual);
 }
 
 void TestSmcValues::scalars()
 {
-    QCOMPARE(decodeKeyCount(u(bytes({0x00, 0x00, 0x02, 0x64}))), 612u);
-    QCOMPARE(decodeKeyCount(u(bytes({0x00, 0x01, 0x00, 0x00}))), 65536u);
-    QCOMPARE(decodeKeyCount(u(bytes({0xFF, 0x00, 0x00, 0x01}))), 0xFF000001u);
-    QCOMPARE(decodeUnsignedByte(u(bytes({0xFE}))), 254);
-}
-
-void TestSmcValues::fanIdentification_data()
-{
-    QTest::addColumn<QByteArray>("raw");
-    QTest::addColumn<QString>("name");
-    QByteArray left(16, '\0');
-    left.replace(4, 9, "Left side");
-    left[0] = 0x00;
-    left[1] = 0x30;
-    QTest::newRow("padded") << left << "Left side";
-    QByteArray full(16, '\0');
-    full.replace(0, 16, "xxxxABCDEFGHIJKL");
-    QTest::newRow("twelve characters, no NUL") << full << "ABCDEFGHIJKL";
-    QTest::newRow("empty") << QByteArray(16, '\0') << "";
-}
-
-void TestSmcValues::fanIdentification()
-{
-    QFETCH(QByteArray, raw);
-    QFETCH(QString, name);
-    QCOMPARE(decodeFanIdentification(u(raw)), name);
+    QCOMPARE(decodeKeyCount(raw(QByteArray("\x00\x00\x01\x2c", 4))), 300u);
+    QCOMPARE(decodeKeyCount(raw(QByteArray("\x80\x01\x02\x03", 4))), 0x80010203u);
+    QCOMPARE(decodeUnsignedByte(raw(QByteArray("\xfe"))), 254);
+    QCOMPARE(decodeFanIdentification(raw(QByteArray("\x00\x10\x00\x00Left Side\0\0\0", 16))),
+             QString("Left Side"));
+    // Twelve name characters fill the field; nothing beyond byte 15 is read.
+    QCOMPARE(decodeFanIdentification(raw(QByteArray("ABCDEFGHIJKLMNOPX"))),
+             QString("EFGHIJKLMNOP"));
 }
 
 void TestSmcValues::keyPacking_data()
@@ -192,9 +131,8 @@ void TestSmcValues::keyPacking_data()
     QTest::addColumn<QByteArray>("key");
     QTest::addColumn<uint>("packed");
     QTest::newRow("#KEY") << QByteArray("#KEY") << 0x234B4559u;
-    QTest::newRow("FS! with trailing blank") << QByteArray("FS! ") << 0x46532120u;
-    QTest::newRow("sp78 type") << QByteArray("sp78") << 0x73703738u;
-    QTest::newRow("high bytes") << QByteArray("\xff\x80\x01\x7f", 4) << 0xFF80017Fu;
+    QTest::newRow("mask key ends in a blank") << QByteArray("FS! ") << 0x46532120u;
+    QTest::newRow("high bytes unsigned") << QByteArray("\xff\x80\x01T") << 0xFF800154u;
 }
 
 void TestSmcValues::keyPacking()
@@ -202,82 +140,49 @@ void TestSmcValues::keyPacking()
     QFETCH(QByteArray, key);
     QFETCH(uint, packed);
     QCOMPARE(_strtoul(key.constData(), 4), packed);
-    char unpacked[6] = {1, 1, 1, 1, 1, 1};
-    _ultostr(unpacked, packed);
-    QCOMPARE(QByteArray(unpacked, 4), key);
-    QCOMPARE(unpacked[4], '\0');
-    QCOMPARE(unpacked[5], char(1)); // exactly five bytes written
+    QCOMPARE(_strtoul(key.constData(), 2), packed >> 16);
+    char text[6] = "zzzzz";
+    _ultostr(text, packed);
+    QCOMPARE(QByteArray(text, 5), key + '\0');
 }
 
-void TestSmcValues::validKey_data()
-{
-    QTest::addColumn<QByteArray>("key");
-    QTest::addColumn<bool>("valid");
-    QTest::newRow("plain") << QByteArray("TC0P") << true;
-    QTest::newRow("blank and punctuation") << QByteArray("FS! ") << true;
-    QTest::newRow("all blanks") << QByteArray("    ") << true;
-    QTest::newRow("three characters") << QByteArray("F0T") << false;
-    QTest::newRow("five characters") << QByteArray("F0Tgx") << false;
-    QTest::newRow("control character") << QByteArray("F0T\n") << false;
-    QTest::newRow("DEL") << QByteArray("F0T\x7f") << false;
-    QTest::newRow("non-ASCII") << QByteArray("F0T\xe9") << false;
-    QTest::newRow("empty") << QByteArray() << false;
-}
-
-void TestSmcValues::validKey()
-{
-    QFETCH(QByteArray, key);
-    QFETCH(bool, valid);
-    QCOMPARE(isValidKey(key), valid);
-    QCOMPARE(isValidKey(key.constData()), valid);
-}
-
-void TestSmcValues::hexRoundTrip_data()
-{
-    QTest::addColumn<QByteArray>("value");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("fan speed") << bytes({0x17, 0x70}) << "1770";
-    QTest::newRow("mask") << bytes({0x00, 0x03}) << "0003";
-    QTest::newRow("every nibble") << bytes({0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF})
-                                  << "0123456789abcdef";
-    QTest::newRow("empty") << QByteArray() << "";
-    QTest::newRow("32 bytes") << QByteArray(32, '\xff') << QString(64, QLatin1Char('f'));
-}
-
-void TestSmcValues::hexRoundTrip()
-{
-    QFETCH(QByteArray, value);
-    QFETCH(QString, text);
-    QCOMPARE(toHex(u(value), value.size()), text);
-    QByteArray parsed("untouched");
-    QVERIFY(parseHex(text.toLatin1(), &parsed));
-    QCOMPARE(parsed, value);
-}
-
-void TestSmcValues::hexRejects_data()
+void TestSmcValues::hex_data()
 {
     QTest::addColumn<QByteArray>("text");
-    QTest::newRow("odd length") << QByteArray("177");
-    QTest::newRow("upper case") << QByteArray("17A0");
-    QTest::newRow("0x prefix") << QByteArray("0x1770");
-    QTest::newRow("blank") << QByteArray("17 70");
-    QTest::newRow("sign") << QByteArray("-177");
-    QTest::newRow("not hex") << QByteArray("zz");
-    QTest::newRow("NUL inside") << QByteArray("17\0"
-                                              "0",
-                                              4);
-    QTest::newRow("33 bytes") << QByteArray(66, 'a');
+    QTest::addColumn<QByteArray>("bytes"); // "refused": see reason
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("fan target") << QByteArray("1770") << QByteArray("\x17\x70") << QString();
+    QTest::newRow("every digit") << QByteArray("0123456789abcdef")
+                                 << QByteArray::fromHex("0123456789abcdef") << QString();
+    QTest::newRow("empty") << QByteArray() << QByteArray() << QString();
+    QTest::newRow("32 bytes") << QByteArray(64, 'f') << QByteArray(32, '\xff') << QString();
+    QTest::newRow("33 bytes") << QByteArray(66, '0') << QByteArray("refused")
+                              << "more than 32 bytes";
+    QTest::newRow("odd") << QByteArray("177") << QByteArray("refused")
+                         << "odd number of hexadecimal digits";
+    QTest::newRow("upper case") << QByteArray("17A0") << QByteArray("refused")
+                                << "not a lower-case hexadecimal digit at position 3";
+    QTest::newRow("second digit") << QByteArray("1g") << QByteArray("refused")
+                                  << "not a lower-case hexadecimal digit at position 2";
+    QTest::newRow("blank") << QByteArray(" 1") << QByteArray("refused")
+                           << "not a lower-case hexadecimal digit at position 1";
 }
 
-void TestSmcValues::hexRejects()
+void TestSmcValues::hex()
 {
     QFETCH(QByteArray, text);
-    QByteArray parsed("untouched");
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    QByteArray parsed("kept");
     QString error;
-    QVERIFY(!parseHex(text, &parsed, &error));
-    QCOMPARE(parsed, QByteArray("untouched"));
-    QVERIFY(!error.isEmpty());
-    QVERIFY(!error.contains(QLatin1Char('\n')));
+    QCOMPARE(parseHex(text, &parsed, &error), reason.isEmpty());
+    QCOMPARE(error, reason);
+    if (!reason.isEmpty()) {
+        QCOMPARE(parsed, QByteArray("kept"));
+        return;
+    }
+    QCOMPARE(parsed.toHex(), bytes.toHex());
+    QCOMPARE(toHex(raw(parsed), parsed.size()), QString::fromLatin1(text));
 }
 
 QTEST_GUILESS_MAIN(TestSmcValues)
