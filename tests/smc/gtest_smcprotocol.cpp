@@ -1,19 +1,13 @@
-// The AppleSMC protocol backend: the call structures it sends, what it makes of the answers,
-// and the key layer on top of it against the in-process simulator with every shipped profile.
+// The AppleSMC protocol backend: the call structures it sends and what it makes of the answers,
+// with the in-process simulator behind it.
 #include "helpers/QClock.h"
 #include "smc/QSmcControlMac.h"
-#include "smc/sim/QSimProfile.h"
 #include "smc/sim/QSmcTransportInProcess.h"
-#include "support/KeyIndexSearch.h"
 #include "support/QSimMachine.h"
-#include "support/TestSupport.h"
-
-#include <QDir>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <set>
 
 using SimMachineUtils::request;
 
@@ -174,39 +168,6 @@ TEST_F(SmcProtocol, DirectWrite)
     QByteArray after;
     EXPECT_TRUE(m_Sim.value("F0Tg", after) && after == "\x2e\xe0");
     EXPECT_TRUE(m_Sim.value("FNum", after) && after == "\x01");
-}
-
-// On every shipped machine: exactly the "T" keys of type sp78, in key-index order, for one
-// "#KEY" read plus one fetch per record the searches and the range walk need (two calls each).
-TEST_F(SmcProtocol, TemperatureKeysOfProfiles)
-{
-    const QDir dir(TestSupport::profilesDir());
-    const QStringList files = dir.entryList({"*.profile"}, QDir::Files);
-    EXPECT_GE(files.size(), 4);
-    for (const QString& file : files) {
-        SCOPED_TRACE(file.toStdString());
-        QSimProfile loaded;
-        QString error;
-        ASSERT_TRUE(QSimProfile::load(dir.filePath(file), loaded, &error)) << error.toStdString();
-        QVector<QSimKey> table;
-        ASSERT_TRUE(SimDumpUtils::loadDumpFile(loaded.dumpPath, table, &error));
-        QStringList expected;
-        for (const QSimKey& k : table) {
-            if (k.key.startsWith('T') && k.type == "sp78")
-                expected << QString::fromLatin1(k.key);
-        }
-        std::set<int> visited;
-        const unsigned first = referenceLowerBound(table, "T", visited);
-        const unsigned last = referenceLowerBound(table, "U", visited);
-        for (unsigned i = first; i < last; ++i)
-            visited.insert(int(i));
-        ASSERT_TRUE(m_Sim.loadProfile(loaded, &error));
-        const quint64 nCallsBefore = m_Sim.callCount();
-        QVector<QString> found;
-        m_Smc.LoadTempSensors(found);
-        EXPECT_EQ(QStringList(found.toList()), expected);
-        EXPECT_EQ(m_Smc.keyCount(), quint32(table.size()));
-        EXPECT_EQ(m_Sim.callCount() - nCallsBefore, quint64(2 * (1 + visited.size())));
-        EXPECT_EQ(m_Smc.machineModel(), loaded.model);
-    }
+    m_Sim.setModel("Macmini5,1");
+    EXPECT_EQ(m_Smc.machineModel(), QString("Macmini5,1"));
 }
