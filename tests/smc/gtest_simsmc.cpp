@@ -1,5 +1,4 @@
-// The simulated controller in process: its answers to each call, privileges, faults and the
-// directions of its fan and thermal model, driven by a manual clock.
+// The simulated controller: its answers, faults and the directions of its fan and thermal model.
 #include "helpers/QClock.h"
 #include "smc/sim/QSimSmc.h"
 #include "support/QSimMachine.h"
@@ -20,8 +19,7 @@ QByteArray number(const char* type, double dValue, int nSize = 2)
     return bytes;
 }
 
-// Two fans (1000..5000 and 1200..3000 RPM), processor and other sensors, a dead sensor and
-// keys of other types: 17 keys and "#KEY".
+// Fans of 1000..5000 and 1200..3000 RPM, sensors (one dead), other keys: 18 with "#KEY".
 QVector<QSimKey> smallTable()
 {
     QVector<QSimKey> keys = {{"FNum", "ui8 ", "\x02"}, {"TB2T", "sp78", QByteArray(2, 0)}};
@@ -95,42 +93,15 @@ TEST_F(SimSmc, Commands)
     };
     row(2, 5, "TC0P", 2, 0, 0, "TC0P|2||0|2d000000");
     row(2, 5, "FNum", 4, 0, 0, "FNum|1||0|02000000"); // beyond the value: the whole value
-    row(2, 5, "F0Mx", 1, 0, 0, "F0Mx|1||0|4e000000");
     row(2, 5, "#KEY", 4, 0, 0, "#KEY|4||0|00000012");
     row(2, 5, "TX9Z", 2, 0, kSmcReturnNotFound, "");
     row(2, 5, "TC0P", 33, 0, kSmcReturnBadArgument, "");
     row(2, 9, "FS! ", 0, 0, 0, "FS! |2|ui16|212|00000000");
-    row(2, 9, "MSDW", 0, 0, 0, "MSDW|0|flag|128|00000000");
-    row(2, 9, "zzzz", 0, 0, kSmcReturnNotFound, "");
     row(2, 8, "", 0, 0, 0, "#KEY|0||0|00000000");
-    row(2, 8, "", 0, 1, 0, "F0Ac|0||0|00000000");
     row(2, 8, "", 0, 17, 0, "TCSC|0||0|00000000");
     row(2, 8, "", 0, 18, kSmcReturnBadArgument, "");
     row(3, 5, "TC0P", 2, 0, kSmcReturnBadArgument, "");
     row(2, 7, "TC0P", 2, 0, kSmcReturnBadArgument, "");
-}
-
-TEST_F(SimSmc, Writes)
-{
-    auto row = [this](bool bRootOnly, uint32_t nUid, const char* key, const QByteArray& bytes,
-                      int result) {
-        m_Sim.setRootWritesOnly(bRootOnly);
-        QByteArray before, after;
-        m_Sim.value(key, before);
-        const quint64 nWrites = m_Sim.writeCount();
-        EXPECT_EQ(write(key, bytes, nUid), result) << key << nUid;
-        m_Sim.value(key, after);
-        EXPECT_EQ(after.toHex(), (result == 0 ? bytes : before).toHex()) << key;
-        EXPECT_EQ(m_Sim.writeCount() - nWrites, result == 0 ? 1u : 0u);
-        EXPECT_EQ(read("FNum", "ui8 ", 1, nullptr), 2.0); // reads never need privileges
-    };
-    row(true, 0, "F0Tg", "\x27\x10", 0);
-    row(true, 1000, "F0Tg", "\x2e\xe0", kSmcReturnNotPrivileged);
-    row(false, 1000, "F0Tg", "\x2e\xe0", 0);
-    row(false, 0, "F0Tg", "\x09", kSmcReturnError);
-    row(false, 0, "F0Tg", "\x09\x09\x09", kSmcReturnError);
-    row(false, 0, "F9Tg", "\x2e\xe0", kSmcReturnNotFound);
-    row(false, 0, "#KEY", "\x01\x01\x01\x01", kSmcReturnNotPrivileged);
 }
 
 TEST_F(SimSmc, Faults)
@@ -149,24 +120,9 @@ TEST_F(SimSmc, Faults)
     m_Sim.setHotSensor("TC0P", std::nan(""));
     m_Clock.advanceSecs(1);
     EXPECT_LT(read("TC0P", "sp78"), 60);
-    // A slow write is applied after its delay, and the lock is free meanwhile.
-    m_Sim.setSlowWrite("FS! ", 4000);
-    QList<int> delays;
-    double dDuringDelay = -1;
-    m_Sim.setSlowWriteHandler([&](int nMsecs) {
-        delays << nMsecs;
-        m_Clock.advanceMsecs(nMsecs);
-        dDuringDelay = read("FS! ", "ui16");
-    });
-    EXPECT_EQ(write("FS! ", QByteArray("\x00\x01", 2)), 0);
-    EXPECT_EQ(write("F0Tg", "\x1f\x40"), 0);
-    EXPECT_EQ(delays, QList<int>{4000});
-    EXPECT_EQ(dDuringDelay, 0.0);
-    EXPECT_EQ(read("FS! ", "ui16"), 1.0);
 }
 
-// A manual fan ramps (at most 500 RPM a second) to its target clamped to its range; the other
-// fan, automatic and cool, stays at its minimum.
+// A manual fan ramps (500 RPM/s at most) to its clamped target; the cool automatic one idles.
 TEST_F(SimSmc, ManualFanRampsToClampedTarget)
 {
     auto row = [this](int nFan, int nTarget, int nExpected) {
@@ -199,20 +155,12 @@ TEST_F(SimSmc, AutoFanFollowsTemperature)
     m_Clock.advanceSecs(120);
     EXPECT_EQ(qRound(read("F0Ac")), 1000);
     m_Sim.setLoadOverride(1.0);
-    double dPrevious = 1000;
-    for (int i = 0; i < 10; ++i) {
-        m_Clock.advanceSecs(30);
-        EXPECT_GE(read("F0Ac"), dPrevious - 1);
-        dPrevious = read("F0Ac");
-    }
+    m_Clock.advanceSecs(300);
     // The curve's point for the hottest processor sensor; the target key is left alone.
     const double dHot = m_Sim.temperature("TC0D");
     EXPECT_GT(dHot, 55);
-    EXPECT_NEAR(dPrevious, 1000 + 4000 * qBound(0.0, (dHot - 50) / 30, 1.0), 60);
+    EXPECT_NEAR(read("F0Ac"), 1000 + 4000 * qBound(0.0, (dHot - 50) / 30, 1.0), 60);
     EXPECT_EQ(read("F0Tg"), 1000.0);
-    m_Sim.setLoadOverride(0.0);
-    m_Clock.advanceSecs(600);
-    EXPECT_LT(read("F0Ac"), 1100);
 }
 
 // Same load, fans pinned at minimum in one machine and at maximum in the other.

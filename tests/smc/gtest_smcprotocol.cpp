@@ -1,9 +1,14 @@
-// The AppleSMC protocol backend: the call structures it sends and what it makes of the answers,
-// with the in-process simulator behind it.
+// The protocol backend: the call structures it sends and what it makes of the answers; and the
+// program's writes through the key-writing tool (arguments, environment, a missing tool).
 #include "helpers/QClock.h"
 #include "smc/QSmcControlMac.h"
+#include "smc/SmcToolUtils.h"
 #include "smc/sim/QSmcTransportInProcess.h"
+#include "support/QMemoryLogDestination.h"
 #include "support/QSimMachine.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -13,8 +18,7 @@ using SimMachineUtils::request;
 
 namespace {
 
-// Passes calls on to the simulator and records them; answers a chosen command with an error
-// and garbage, or patches the reported size, to stand for a service that misbehaves.
+// Records every call; fails a chosen command or patches the reported size, as a bad service.
 class QRecordingTransport : public QSmcTransportInProcess
 {
 public:
@@ -170,4 +174,39 @@ TEST_F(SmcProtocol, DirectWrite)
     EXPECT_TRUE(m_Sim.value("FNum", after) && after == "\x01");
     m_Sim.setModel("Macmini5,1");
     EXPECT_EQ(m_Smc.machineModel(), QString("Macmini5,1"));
+}
+
+TEST(SmcWriter, RunsTheTool)
+{
+    QTemporaryDir dir;
+    auto pLog = QSharedPointer<QMemoryLogDestination>::create();
+    QsLogging::Logger::instance().addDestination(pLog);
+    qputenv("THERMORA_SMC_SOCKET", "/tmp/inherited.sock");
+    // A stand-in that records its arguments and the socket it inherited, then fails.
+    const QString tool = dir.filePath("tool");
+    QFile script(tool);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nprintf '%s|' \"$@\" \"$THERMORA_SMC_SOCKET\" > \"$0.args\"\nexit 3\n");
+    script.close();
+    auto row = [&](const QString& path, bool bExecutable, const QByteArray& value,
+                   const QString& recorded, const char* logged) {
+        QFile::remove(tool + ".args");
+        script.setPermissions(bExecutable ? QFile::ReadOwner | QFile::ExeOwner : QFile::ReadOwner);
+        SmcToolUtils::setToolPathOverride(path);
+        QsLogging::Logger::instance().waitForWrites();
+        const int nBefore = pLog->lines().size();
+        QSmcControlMac smc(nullptr);
+        EXPECT_EQ(smc.WriteKey("FS! ", reinterpret_cast<const uchar*>(value.constData()),
+                               uchar(value.size())),
+                  0);
+        QFile args(tool + ".args");
+        EXPECT_EQ(args.open(QIODevice::ReadOnly) ? QString(args.readAll()) : "-", recorded);
+        QsLogging::Logger::instance().waitForWrites();
+        const QStringList lines = pLog->lines().mid(nBefore);
+        EXPECT_EQ(lines.filter(QRegularExpression(QString("^ERROR.*") + logged)),
+                  *logged ? lines : QStringList());
+    };
+    row(tool, true, "\x17\x70", "-k|FS! |-w|1770|/tmp/inherited.sock|", "");
+    row(dir.filePath("missing"), true, "\x01", "-", "launchPath is nil");
+    row(tool, false, "\x01", "-", "Exception caught: ");
 }

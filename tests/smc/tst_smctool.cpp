@@ -1,6 +1,5 @@
-// The key-writing tool as a real process against a simulated controller served from this
-// process: what it writes, everything it refuses, its read-only listing, that it never lends
-// its privileges to a socket its caller names, and the server's checks of its peers.
+// The key-writing tool as a process against a controller served from here: what it writes and
+// refuses, its listing, its privileges, and the server's checks of its peers and frames.
 #include "helpers/QClock.h"
 #include "smc/base/SimSocketUtils.h"
 #include "smc/base/SmcKeyToolUtils.h"
@@ -99,7 +98,6 @@ private slots:
     void runs_data();
     void runs();
     void noLibraryBeyondTheRuntime();
-    void writesWithStandardDescriptorsClosed();
     void listsEveryKeyOfAProfile();
     void privilegesOnlyForTheTrustedSocket();
     void serverDropsOnlyAConnectionThatSendsGarbage();
@@ -130,22 +128,18 @@ void TestSmcTool::runs_data()
     const QString badKey = "key must be four printable ASCII characters";
     const QString digit = "value: not a lower-case hexadecimal digit";
     row("fan 0 target", "-k,F0Tg,-w,1770", 0, "F0Tg=1770");
-    row("fan 1 target", "-k,F1Tg,-w,2ee0", 0, "F1Tg=2ee0");
+    // Started with standard descriptors closed, it must not take its socket for one of them.
+    row("fan 1 target", "-k,F1Tg,-w,2ee0,<&-,>&-,2>&-", 0, "F1Tg=2ee0");
     row("mask", "-k,FS! ,-w,0001", 0, "FS! =0001");
     row("read one", "-r,-k,FS! ", 0, "  FS!   [ui16]  3 (bytes 00 03)\n");
     row("no arguments", "", 2, usage);
-    row("key only", "-k,F0Tg", 2, usage);
-    row("swapped order", "-w,1770,-k,F0Tg", 2, usage);
     row("extra argument", "-k,F0Tg,-w,1770,-v", 2, usage);
     row("read and write", "-r,-k,F0Tg,-w,1770", 2, usage);
     row("list with a key", "-l,F0Tg", 2, usage);
-    row("read without -k", "-r,-w,F0Tg", 2, usage);
     row("short key", "-k,F0T,-w,1770", 2, badKey);
     row("mask key without its blank", "-k,FS!,-w,0001", 2, badKey);
     row("tab in key", "-k,F0T\t,-w,1770", 2, badKey);
-    row("DEL in key", "-k,F0T\x7f,-w,1770", 2, badKey);
     row("non-ASCII key", "-k,F0\xc3\xa9,-w,1770", 2, badKey);
-    row("read short key", "-r,-k,FS!", 2, badKey);
     row("odd digits", "-k,F0Tg,-w,177", 2, "value: odd number of hexadecimal digits");
     row("upper case", "-k,F0Tg,-w,17A0", 2, digit + " at position 3");
     row("non-ASCII value", "-k,F0Tg,-w,17\xc3\xa9", 2, digit);
@@ -167,20 +161,22 @@ void TestSmcTool::runs()
     QFETCH(QString, result);
     QSimSmc& sim = m_pServed->sim;
     sim.setKeys(twoFanTable());
-    const QVector<QSimKey> before = sim.keys();
+    QVector<QSimKey> before = sim.keys();
+    const QStringList list = args.isEmpty() ? QStringList() : args.split(',');
     const ProcessRun run =
-        runProgram(smcTool(), args.isEmpty() ? QStringList() : args.split(','), m_SocketPath);
+        args.contains("<&-")
+            ? runProgram("/bin/sh", {"-c", "exec \"$0\" " + list.join(' '), smcTool()},
+                         m_SocketPath)
+            : runProgram(smcTool(), list, m_SocketPath);
     QCOMPARE(run.nExitCode, exitCode);
     QCOMPARE(QString(run.err), exitCode ? "smc: " + result + "\n" : QString());
     const bool bWrite = exitCode == 0 && result.contains('=');
     QCOMPARE(QString(run.out), exitCode || bWrite ? QString() : result);
-    const QVector<QSimKey> after = sim.keys();
-    QCOMPARE(after.size(), before.size());
-    for (int i = 0; i < after.size(); ++i) {
-        const bool bChanged = bWrite && after.at(i).key == result.left(4).toLatin1();
-        QCOMPARE(after.at(i).bytes.toHex(),
-                 bChanged ? result.mid(5).toLatin1() : before.at(i).bytes.toHex());
-    }
+    for (QSimKey& key : before)
+        key.bytes = bWrite && key.key == result.left(4)
+                        ? QByteArray::fromHex(result.mid(5).toLatin1())
+                        : key.bytes;
+    QCOMPARE(SimDumpUtils::formatDump(sim.keys()), SimDumpUtils::formatDump(before));
 }
 
 // Set-user-ID, the tool must not drag in the toolkit or anything else beyond the runtime.
@@ -191,16 +187,6 @@ void TestSmcTool::noLibraryBeyondTheRuntime()
     const QRegularExpression allowed("^(linux-vdso|/lib64/ld-linux|lib(c|m|gcc_s|stdc\\+\\+)[.-])");
     for (const QByteArray& line : run.out.trimmed().split('\n'))
         QVERIFY2(allowed.match(QString(line.trimmed())).hasMatch(), line.constData());
-}
-
-// Started with its standard descriptors closed, the tool still writes (and never mistakes the
-// socket it opens for one of them).
-void TestSmcTool::writesWithStandardDescriptorsClosed()
-{
-    m_pServed->sim.setKeys(twoFanTable());
-    const QString command = "exec \"$0\" -k F1Tg -w 1770 <&- >&- 2>&-";
-    QCOMPARE(runProgram("/bin/sh", {"-c", command, smcTool()}, m_SocketPath).nExitCode, 0);
-    QCOMPARE(m_pServed->value("F1Tg"), QByteArray("1770"));
 }
 
 // A shipped dump lists as exactly its dump lines, in key-index order.
@@ -220,9 +206,8 @@ void TestSmcTool::listsEveryKeyOfAProfile()
              "smc: cannot open the SMC simulator at " + none + "\n");
 }
 
-// Installed set-user-ID root, the tool writes with its privileges only to the simulator at the
-// fixed trusted path; a socket its caller names is contacted as the caller, and a server that
-// takes writes from root alone refuses them by the peer's uid.
+// Set-user-ID root, the tool writes with its rights only to the trusted socket; one the caller
+// names it contacts as the caller, and a server taking root's writes alone checks the peer.
 void TestSmcTool::privilegesOnlyForTheTrustedSocket()
 {
     const QString trusted = SmcKeyToolUtils::kTrustedSocketPath;
@@ -244,9 +229,6 @@ void TestSmcTool::privilegesOnlyForTheTrustedSocket()
             QCOMPARE(runProgram("setpriv", args, socket == trusted ? QString() : socket).nExitCode,
                      bWritten ? 0 : 1);
             QCOMPARE(served.value("F0Tg"), QByteArray(bWritten ? "1770" : "1f40"));
-            const ProcessRun read =
-                runProgram("setpriv", nobody + QStringList{tool, "-r", "-k", "FNum"}, socket);
-            QCOMPARE(read.out, QByteArray("  FNum  [ui8 ]  2 (bytes 02)\n")); // reads need nothing
         }
     }
     QVERIFY(!QFileInfo::exists(trusted));
