@@ -79,16 +79,6 @@ void _ultostr(char* str, uint32_t value)
     SmcCodecUtils::unpackCode(str, value);
 }
 
-bool isValidKey(const QByteArray& key)
-{
-    return SmcCodecUtils::isValidKey(key.toStdString());
-}
-
-bool isValidKey(const char* key)
-{
-    return key && isValidKey(QByteArray(key, static_cast<int>(qstrnlen(key, 5))));
-}
-
 QString toHex(const unsigned char* bytes, int nSize)
 {
     return QString::fromStdString(SmcCodecUtils::toHex(bytes, nSize > 0 ? size_t(nSize) : 0));
