@@ -111,7 +111,7 @@ TEST_F(SmcProtocol, KeyInfoByIndex)
         EXPECT_EQ(memcmp(&entry, &want, sizeof entry), 0);
     };
     row(-1, -1, 0, 2);
-    row(-1, 300, 0, 44); // only the low byte of the size
+    row(-1, 416, 0, 160); // only the low byte of the size
     row(SmcCmdReadIndex, -1, -1, 0);
     row(SmcCmdReadKeyInfo, -1, kSmcReturnError, 0); // that call's own code
 }
