@@ -163,6 +163,7 @@ TEST_F(SmcProtocol, DirectWrite)
     row("F0Tg", "\x17\x70\x01", 0, kSmcReturnError);
     row("FS! ", "\x01", 0, kSmcReturnError);
     row("F9Tg", "\x17\x70", 0, kSmcReturnNotFound);
+    row("#KEY", QByteArray("\0\0\0\x06", 4), 0, kSmcReturnNotPrivileged); // the count stays
     row("F0Tg", "\x17\x70", 501, kSmcReturnNotPrivileged);
     // The same through the key layer, as the closed-loop harness writes.
     m_Sim.setRootWritesOnly(false);
@@ -206,7 +207,7 @@ TEST(SmcWriter, RunsTheTool)
         EXPECT_EQ(lines.filter(QRegularExpression(QString("^ERROR.*") + logged)),
                   *logged ? lines : QStringList());
     };
-    row(tool, true, "\x17\x70", "-k|FS! |-w|1770|/tmp/inherited.sock|", "");
+    row(tool, true, "\x2e\xe0", "-k|FS! |-w|2ee0|/tmp/inherited.sock|", "");
     row(dir.filePath("missing"), true, "\x01", "-", "launchPath is nil");
     row(tool, false, "\x01", "-", "Exception caught: ");
 }

@@ -142,7 +142,10 @@ void TestSmcTool::runs_data()
     row("non-ASCII key", "-k,F0\xc3\xa9,-w,1770", 2, badKey);
     row("odd digits", "-k,F0Tg,-w,177", 2, "value: odd number of hexadecimal digits");
     row("upper case", "-k,F0Tg,-w,17A0", 2, digit + " at position 3");
-    row("non-ASCII value", "-k,F0Tg,-w,17\xc3\xa9", 2, digit);
+    row("DEL in value",
+        "-k,F0Tg,-w,17\x7f"
+        "0",
+        2, digit);
     row("empty value", "-k,F0Tg,-w,", 2, "value: at least one byte is needed");
     row("33 bytes", qPrintable("-k,F0Tg,-w," + QString(66, '0')), 2, "value: more than 32 bytes");
     for (const char* key : {"FNum", "F0Mn", "F0tg", "FaTg", "F0TG", "G0Tg", "FS!!"})
