@@ -6,7 +6,6 @@
 #include <functional>
 #include <memory>
 
-
 // The AppleSMC protocol over one structure-method call per step. Reads and key enumeration go
 // straight to the service; writes are formatted as hexadecimal text and handed to a writer,
 // by default the set-user-ID key-writing tool, because the program itself may not write.

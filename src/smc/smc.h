@@ -10,7 +10,6 @@
 #include <mutex>
 #include <vector>
 
-
 // The single, process-wide access point to the System Management Controller. Backends
 // implement the five OS_ operations; every call into a backend runs under m_Mutex, held for
 // exactly one backend call.

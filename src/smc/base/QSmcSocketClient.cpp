@@ -25,8 +25,8 @@ bool QSmcSocketClient::open()
     std::string error;
     m_nFd = connectTo(m_SocketPath, m_nTimeoutMsecs, &error);
     if (m_nFd < 0) {
-        std::printf("Error: cannot connect to the SMC simulator at %s: %s\n",
-                    m_SocketPath.c_str(), error.c_str());
+        std::printf("Error: cannot connect to the SMC simulator at %s: %s\n", m_SocketPath.c_str(),
+                    error.c_str());
         std::fflush(stdout);
         return false;
     }

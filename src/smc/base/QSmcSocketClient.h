@@ -37,8 +37,7 @@ public:
 
 private:
     // One request and its reply on fd; IoOk or why not.
-    static int exchange(int fd, const std::string& request, uint16_t replyType,
-                        std::string& reply);
+    static int exchange(int fd, const std::string& request, uint16_t replyType, std::string& reply);
     int exchangeReconnecting(const std::string& request, uint16_t replyType, std::string& reply);
     void closeLocked();
 

@@ -26,8 +26,8 @@ SimSocketUtils::IoResult SimSocketUtils::sendAll(int fd, const std::string& data
 {
     int nSent = 0;
     while (nSent < static_cast<int>(data.size())) {
-        const ssize_t n = ::send(fd, data.data() + nSent,
-                                 static_cast<size_t>(data.size() - nSent), MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(fd, data.data() + nSent, static_cast<size_t>(data.size() - nSent), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

@@ -1,8 +1,8 @@
 #include "smc/sim/QSimServer.h"
 
-#include "smc/sim/QSimSmc.h"
 #include "smc/base/SimSocketUtils.h"
 #include "smc/base/SimWire.h"
+#include "smc/sim/QSimSmc.h"
 
 #include <QFileInfo>
 
@@ -169,8 +169,9 @@ void QSimServer::serve(Connection* pConnection)
                 SimWire::encodeFrame(SimWire::SimFrameCallReply,
                                      SimWire::encodeCall(static_cast<uint32_t>(nResult), output));
         } else if (header.type == SimWire::SimFrameModel) {
-            reply = SimWire::encodeFrame(SimWire::SimFrameModelReply,
-                                         m_Sim.model().toUtf8().left(SimWire::kMaxModelSize).toStdString());
+            reply = SimWire::encodeFrame(
+                SimWire::SimFrameModelReply,
+                m_Sim.model().toUtf8().left(SimWire::kMaxModelSize).toStdString());
         } else {
             break; // a reply type sent to the server
         }

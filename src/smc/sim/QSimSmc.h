@@ -26,8 +26,8 @@ class QClock;
 //   5  read: the first dataSize bytes of the key's value (dataSize above the value's size reads
 //      the whole value); unknown key kSmcReturnNotFound;
 //   6  write: the key must exist (kSmcReturnNotFound) and dataSize must equal its size
-//      (kSmcReturnError); "#KEY" cannot be written (kSmcReturnNotPrivileged); with root writes only,
-//      a peer whose uid is not 0 gets kSmcReturnNotPrivileged;
+//      (kSmcReturnError); "#KEY" cannot be written (kSmcReturnNotPrivileged); with root writes
+//      only, a peer whose uid is not 0 gets kSmcReturnNotPrivileged;
 //   8  the key at index (kSmcReturnBadArgument out of range);
 //   9  size, packed type and attributes of the key (kSmcReturnNotFound when unknown).
 class QSimSmc

@@ -84,9 +84,9 @@ bool printKey(QSmcCallTransport* pTransport, const char* key)
         return false;
     }
     const size_t nSize = std::min<size_t>(val.dataSize, sizeof(val.bytes));
-    const std::string line = SmcCodecUtils::formatDumpLine(
-        std::string(val.key, 4), std::string(val.dataType, 4),
-        std::string(reinterpret_cast<const char*>(val.bytes), nSize));
+    const std::string line =
+        SmcCodecUtils::formatDumpLine(std::string(val.key, 4), std::string(val.dataType, 4),
+                                      std::string(reinterpret_cast<const char*>(val.bytes), nSize));
     printf("%s\n", line.c_str());
     return true;
 }
