@@ -1,0 +1,434 @@
+#include "core/FanInfo.h"
+#include "core/QMySysInfo.h"
+#include "core/QTempSensor.h"
+#include "core/QTempSensorSmart.h"
+#include "core/SysInfoHelpers.h"
+#include "helpers/QCoreServices.h"
+#include "settings/QPreferences.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+QTempSensor::MachineFacts factsFor(const QString& identifier)
+{
+    QTempSensor::MachineFacts facts;
+    facts.bMacPro = SysInfoHelpers::isMacProIdentifier(identifier);
+    facts.nModelCode = SysInfoHelpers::modelCode(identifier);
+    return facts;
+}
+
+const QString kUnsupported = QStringLiteral("<unsupported>");
+} // namespace
+
+// The fan model, the temperature sensor and the temperature scale.
+class tst_Sensors : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup() { QCoreServices::setPreferences(nullptr); }
+    void modeText_data();
+    void modeText();
+    void fanTypeAndIcon_data();
+    void fanTypeAndIcon();
+    void modeChangeAndSpeeds_data();
+    void modeChangeAndSpeeds();
+    void sensorTable_data();
+    void sensorTable();
+    void machineFactsTakenOnce();
+    void sensorKeyNameAndIcon_data();
+    void sensorKeyNameAndIcon();
+    void valueAndProposedRange_data();
+    void valueAndProposedRange();
+    void temperatureScale_data();
+    void temperatureScale();
+    void fahrenheitRoundTrip_data();
+    void fahrenheitRoundTrip();
+    void driveSensor();
+
+private:
+    void useScale(const QVariant& setting);
+
+    // Registered before any lookup, so this process's machine is a MacPro4,1.
+    QMySysInfo m_SysInfo{[] { return QStringLiteral("MacPro4,1"); }};
+    QTemporaryDir m_Dir;
+    QScopedPointer<QPreferences> m_pPrefs;
+};
+
+void tst_Sensors::initTestCase()
+{
+    QCOMPARE(m_SysInfo.machineName(), QStringLiteral("MacPro4,1"));
+    QCoreServices::setSysInfo(&m_SysInfo);
+}
+
+void tst_Sensors::modeText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("fields"); // mode rpm key start max
+    QTest::addColumn<QString>("back");   // the parsed mode's text
+
+    QTest::newRow("digit 0") << "0" << QString("0 0  0 0") << QString("0");
+    QTest::newRow("lone 1 is automatic") << "1" << QString("0 0  0 0") << QString("0");
+    QTest::newRow("lone letter is automatic") << "x" << QString("0 0  0 0") << QString("0");
+    QTest::newRow("constant") << "1,2500" << QString("1 2500  0 0") << QString("1,2500");
+    QTest::newRow("constant negative") << "1,-5" << QString("1 -5  0 0") << QString("1,-5");
+    QTest::newRow("constant not a number") << "1,abc" << QString("1 0  0 0") << QString("1,0");
+    QTest::newRow("constant extra field ignored")
+        << "1,2500,9" << QString("1 2500  0 0") << QString("1,2500");
+    QTest::newRow("1 without second field") << "1x" << QString("3 0  0 0") << QString();
+    QTest::newRow("sensor") << "2,TC0P,45,80" << QString("2 0 TC0P 45 80")
+                            << QString("2,TC0P,45,80");
+    QTest::newRow("sensor key with blank")
+        << "2,FS! ,45,80" << QString("2 0 FS!  45 80") << QString("2,FS! ,45,80");
+    QTest::newRow("sensor key with placeholder")
+        << "2,%0,,p" << QString("2 0 %0 0 0") << QString("2,%0,0,0");
+    QTest::newRow("sensor key %1") << "2,%1x,5,9" << QString("2 0 %1x 5 9") << QString("2,%1x,5,9");
+    QTest::newRow("sensor three parts") << "2,TC0P,45" << QString("3 0  0 0") << QString();
+    QTest::newRow("sensor five parts") << "2,TC0P,45,80,1" << QString("3 0  0 0") << QString();
+    QTest::newRow("empty") << "" << QString("3 0  0 0") << QString();
+    QTest::newRow("unknown mode 7") << "7,1" << QString("3 0  0 0") << QString();
+    QTest::newRow("leading blank") << " 1,2500" << QString("3 0  0 0") << QString();
+}
+
+void tst_Sensors::modeText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, fields);
+    QFETCH(QString, back);
+
+    const FanControlMode m = FanControlMode::fromString(text);
+    QCOMPARE(
+        QString("%1 %2 %3 %4 %5")
+            .arg(m.GetMode())
+            .arg(m.GetConstantRPM())
+            .arg(m.sensorKey(), QString::number(m.valueStart()), QString::number(m.valueMax())),
+        fields);
+    QCOMPARE(m.toString(), back);
+    QVERIFY(m.getSensor() == nullptr);
+}
+
+void tst_Sensors::fanTypeAndIcon_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("icon");      // small, as a fan
+    QTest::addColumn<QString>("iconLarge"); // large, as a fan
+
+    QTest::newRow("ODD") << "ODD" << 0 << ":/Resources/disc.png"
+                         << ":/Resources/disc_big.png";
+    QTest::newRow("HDD") << "HDD" << 1 << ":/Resources/drive.png"
+                         << ":/Resources/drive_big.png";
+    QTest::newRow("CPU") << "CPU" << 3 << ":/Resources/processor.png"
+                         << ":/Resources/processor_big.png";
+    QTest::newRow("cpu lower case") << "cpu" << 5 << ":/Resources/fan.png"
+                                    << ":/Resources/fan_big.png";
+    QTest::newRow("CPU with blank") << "CPU " << 5 << ":/Resources/fan.png"
+                                    << ":/Resources/fan_big.png";
+}
+
+void tst_Sensors::fanTypeAndIcon()
+{
+    QFETCH(QString, name);
+    QFETCH(int, type);
+    QFETCH(QString, icon);
+    QFETCH(QString, iconLarge);
+
+    FanInfo fan(nullptr, name);
+    QCOMPARE(int(fan.GetType()), type);
+    QCOMPARE(FanInfo::GetFanIconPathByType(fan.GetType(), false, false), icon);
+    QCOMPARE(FanInfo::GetFanIconPathByType(fan.GetType(), false, true), iconLarge);
+    // A generic sensor has no icon; the others share the fans' small icons.
+    QCOMPARE(FanInfo::GetFanIconPathByType(fan.GetType(), true, false),
+             type == FanTypeGeneric ? QString() : icon);
+}
+
+void tst_Sensors::modeChangeAndSpeeds_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("manual");
+
+    QTest::newRow("automatic") << "0" << false;
+    QTest::newRow("constant") << "1,2000" << true;
+    QTest::newRow("sensor") << "2,TC0P,40,70" << true;
+    QTest::newRow("undefined") << "" << true;
+}
+
+void tst_Sensors::modeChangeAndSpeeds()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, manual);
+
+    FanInfo fan(nullptr, "Fan 0");
+    QCOMPARE(fan.GetControlMode().GetMode(), int(FanControlMode::ModeUndefined));
+    fan.SetManual(!manual, false);
+    QVERIFY(!fan.isControlModeJustChanged());
+    fan.SetControlMode(FanControlMode::fromString(text));
+    QCOMPARE(fan.IsManual(), manual);
+    QVERIFY(fan.isControlModeJustChanged());
+    QCOMPARE(fan.GetControlMode().toString(), text);
+    fan.resetControlModeJustChanged();
+    QVERIFY(!fan.isControlModeJustChanged());
+
+    // A zero minimum or maximum is "not read this time".
+    QCOMPARE(fan.GetRPM(), -1);
+    fan.updateRpmValues(1200, 1000, 6000);
+    fan.updateRpmValues(1800, 0, 0);
+    QCOMPARE((QList<int>{fan.GetRPM(), fan.GetRPMMin(), fan.GetRPMMax()}),
+             (QList<int>{1800, 1000, 6000}));
+    fan.updateRpmValues(0, 900, 5900);
+    QCOMPARE((QList<int>{fan.GetRPM(), fan.GetRPMMin(), fan.GetRPMMax()}),
+             (QList<int>{0, 900, 5900}));
+}
+
+void tst_Sensors::sensorTable_data()
+{
+    QTest::addColumn<QString>("machine");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("name"); // kUnsupported: not in the table for this machine
+
+    // Rows that hold on every machine, as the sensor list of the product defines them.
+    const char* const always[][2] = {{"TA1P", "Ambient 2"},
+                                     {"TB0T", "Bottom Enclosure"},
+                                     {"TB1T", "Battery Point 1"},
+                                     {"TB2T", "Battery Point 2"},
+                                     {"TC0H", "CPU Heatsink"},
+                                     {"TC0D", "CPU Diode"},
+                                     {"TC0P", "CPU Proximity"},
+                                     {"TCAC", "CPU A core from PCECI"},
+                                     {"TCBC", "CPU B core from PCECI"},
+                                     {"TCAH", "CPU A HeatSink"},
+                                     {"TCBH", "CPU B HeatSink"},
+                                     {"Te1P", "PCIE Ambient"},
+                                     {"Te1S", "PCIE slot 1"},
+                                     {"Te2S", "PCIE slot 2"},
+                                     {"Te3S", "PCIE slot 3"},
+                                     {"Te4S", "PCIE slot 4"},
+                                     {"TG0D", "GPU Diode"},
+                                     {"TG0H", "GPU Heatsink"},
+                                     {"TO0P", "Optical Drive"},
+                                     {"TM0S", "DIMM Module 1"},
+                                     {"TM1S", "DIMM Module 2"},
+                                     {"Tm0P", "Mem Controller"},
+                                     {"TN0P", "Northbridge Point 1"},
+                                     {"TN0D", "Northbridge Chip"},
+                                     {"Tp1P", "Power Supply Primary"},
+                                     {"Tp2P", "Power Supply Secondary"},
+                                     {"Tp0C", "PSU1 Inlet Ambient"},
+                                     {"Tp1C", "PSU1 Secondary Component"},
+                                     {"Ts0P", "Left Palm Rest"},
+                                     {"TW0P", "Airport Card"}};
+    for (const auto& row : always) {
+        for (const char* machine : {"MacBookPro8,1", "MacPro4,1"}) {
+            QTest::addRow("%s %s", machine, row[0]) << machine << row[0] << row[1];
+        }
+    }
+    // Rows that depend on the machine.
+    const char* const conditional[][3] = {
+        {"MacBookPro8,1", "TA0P", "Ambient"},    {"MacBookPro8,1", "TA0p", nullptr},
+        {"iMac11,3", "TA0P", nullptr},           {"iMac11,3", "TA0p", "Ambient"},
+        {"iMac13,1", "TA0p", "Ambient"},         {"iMac13,2", "TA0P", "Ambient"},
+        {"MacPro4,1", "TC0C", "CPU A Core 0"},   {"MacPro4,1", "TC1C", "CPU A Core 1"},
+        {"MacPro5,1", "TC2C", "CPU B Core 0"},   {"MacPro1,1", "TC3C", "CPU B Core 1"},
+        {"MacBookPro8,1", "TC0C", "CPU Core 0"}, {"MacBookPro8,1", "TC1C", "CPU Core 1"},
+        {"MacBookPro8,1", "TC2C", nullptr},      {"MacBookPro8,1", "TC0c", nullptr},
+        {"iMac13,1", "TC0C", nullptr},           {"iMac13,1", "TC0c", "CPU Core 0"},
+        {"iMac13,1", "TC1c", "CPU Core 1"},      {"iMac13,2", "TC0C", "CPU Core 0"},
+        {"MacPro4,1", "TC0c", nullptr},          {"MacPro3,1", "TH0P", "Drive Bay 0"},
+        {"MacPro3,1", "TH3P", "Drive Bay 3"},    {"MacPro3,1", "TH4P", nullptr},
+        {"MacPro4,1", "TH0P", nullptr},          {"MacPro4,1", "TH1P", "Drive Bay 0"},
+        {"MacPro4,1", "TH4P", "Drive Bay 3"},    {"Macmini3,1", "TH0P", "HDD case"},
+        {"Macmini3,1", "TH1P", nullptr},         {"Macmini5,1", "TH0P", nullptr},
+        {"iMac11,3", "TL0P", "LCD proximity"},   {"iMac13,1", "TL0P", nullptr},
+        {"iMac13,2", "TL0p", "LCD proximity"},   {"MacBookPro8,1", "TL0p", nullptr},
+        {"MacPro2,1", "TN0H", "IOH HeatSink"},   {"Macmini5,1", "TN0H", "Northbridge"},
+        {"MacBookPro8,1", "tc0p", nullptr},      {"MacBookPro8,1", "TC0P ", nullptr},
+        {"MacBookPro8,1", "TCXX", nullptr},      {"MacBookPro8,1", "", nullptr}};
+    for (const auto& row : conditional) {
+        QTest::addRow("%s %s", row[0], row[1])
+            << row[0] << row[1] << (row[2] ? QString(row[2]) : kUnsupported);
+    }
+}
+
+void tst_Sensors::sensorTable()
+{
+    QFETCH(QString, machine);
+    QFETCH(QString, key);
+    QFETCH(QString, name);
+
+    QString found = kUnsupported;
+    const bool bSupported = QTempSensor::IsSensorSupported(factsFor(machine), key, found);
+    QCOMPARE(bSupported, name != kUnsupported);
+    QCOMPARE(found, name); // an unsupported key leaves the caller's name untouched
+}
+
+void tst_Sensors::machineFactsTakenOnce()
+{
+    QString name;
+    QVERIFY(QTempSensor::IsSensorSupported("TH4P", name));
+    QCOMPARE(name, QStringLiteral("Drive Bay 3"));
+    // Another machine registered later does not change what this process already decided.
+    QMySysInfo other([] { return QStringLiteral("iMac13,1"); });
+    other.machineName();
+    QCoreServices::setSysInfo(&other);
+    const bool bStillMacPro = QTempSensor::IsSensorSupported("TH4P", name);
+    const bool bSeesIMac = QTempSensor::IsSensorSupported("TC0c", name);
+    QCoreServices::setSysInfo(&m_SysInfo);
+    QVERIFY(bStillMacPro && !bSeesIMac);
+}
+
+void tst_Sensors::sensorKeyNameAndIcon_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("displayName");
+    QTest::addColumn<int>("nFanType");
+
+    // This process runs as a MacPro4,1 (initTestCase).
+    QTest::newRow("processor") << "TC0P" << QString("CPU Proximity") << int(FanTypeProcessor);
+    QTest::newRow("unknown processor key") << "TCXX" << QString("TCXX") << int(FanTypeProcessor);
+    QTest::newRow("airport") << "TW0P" << QString("Airport Card") << int(FanTypeAirport);
+    QTest::newRow("optical drive")
+        << "TO0P" << QString("Optical Drive") << int(FanTypeOpticalDrive);
+    QTest::newRow("no icon") << "TA0P" << QString("Ambient") << int(FanTypeGeneric);
+    QTest::newRow("lower case is no processor") << "tc0p" << QString("tc0p") << int(FanTypeGeneric);
+    QTest::newRow("bay numbering of this machine") << "TH1P" << QString("Drive Bay 0") << 5;
+}
+
+void tst_Sensors::sensorKeyNameAndIcon()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, displayName);
+    QFETCH(int, nFanType);
+
+    QTempSensor sensor;
+    sensor.setKey(key);
+    QCOMPARE(sensor.GetKey(), key);
+    QCOMPARE(sensor.GetDisplayName(), displayName);
+    QCOMPARE(int(sensor.GetFanType()), nFanType);
+    QVERIFY(!sensor.isHDD());
+}
+
+void tst_Sensors::valueAndProposedRange_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QList<int>>("expected"); // rounded, proposed minimum, proposed maximum
+
+    QTest::newRow("half rounds up") << 44.5 << QList<int>{45, 40, 50};
+    QTest::newRow("below half rounds down") << 44.49 << QList<int>{44, 39, 49};
+    QTest::newRow("minus half rounds up to zero") << -0.5 << QList<int>{0, 20, 5};
+    QTest::newRow("cool sensor: start at 20") << 18.2 << QList<int>{18, 20, 23};
+    QTest::newRow("start exactly 20") << 25.0 << QList<int>{25, 20, 30};
+    QTest::newRow("hot sensor: maximum at 100") << 97.0 << QList<int>{97, 92, 100};
+    QTest::newRow("maximum exactly 100") << 94.6 << QList<int>{95, 90, 100};
+}
+
+void tst_Sensors::valueAndProposedRange()
+{
+    QFETCH(double, value);
+    QFETCH(QList<int>, expected);
+
+    QTempSensor sensor;
+    sensor.setKey("TC0P");
+    QCOMPARE(sensor.GetValue(), 0.0);
+    sensor.SetValue(value);
+    QCOMPARE(sensor.GetValue(), value);
+    QCOMPARE((QList<int>{sensor.GetValueInt(), sensor.GetProposedMin(), sensor.GetProposedMax()}),
+             expected);
+}
+
+// A store holding the setting "Fahrenheit" (an invalid value: the key is absent); null: no store.
+void tst_Sensors::useScale(const QVariant& setting)
+{
+    static int s_nStores = 0;
+    QCoreServices::setPreferences(nullptr);
+    m_pPrefs.reset(new QPreferences(m_Dir.filePath(QString("p%1.ini").arg(++s_nStores))));
+    if (setting.isValid()) {
+        m_pPrefs->setValue("Fahrenheit", setting);
+    }
+    QCoreServices::setPreferences(setting.toString() == "no store" ? nullptr : m_pPrefs.data());
+}
+
+void tst_Sensors::temperatureScale_data()
+{
+    QTest::addColumn<QVariant>("setting");
+    QTest::addColumn<bool>("bFahrenheit");
+    QTest::addColumn<QList<int>>("ints"); // Celsius -> shown, typed -> Celsius
+    QTest::addColumn<double>("celsius");
+    QTest::addColumn<double>("shown");
+
+    QTest::newRow("Celsius leaves values alone")
+        << QVariant(0) << false << QList<int>{37, 37, 100, 100} << 36.6 << 36.6;
+    QTest::newRow("body temperature")
+        << QVariant(1) << true << QList<int>{37, 98, 100, 38} << 37.0 << 98.6;
+    QTest::newRow("any non-zero value is Fahrenheit")
+        << QVariant(2) << true << QList<int>{100, 212, 212, 100} << 100.0 << 212.0;
+    QTest::newRow("scales meet at minus 40")
+        << QVariant(1) << true << QList<int>{-40, -40, -40, -40} << -40.0 << -40.0;
+    QTest::newRow("shown truncated toward zero, typed rounded")
+        << QVariant(1) << true << QList<int>{-18, 0, 0, -18} << -18.0 << -0.4;
+    QTest::newRow("typed just below freezing rounds to -1")
+        << QVariant(1) << true << QList<int>{0, 32, 31, -1} << 0.5 << 32.9;
+    QTest::newRow("typed 33 rounds to 1")
+        << QVariant(1) << true << QList<int>{1, 33, 33, 1} << 1.0 << 33.8;
+    QTest::newRow("missing key counts as Fahrenheit")
+        << QVariant() << true << QList<int>{37, 98, 100, 38} << 37.0 << 98.6;
+    QTest::newRow("unreadable value reads as missing")
+        << QVariant("warm") << true << QList<int>{37, 98, 100, 38} << 37.0 << 98.6;
+    QTest::newRow("no store: Celsius")
+        << QVariant("no store") << false << QList<int>{37, 37, 100, 100} << 37.0 << 37.0;
+}
+
+void tst_Sensors::temperatureScale()
+{
+    QFETCH(QVariant, setting);
+    QFETCH(bool, bFahrenheit);
+    QFETCH(QList<int>, ints);
+    QFETCH(double, celsius);
+    QFETCH(double, shown);
+
+    useScale(setting);
+    QCOMPARE(isFehrenheit(), bFahrenheit);
+    QCOMPARE(getTemperatureScaleSymbol(), QString(QChar(0x00B0)) + (bFahrenheit ? "F" : "C"));
+    QCOMPARE(getTemperatureValueForCurrentScale(ints[0]), ints[1]);
+    QCOMPARE(getCelsiusTemperatureFromValue(ints[2]), ints[3]);
+    QVERIFY(qAbs(getTemperatureValueForCurrentScale(celsius) - shown) < 1e-9);
+}
+
+void tst_Sensors::fahrenheitRoundTrip_data()
+{
+    QTest::addColumn<int>("celsius");
+    for (int c = 0; c <= 127; ++c) {
+        QTest::addRow("%d", c) << c;
+    }
+}
+
+// A whole Celsius degree shown in Fahrenheit and typed back unchanged is the same degree.
+void tst_Sensors::fahrenheitRoundTrip()
+{
+    QFETCH(int, celsius);
+    useScale(1);
+    QCOMPARE(getCelsiusTemperatureFromValue(getTemperatureValueForCurrentScale(celsius)), celsius);
+}
+
+void tst_Sensors::driveSensor()
+{
+    QVERIFY(QTempSensorSmart::LoadAvailableSensors().isEmpty());
+    // A drive's model name is key and name, even where it looks like an SMC key.
+    QTempSensorSmart drive(3);
+    drive.setKey("TC0P");
+    QCOMPARE(drive.GetDisplayName(), QStringLiteral("TC0P"));
+    QCOMPARE(int(drive.GetFanType()), int(FanTypeHardDrive));
+    QCOMPARE(drive.deviceIndex(), 3u);
+    // Drives propose a fixed range whatever they read, and are not read through the SMC.
+    drive.SetValue(90.0);
+    QTempSensor* pSensor = &drive;
+    QVERIFY(pSensor->isHDD());
+    QCOMPARE((QList<int>{pSensor->GetProposedMin(), pSensor->GetProposedMax()}),
+             (QList<int>{42, 52}));
+    pSensor->UpdateValue(nullptr);
+    QCOMPARE(pSensor->GetValue(), 90.0);
+}
+
+QTEST_GUILESS_MAIN(tst_Sensors)
+#include "tst_sensors.moc"
