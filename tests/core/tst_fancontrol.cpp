@@ -6,7 +6,8 @@
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
 #include "smc/sim/QSmcTransportInProcess.h"
-#include "support/QMemoryLogDestination.h"
+#include "support/QHookClock.h"
+#include "support/QLogCapture.h"
 #include "support/QMemorySmcControl.h"
 #include "support/QSimMachine.h"
 
@@ -14,7 +15,6 @@
 #include <QtTest>
 
 #include <cmath>
-#include <functional>
 
 using FanControlLoopUtils::runControlPass;
 using FanControlLoopUtils::runUpdatePass;
@@ -30,23 +30,6 @@ public:
         return QMemorySmcControl::OS_ReadKey(key, buffer, size);
     }
     QStringList reads;
-};
-
-// A manual clock that runs a hook once, at its next reading: a test acts at an exact point
-// inside a control pass.
-class QHookClock : public QManualClock
-{
-public:
-    qint64 msecsSinceEpoch() const override
-    {
-        if (onNextRead) {
-            const std::function<void()> hook = std::move(onNextRead);
-            onNextRead = nullptr;
-            hook();
-        }
-        return QManualClock::msecsSinceEpoch();
-    }
-    mutable std::function<void()> onNextRead;
 };
 
 // Fan 0 "CPU", the others without a readable name (1000 + 100 * index .. 6000 RPM, at 1500),
@@ -88,59 +71,30 @@ QString target(int nFan, int rpm)
     return QString("F%1Tg=%2").arg(nFan).arg(rpm * 4, 4, 16, QChar('0'));
 }
 
-// One fan (1000..6000 RPM, at 1200) cooling a fully loaded processor, on the simulated SMC.
-struct SimRig
+// The window's two workers on a simulated machine with the window hidden: update every 1.5 s,
+// control every 1 s, for nSecs from a whole second.
+void runSeconds(QSimMachine& m, int nSecs, const std::function<void()>& afterEachSecond = {})
 {
-    SimRig() : sim(&clock)
-    {
-        using namespace SimMachineUtils;
-        keys = fanKeys(0, "CPU", 1200, 1000, 6000);
-        keys << numberKey("FNum", "ui8 ", 1, 1) << numberKey("FS! ", "ui16", 0, 2)
-             << numberKey("TC0P", "sp78", 45, 2);
-        params.sensors = {{"TC*", {50.0, 10.0}}};
-        sim.setKeys(keys, params);
-        sim.setLoadOverride(1.0);
-        pSmc.reset(new QSmcControlMac(new QSmcTransportInProcess(&sim)));
-        pSmc->Open();
-        pSmc->useDirectWrites();
-        pController.reset(new QFanControl(pSmc.data(), &clock));
-        pController->Init();
-        runUpdatePass(*pController, pController->sensors(), false, false, QString());
-    }
-
-    // The window's two workers with the window hidden: update every 1.5 s, control every 1 s.
-    void run(int nSecs, const std::function<void()>& afterEachSecond = {})
-    {
-        for (int nTick = 0; nTick < nSecs * 2; ++nTick) {
-            clock.advanceMsecs(500);
-            m_nMsecs += 500;
-            if (m_nMsecs % 1500 == 0) {
-                runUpdatePass(*pController, pController->sensors(), true, false, QString());
-            }
-            if (m_nMsecs % 1000 == 0) {
-                runControlPass(*pController);
-                if (afterEachSecond) {
-                    afterEachSecond();
-                }
+    for (int nHalf = 1; nHalf <= nSecs * 2; ++nHalf) {
+        m.clock.advanceMsecs(500);
+        if ((m.clock.msecsSinceEpoch() / 500) % 3 == 0) {
+            runUpdatePass(*m.pController, m.pController->sensors(), true, false, QString());
+        }
+        if (nHalf % 2 == 0) {
+            runControlPass(*m.pController);
+            if (afterEachSecond) {
+                afterEachSecond();
             }
         }
     }
-    int rpm() const { return pController->GetFan(0)->GetRPM(); }
-    QByteArray mask()
-    {
-        QByteArray bytes;
-        sim.value("FS! ", bytes);
-        return bytes.toHex();
-    }
+}
 
-    QManualClock clock;
-    QVector<QSimKey> keys;
-    QSimDynamicsParams params;
-    QSimSmc sim;
-    QScopedPointer<QSmcControlMac> pSmc;
-    QScopedPointer<QFanControl> pController;
-    qint64 m_nMsecs = 0;
-};
+QByteArray maskOf(QSimSmc& sim)
+{
+    QByteArray bytes;
+    sim.value("FS! ", bytes);
+    return bytes.toHex();
+}
 } // namespace
 
 class tst_FanControl : public QObject
@@ -148,7 +102,6 @@ class tst_FanControl : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void startOrder_data();
@@ -163,7 +116,6 @@ private slots:
     void speedWrites_data();
     void speedWrites();
     void userPicksAutomaticDuringControlPass();
-    void ninthFanNeverManual();
     void updatePassReads_data();
     void updatePassReads();
     void unreadableSensorKeepsFanSpeed_data();
@@ -171,52 +123,40 @@ private slots:
     void controlPassCommands_data();
     void controlPassCommands();
     void stopRequestAndReadOnly();
-    void closedLoopConstantAndBack();
     void maskRestoredAfterControllerRestart();
 
 private:
-    int logCount(const char* level, const QString& text);
+    QFanControl& start(QSmcControl& smc);
 
-    QSharedPointer<QMemoryLogDestination> m_pLog;
-    int m_nLogStart = 0;
+    QLogCapture m_Log;
+    QScopedPointer<QFanControl> m_pController;
     QScopedPointer<QTemporaryDir> m_pDir;
     QScopedPointer<QPreferences> m_pPrefs;
     QHookClock m_Clock;
 };
-
-void tst_FanControl::initTestCase()
-{
-    m_pLog.reset(new QMemoryLogDestination);
-    QsLogging::Logger::instance().addDestination(m_pLog);
-    QsLogging::Logger::instance().setLoggingLevel(QsLogging::InfoLevel);
-}
 
 void tst_FanControl::init()
 {
     m_pDir.reset(new QTemporaryDir);
     m_pPrefs.reset(new QPreferences(m_pDir->filePath("thermora.ini")));
     QCoreServices::setPreferences(m_pPrefs.data());
-    QsLogging::Logger::instance().waitForWrites();
-    m_nLogStart = m_pLog->lines().size();
+    m_Log.start();
 }
 
 void tst_FanControl::cleanup()
 {
+    m_pController.reset();
     QCoreServices::setPreferences(nullptr);
     QCoreServices::setReadOnly(false);
     m_Clock.onNextRead = nullptr;
 }
 
-// Lines of this test function at the level ("INFO", "WARN") that contain the text.
-int tst_FanControl::logCount(const char* level, const QString& text)
+// A controller over the key table, started; it lives until the end of the test function.
+QFanControl& tst_FanControl::start(QSmcControl& smc)
 {
-    QsLogging::Logger::instance().waitForWrites();
-    const QStringList lines = m_pLog->lines().mid(m_nLogStart);
-    int nFound = 0;
-    for (const QString& line : lines) {
-        nFound += line.startsWith(QLatin1String(level)) && line.contains(text);
-    }
-    return nFound;
+    m_pController.reset(new QFanControl(&smc, &m_Clock));
+    m_pController->Init();
+    return *m_pController;
 }
 
 void tst_FanControl::startOrder_data()
@@ -245,12 +185,11 @@ void tst_FanControl::startOrder()
     QFETCH(QStringList, fans);
     QFETCH(QStringList, allSensors);
 
-    QMemorySmcControl smc;
+    QReadLogSmc smc;
     addMachine(smc, 2);
     m_pPrefs->setString("Fans", cachedFans);
     m_pPrefs->setString("TempSensors", cachedSensors);
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
+    QFanControl& controller = start(smc);
     QCOMPARE(mapped(controller.fans(), [](const FanInfo* p) { return p->GetName(); }), fans);
     QCOMPARE(mapped(controller.allSensors(), [](const QTempSensor* p) { return p->GetKey(); }),
              allSensors);
@@ -258,10 +197,10 @@ void tst_FanControl::startOrder()
     QCOMPARE(smc.indexCalls() > 0, bFresh); // the key index is walked on a fresh start only
     QCOMPARE(m_pPrefs->getString("Fans"), bFresh ? fans.join(',') : cachedFans);
     QCOMPARE(m_pPrefs->getString("TempSensors"), bFresh ? allSensors.join(',') : cachedSensors);
-    QCOMPARE(logCount("INFO", bFresh ? "QFanControl::Init - first start"
-                                     : "QFanControl::Init - LoadCachedFansAndTempSensors"),
+    QCOMPARE(m_Log.count("INFO", bFresh ? "QFanControl::Init - first start"
+                                        : "QFanControl::Init - LoadCachedFansAndTempSensors"),
              1);
-    QCOMPARE(logCount("INFO", "number of supported SMART sensors: 0"), 1);
+    QCOMPARE(m_Log.count("INFO", "number of supported SMART sensors: 0"), 1);
 }
 
 void tst_FanControl::fanCount_data()
@@ -294,19 +233,18 @@ void tst_FanControl::fanCount()
     QFETCH(QStringList, fans);
     QFETCH(QString, warning);
 
-    QMemorySmcControl smc;
+    QReadLogSmc smc;
     addMachine(smc, qBound(0, fnum, 9));
     smc.setKey("FNum", "ui8 ", QByteArray(1, char(qMax(fnum, 0))));
     smc.setUnreadable("FNum", fnum < 0);
     m_pPrefs->setString("Fans", cachedFans);
     m_pPrefs->setString("TempSensors", "TC0P,TA0P");
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
+    QFanControl& controller = start(smc);
     QCOMPARE(mapped(controller.fans(), [](const FanInfo* p) { return p->GetName(); }), fans);
     QVERIFY(!controller.GetFan(fans.size()) && !controller.GetFan(-1));
     QVERIFY(controller.sensors().size() >= 2); // sensors are loaded whatever the fans
-    QCOMPARE(logCount("WARN", " fans"), warning.isEmpty() ? 0 : 1);
-    QVERIFY(warning.isEmpty() || logCount("WARN", warning) == 1);
+    QCOMPARE(m_Log.count("WARN", " fans"), warning.isEmpty() ? 0 : 1);
+    QVERIFY(warning.isEmpty() || m_Log.count("WARN", warning) == 1);
 }
 
 void tst_FanControl::filterAtStart_data()
@@ -333,13 +271,12 @@ void tst_FanControl::filterAtStart()
     smc.setTemperature("TZ9Z", 0.0); // not in the sensor table: never read, never warned
     smc.setTemperature("TC0P", qMax(celsius, 0.0));
     smc.setUnreadable("TC0P", celsius < 0);
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
+    QFanControl& controller = start(smc);
     QCOMPARE(controller.sensorByKey("TC0P") != nullptr, shown);
     QVERIFY(controller.allSensors().size() == 8); // the skipped one is tried again next start
     QVERIFY(controller.sensorByKey("TA0P") && !controller.sensorByKey("TZ9Z"));
     QVERIFY(!smc.reads.contains("TZ9Z"));
-    QCOMPARE(logCount("WARN", shown ? "TC0P" : warning), shown ? 0 : 1);
+    QCOMPARE(m_Log.count("WARN", shown ? "TC0P" : warning), shown ? 0 : 1);
 }
 
 void tst_FanControl::modesAtStart_data()
@@ -383,7 +320,7 @@ void tst_FanControl::modesAtStart()
     QFETCH(QStringList, maskWrites);
     QFETCH(QString, warning);
 
-    QMemorySmcControl smc;
+    QReadLogSmc smc;
     addMachine(smc, 2);
     smc.setTemperature("TB0T", 0.0);
     smc.setKey("FS! ", "ui16", QMemorySmcControl::twoBytes(0, qMax(maskByte, 0)));
@@ -391,47 +328,41 @@ void tst_FanControl::modesAtStart()
     if (!stored0.isEmpty()) {
         m_pPrefs->setString("Fan_0", stored0);
     }
-    {
-        QFanControl controller(&smc, &m_Clock);
-        controller.Init();
-        QCOMPARE(mapped(controller.fans(),
-                        [](const FanInfo* p) {
-                            return p->GetControlMode().toString() + (p->IsManual() ? "M" : "");
-                        })
-                     .join('|'),
-                 modes);
-        QCOMPARE(writesOf(smc), maskWrites);
-        const FanControlMode mode0 = controller.GetFan(0)->GetControlMode();
-        QCOMPARE(mode0.getSensor(),
-                 mode0.GetMode() == 2 ? controller.sensorByKey("TC0P") : nullptr);
-        QCOMPARE(logCount("WARN", "LoadFansControlMode") + logCount("WARN", "fan mode mask"),
-                 warning.isEmpty() ? 0 : 1);
-        QVERIFY(warning.isEmpty() || logCount("WARN", warning) == 1);
-    }
+    QFanControl& controller = start(smc);
+    QCOMPARE(mapped(controller.fans(),
+                    [](const FanInfo* p) {
+                        return p->GetControlMode().toString() + (p->IsManual() ? "M" : "");
+                    })
+                 .join('|'),
+             modes);
+    QCOMPARE(writesOf(smc), maskWrites);
+    const FanControlMode mode0 = controller.GetFan(0)->GetControlMode();
+    QCOMPARE(mode0.getSensor(), mode0.GetMode() == 2 ? controller.sensorByKey("TC0P") : nullptr);
+    QCOMPARE(m_Log.count("WARN", "LoadFansControlMode") + m_Log.count("WARN", "fan mode mask"),
+             warning.isEmpty() ? 0 : 1);
+    QVERIFY(warning.isEmpty() || m_Log.count("WARN", warning) == 1);
+    m_pController.reset(); // saves every mode
     // A mode that could not be applied keeps its stored text for a later start.
-    const QString mode0 = modes.section('|', 0, 0).remove('M');
-    QCOMPARE(m_pPrefs->getString("Fan_0"), mode0.isEmpty() ? stored0 : mode0);
+    const QString text0 = modes.section('|', 0, 0).remove('M');
+    QCOMPARE(m_pPrefs->getString("Fan_0"), text0.isEmpty() ? stored0 : text0);
 }
 
 void tst_FanControl::modesSavedAndRestored()
 {
-    QMemorySmcControl smc;
+    QReadLogSmc smc;
     addMachine(smc, 3);
     smc.setUnreadable("TG0D"); // back at the next start
     m_pPrefs->setString("Fan_1", "2,TG0D,40,70");
-    {
-        QFanControl controller(&smc, &m_Clock);
-        controller.Init();
-        controller.GetFan(0)->SetControlMode(FanControlMode::sensor("TC0P", 45, 70));
-        controller.GetFan(2)->SetControlMode(FanControlMode::constant(2222));
-    }
+    QFanControl& controller = start(smc);
+    controller.GetFan(0)->SetControlMode(FanControlMode::sensor("TC0P", 45, 70));
+    controller.GetFan(2)->SetControlMode(FanControlMode::constant(2222));
+    m_pController.reset();
     QCOMPARE(m_pPrefs->getString("Fan_0"), QString("2,TC0P,45,70"));
     QCOMPARE(m_pPrefs->getString("Fan_1"), QString("2,TG0D,40,70"));
     QCOMPARE(m_pPrefs->getString("Fan_2"), QString("1,2222"));
 
     smc.setUnreadable("TG0D", false);
-    QFanControl again(&smc, &m_Clock);
-    again.Init();
+    QFanControl& again = start(smc);
     QCOMPARE(again.GetFan(0)->GetControlMode().getSensor(), again.sensorByKey("TC0P"));
     QCOMPARE(again.GetFan(1)->GetControlMode().getSensor(), again.sensorByKey("TG0D"));
     QCOMPARE(again.GetFan(2)->GetControlMode().GetConstantRPM(), 2222);
@@ -461,11 +392,10 @@ void tst_FanControl::speedWrites()
     QFETCH(int, lostBefore);
     QFETCH(QStringList, writes);
 
-    QMemorySmcControl smc;
+    QReadLogSmc smc;
     addMachine(smc, 1);
     m_pPrefs->setString("Fan_0", "1,2500");
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
+    QFanControl& controller = start(smc);
     smc.clearWrites();
     for (int i = 0; i < pauses.size(); ++i) {
         m_Clock.advanceSecs(pauses.at(i));
@@ -475,7 +405,7 @@ void tst_FanControl::speedWrites()
         QCOMPARE(controller.SetFanRPM(0, 2500), 0);
     }
     QCOMPARE(writesOf(smc), writes);
-    QCOMPARE(logCount("WARN", "fan 0 lost its manual bit"), lostBefore >= 0 ? 1 : 0);
+    QCOMPARE(m_Log.count("WARN", "fan 0 lost its manual bit"), lostBefore >= 0 ? 1 : 0);
     QCOMPARE(controller.SetFanRPM(1, 2500), -1); // no such fan: nothing written
     QCOMPARE(writesOf(smc), writes);
 }
@@ -484,11 +414,10 @@ void tst_FanControl::speedWrites()
 // system before the pass writes: the fan must stay automatic.
 void tst_FanControl::userPicksAutomaticDuringControlPass()
 {
-    QMemorySmcControl smc;
+    QReadLogSmc smc;
     addMachine(smc, 1);
     m_pPrefs->setString("Fan_0", "2,TC0P,40,70");
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
+    QFanControl& controller = start(smc);
     controller.UpdateFanInfo(0, false);
     controller.UpdateTempSensor(controller.sensorByKey("TC0P"));
     FanInfo* pFan = controller.GetFan(0);
@@ -498,23 +427,6 @@ void tst_FanControl::userPicksAutomaticDuringControlPass()
     QVERIFY(!m_Clock.onNextRead); // the hook ran inside the pass
     QCOMPARE(writesOf(smc), QStringList{"FS! =0000"});
     QVERIFY(!pFan->IsManual());
-}
-
-void tst_FanControl::ninthFanNeverManual()
-{
-    QMemorySmcControl smc;
-    addMachine(smc, 9);
-    for (int i = 0; i < 9; ++i) {
-        m_pPrefs->setString(QString("Fan_%1").arg(i), "1,2000");
-    }
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
-    smc.clearWrites();
-    controller.SetFanRPM(8, 2400);
-    m_Clock.advanceSecs(1);
-    controller.SetFanRPM(8, 2400); // no bit to check or repair
-    QCOMPARE(writesOf(smc), (QStringList{"FS! =00ff", target(8, 2400), target(8, 2400)}));
-    QVERIFY(logCount("WARN", "fan 8 cannot be put under manual control") > 0);
 }
 
 void tst_FanControl::updatePassReads_data()
@@ -552,8 +464,7 @@ void tst_FanControl::updatePassReads()
 
     QReadLogSmc smc;
     addMachine(smc, 2);
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
+    QFanControl& controller = start(smc);
     if (!followed.isEmpty()) {
         controller.GetFan(1)->SetControlMode(FanControlMode::sensor(followed, 40, 70));
     }
@@ -561,18 +472,16 @@ void tst_FanControl::updatePassReads()
     smc.setFanSpeedKey("F1Ac", 1750);
     smc.setFanSpeedKey("F1Mn", 1150);
     const QVector<QTempSensor*> sensors = controller.sensors();
-    QList<int> fans;
     QStringList reported;
     FanControlLoopUtils::UpdatePassHooks hooks;
-    hooks.fanUpdated = [&](int i) { fans << i; };
+    hooks.fanUpdated = [&](int i) { reported << QString::number(i); };
     hooks.sensorUpdated = [&](int row, double value) {
         reported << sensors.at(row)->GetKey() + "=" + QString::number(value);
     };
     smc.reads.clear();
     QVERIFY(runUpdatePass(controller, sensors, currentOnly, visible, traySensor, hooks));
     QCOMPARE(smc.reads, reads);
-    QCOMPARE(fans, (QList<int>{0, 1}));
-    QStringList expected;
+    QStringList expected{"0", "1"};
     for (const QString& key : reads.filter(QRegularExpression("^T"))) {
         expected << key + (key == "TG0D" ? "=41.5" : "=45");
     }
@@ -593,12 +502,11 @@ void tst_FanControl::unreadableSensorKeepsFanSpeed()
 {
     QFETCH(bool, unreadable);
 
-    QMemorySmcControl smc;
+    QReadLogSmc smc;
     addMachine(smc, 1);
     smc.setTemperature("TC0P", 60.0);
     m_pPrefs->setString("Fan_0", "2,TC0P,40,70");
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
+    QFanControl& controller = start(smc);
     runUpdatePass(controller, controller.sensors(), false, true, QString());
     runControlPass(controller);
     QCOMPARE(writesOf(smc).last(), target(0, 4155)); // lo(60) + 1: climbing at half rate
@@ -650,10 +558,9 @@ void tst_FanControl::controlPassCommands()
     QFETCH(bool, justChanged);
     QFETCH(int, commanded);
 
-    QMemorySmcControl smc;
+    QReadLogSmc smc;
     addMachine(smc, 1);
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
+    QFanControl& controller = start(smc);
     FanInfo* pFan = controller.GetFan(0);
     pFan->SetControlMode(FanControlMode::fromString(mode));
     if (!justChanged) {
@@ -678,10 +585,9 @@ void tst_FanControl::controlPassCommands()
 
 void tst_FanControl::stopRequestAndReadOnly()
 {
-    QMemorySmcControl smc;
+    QReadLogSmc smc;
     addMachine(smc, 2);
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
+    QFanControl& controller = start(smc);
     for (int i = 0; i < 2; ++i) {
         controller.GetFan(i)->SetControlMode(FanControlMode::constant(3000));
         controller.GetFan(i)->updateRpmValues(1500, 1000, 6000);
@@ -703,43 +609,26 @@ void tst_FanControl::stopRequestAndReadOnly()
     QCOMPARE(writesOf(smc), (QStringList{"FS! =0003", target(0, 3000)})); // first fan only
 }
 
-// A constant speed is held without further writes; back to automatic the controller takes over.
-void tst_FanControl::closedLoopConstantAndBack()
-{
-    SimRig rig;
-    rig.pController->GetFan(0)->SetControlMode(FanControlMode::constant(5000));
-    rig.run(20);
-    const quint64 nWrites = rig.sim.writeCount();
-    int nWorst = 0;
-    rig.run(5 * 60, [&] { nWorst = std::max(nWorst, std::abs(rig.rpm() - 5000)); });
-    QVERIFY2(nWorst <= FanControlLoopUtils::kConstantRpmTolerance,
-             qPrintable(QString::number(nWorst)));
-    QCOMPARE(rig.sim.writeCount(), nWrites);
-
-    rig.pController->GetFan(0)->SetControlMode(FanControlMode::automatic());
-    rig.run(60);
-    QCOMPARE(rig.mask(), QByteArray("0000"));
-    QCOMPARE(rig.sim.writeCount(), nWrites + 1);
-    QVERIFY2(std::abs(rig.rpm() - 5000) > 30, qPrintable(QString::number(rig.rpm())));
-}
-
 // The controller restarts (as after a wake from sleep) while the program is commanding a fan
 // every second: the fan is taken back within a few seconds, with one warning.
 void tst_FanControl::maskRestoredAfterControllerRestart()
 {
-    SimRig rig;
-    rig.pController->GetFan(0)->SetControlMode(FanControlMode::constant(4000));
-    rig.run(3); // ramping up from 1200 RPM: a write every second
-    QVERIFY(std::abs(rig.rpm() - 4000) > 30);
-    rig.sim.setKeys(rig.keys, rig.params); // every key back to its first value, mask 0
-    QCOMPARE(rig.mask(), QByteArray("0000"));
+    using namespace SimMachineUtils;
+    QVector<QSimKey> keys = fanKeys(0, "CPU", 1200, 1000, 6000);
+    keys << numberKey("FNum", "ui8 ", 1, 1) << numberKey("FS! ", "ui16", 0, 2);
+    QSimMachine m(keys);
+    m.start();
+    m.pController->GetFan(0)->SetControlMode(FanControlMode::constant(4000));
+    runSeconds(m, 3); // ramping up from 1200 RPM: a write every second
+    QVERIFY(std::abs(m.pController->GetFan(0)->GetRPM() - 4000) > 30);
+    m.sim.setKeys(keys); // every key back to its first value, mask 0
     int nSecondsWithout = 0;
-    rig.run(8, [&] { nSecondsWithout += rig.mask() != "0001"; });
+    runSeconds(m, 8, [&] { nSecondsWithout += maskOf(m.sim) != "0001"; });
     QVERIFY2(nSecondsWithout <= 3, qPrintable(QString::number(nSecondsWithout)));
-    rig.run(30);
-    QCOMPARE(rig.mask(), QByteArray("0001"));
-    QVERIFY(std::abs(rig.rpm() - 4000) <= 30);
-    QCOMPARE(logCount("WARN", "fan 0 lost its manual bit"), 1);
+    runSeconds(m, 30);
+    QCOMPARE(maskOf(m.sim), QByteArray("0001"));
+    QVERIFY(std::abs(m.pController->GetFan(0)->GetRPM() - 4000) <= 30);
+    QCOMPARE(m_Log.count("WARN", "fan 0 lost its manual bit"), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_FanControl)

@@ -188,66 +188,43 @@ void tst_Sensors::sensorTable_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("name"); // kUnsupported: not in the table for this machine
 
-    // Rows that hold on every machine, as the sensor list of the product defines them.
-    const char* const always[][2] = {{"TA1P", "Ambient 2"},
-                                     {"TB0T", "Bottom Enclosure"},
-                                     {"TB1T", "Battery Point 1"},
-                                     {"TB2T", "Battery Point 2"},
-                                     {"TC0H", "CPU Heatsink"},
-                                     {"TC0D", "CPU Diode"},
-                                     {"TC0P", "CPU Proximity"},
-                                     {"TCAC", "CPU A core from PCECI"},
-                                     {"TCBC", "CPU B core from PCECI"},
-                                     {"TCAH", "CPU A HeatSink"},
-                                     {"TCBH", "CPU B HeatSink"},
-                                     {"Te1P", "PCIE Ambient"},
-                                     {"Te1S", "PCIE slot 1"},
-                                     {"Te2S", "PCIE slot 2"},
-                                     {"Te3S", "PCIE slot 3"},
-                                     {"Te4S", "PCIE slot 4"},
-                                     {"TG0D", "GPU Diode"},
-                                     {"TG0H", "GPU Heatsink"},
-                                     {"TO0P", "Optical Drive"},
-                                     {"TM0S", "DIMM Module 1"},
-                                     {"TM1S", "DIMM Module 2"},
-                                     {"Tm0P", "Mem Controller"},
-                                     {"TN0P", "Northbridge Point 1"},
-                                     {"TN0D", "Northbridge Chip"},
-                                     {"Tp1P", "Power Supply Primary"},
-                                     {"Tp2P", "Power Supply Secondary"},
-                                     {"Tp0C", "PSU1 Inlet Ambient"},
-                                     {"Tp1C", "PSU1 Secondary Component"},
-                                     {"Ts0P", "Left Palm Rest"},
-                                     {"TW0P", "Airport Card"}};
-    for (const auto& row : always) {
+    // Rows that hold on every machine, as the product's sensor list defines them.
+    const QString always = "TA1P=Ambient 2;TB0T=Bottom Enclosure;TB1T=Battery Point 1;"
+                           "TB2T=Battery Point 2;TC0H=CPU Heatsink;TC0D=CPU Diode;"
+                           "TC0P=CPU Proximity;TCAC=CPU A core from PCECI;"
+                           "TCBC=CPU B core from PCECI;TCAH=CPU A HeatSink;TCBH=CPU B HeatSink;"
+                           "Te1P=PCIE Ambient;Te1S=PCIE slot 1;Te2S=PCIE slot 2;Te3S=PCIE slot 3;"
+                           "Te4S=PCIE slot 4;TG0D=GPU Diode;TG0H=GPU Heatsink;TO0P=Optical Drive;"
+                           "TM0S=DIMM Module 1;TM1S=DIMM Module 2;Tm0P=Mem Controller;"
+                           "TN0P=Northbridge Point 1;TN0D=Northbridge Chip;"
+                           "Tp1P=Power Supply Primary;Tp2P=Power Supply Secondary;"
+                           "Tp0C=PSU1 Inlet Ambient;Tp1C=PSU1 Secondary Component;"
+                           "Ts0P=Left Palm Rest;TW0P=Airport Card";
+    for (const QString& row : always.split(';')) {
         for (const char* machine : {"MacBookPro8,1", "MacPro4,1"}) {
-            QTest::addRow("%s %s", machine, row[0]) << machine << row[0] << row[1];
+            QTest::addRow("%s %s", machine, qPrintable(row))
+                << machine << row.section('=', 0, 0) << row.section('=', 1);
         }
     }
-    // Rows that depend on the machine.
-    const char* const conditional[][3] = {
-        {"MacBookPro8,1", "TA0P", "Ambient"},    {"MacBookPro8,1", "TA0p", nullptr},
-        {"iMac11,3", "TA0P", nullptr},           {"iMac11,3", "TA0p", "Ambient"},
-        {"iMac13,1", "TA0p", "Ambient"},         {"iMac13,2", "TA0P", "Ambient"},
-        {"MacPro4,1", "TC0C", "CPU A Core 0"},   {"MacPro4,1", "TC1C", "CPU A Core 1"},
-        {"MacPro5,1", "TC2C", "CPU B Core 0"},   {"MacPro1,1", "TC3C", "CPU B Core 1"},
-        {"MacBookPro8,1", "TC0C", "CPU Core 0"}, {"MacBookPro8,1", "TC1C", "CPU Core 1"},
-        {"MacBookPro8,1", "TC2C", nullptr},      {"MacBookPro8,1", "TC0c", nullptr},
-        {"iMac13,1", "TC0C", nullptr},           {"iMac13,1", "TC0c", "CPU Core 0"},
-        {"iMac13,1", "TC1c", "CPU Core 1"},      {"iMac13,2", "TC0C", "CPU Core 0"},
-        {"MacPro4,1", "TC0c", nullptr},          {"MacPro3,1", "TH0P", "Drive Bay 0"},
-        {"MacPro3,1", "TH3P", "Drive Bay 3"},    {"MacPro3,1", "TH4P", nullptr},
-        {"MacPro4,1", "TH0P", nullptr},          {"MacPro4,1", "TH1P", "Drive Bay 0"},
-        {"MacPro4,1", "TH4P", "Drive Bay 3"},    {"Macmini3,1", "TH0P", "HDD case"},
-        {"Macmini3,1", "TH1P", nullptr},         {"Macmini5,1", "TH0P", nullptr},
-        {"iMac11,3", "TL0P", "LCD proximity"},   {"iMac13,1", "TL0P", nullptr},
-        {"iMac13,2", "TL0p", "LCD proximity"},   {"MacBookPro8,1", "TL0p", nullptr},
-        {"MacPro2,1", "TN0H", "IOH HeatSink"},   {"Macmini5,1", "TN0H", "Northbridge"},
-        {"MacBookPro8,1", "tc0p", nullptr},      {"MacBookPro8,1", "TC0P ", nullptr},
-        {"MacBookPro8,1", "TCXX", nullptr},      {"MacBookPro8,1", "", nullptr}};
-    for (const auto& row : conditional) {
-        QTest::addRow("%s %s", row[0], row[1])
-            << row[0] << row[1] << (row[2] ? QString(row[2]) : kUnsupported);
+    // Rows that depend on the machine ("-": not in the table there).
+    const QString conditional =
+        "MacBookPro8,1 TA0P=Ambient;MacBookPro8,1 TA0p=-;iMac11,3 TA0P=-;iMac11,3 TA0p=Ambient;"
+        "iMac13,1 TA0p=Ambient;iMac13,2 TA0P=Ambient;MacPro4,1 TC0C=CPU A Core 0;"
+        "MacPro4,1 TC1C=CPU A Core 1;MacPro5,1 TC2C=CPU B Core 0;MacPro1,1 TC3C=CPU B Core 1;"
+        "MacBookPro8,1 TC0C=CPU Core 0;MacBookPro8,1 TC1C=CPU Core 1;MacBookPro8,1 TC2C=-;"
+        "MacBookPro8,1 TC0c=-;iMac13,1 TC0C=-;iMac13,1 TC0c=CPU Core 0;iMac13,1 TC1c=CPU Core 1;"
+        "iMac13,2 TC0C=CPU Core 0;MacPro4,1 TC0c=-;MacPro3,1 TH0P=Drive Bay 0;"
+        "MacPro3,1 TH3P=Drive Bay 3;MacPro3,1 TH4P=-;MacPro4,1 TH0P=-;MacPro4,1 TH1P=Drive Bay 0;"
+        "MacPro4,1 TH4P=Drive Bay 3;Macmini3,1 TH0P=HDD case;Macmini3,1 TH1P=-;"
+        "Macmini5,1 TH0P=-;iMac11,3 TL0P=LCD proximity;iMac13,1 TL0P=-;"
+        "iMac13,2 TL0p=LCD proximity;MacBookPro8,1 TL0p=-;MacPro2,1 TN0H=IOH HeatSink;"
+        "Macmini5,1 TN0H=Northbridge;MacBookPro8,1 tc0p=-;MacBookPro8,1 TC0P =-;"
+        "MacBookPro8,1 TCXX=-;MacBookPro8,1 =-";
+    for (const QString& row : conditional.split(';')) {
+        const QString name = row.section('=', 1);
+        QTest::addRow("%s", qPrintable(row))
+            << row.section(' ', 0, 0) << row.section('=', 0, 0).section(' ', 1)
+            << (name == "-" ? kUnsupported : name);
     }
 }
 
