@@ -281,32 +281,25 @@ void tst_FanControl::modesAtStart_data()
     QTest::addColumn<int>("maskByte"); // -1: "FS! " cannot be read
     QTest::addColumn<QString>("stored0");
     QTest::addColumn<QString>("modes"); // "<mode 0>|<mode 1>", a trailing M for a manual fan
-    QTest::addColumn<QStringList>("maskWrites");
+    QTest::addColumn<QStringList>("maskWrites"); // values written to "FS! "
     QTest::addColumn<QString>("warning");
 
-    const QString a = "FS! =0000";
-    const QString b = "FS! =0001";
-    QTest::newRow("mask 0x02, nothing stored")
-        << 0x02 << QString() << QString("0|M") << QStringList{"FS! =0002"} << QString();
-    QTest::newRow("mask unreadable: all automatic")
-        << -1 << QString() << QString("0|0") << QStringList{a, a} << QString("cannot read the fan");
-    QTest::newRow("stored constant")
-        << 0 << QString("1,2500") << QString("1,2500M|0") << QStringList{b, b} << QString();
-    QTest::newRow("stored sensor mode")
-        << 0 << QString("2,TC0P,45,80") << QString("2,TC0P,45,80M|0") << QStringList{b, b}
-        << QString();
-    QTest::newRow("stored sensor gone: bit cleared")
-        << 0x01 << QString("2,TQ0P,45,80") << QString("|0") << QStringList{a, a}
-        << QString("sensor TQ0P of the stored mode is not available");
-    QTest::newRow("stored sensor read 0: bit cleared")
-        << 0x03 << QString("2,TB0T,45,80") << QString("|M") << QStringList{"FS! =0002"}
-        << QString("sensor TB0T of the stored mode is not available");
-    QTest::newRow("stored garbage") << 0x03 << QString("zzz") << QString("0|M")
-                                    << QStringList{"FS! =0002"} << QString("stored mode 'zzz'");
-    QTest::newRow("stored 1 without speed")
-        << 0 << QString("1x") << QString("0|0") << QStringList{a, a} << QString("mode '1x'");
-    QTest::newRow("stored speed not a number") << 0 << QString("1,abc") << QString("0|0")
-                                               << QStringList{a, a} << QString("'1,abc' is not");
+    const auto add = [](const char* name, int mask, const char* stored, const char* modes,
+                        const char* writes, const char* warning = "") {
+        QTest::newRow(name) << mask << QString(stored) << QString(modes)
+                            << QString(writes).split(' ', Qt::SkipEmptyParts) << QString(warning);
+    };
+    add("mask 0x02, nothing stored", 0x02, "", "0|M", "0002");
+    add("mask unreadable: all automatic", -1, "", "0|0", "0000 0000", "cannot read the fan");
+    add("stored constant", 0, "1,2500", "1,2500M|0", "0001 0001");
+    add("stored sensor mode", 0, "2,TC0P,45,80", "2,TC0P,45,80M|0", "0001 0001");
+    add("stored sensor gone: bit cleared", 0x01, "2,TQ0P,45,80", "|0", "0000 0000",
+        "sensor TQ0P of the stored mode is not available");
+    add("stored sensor read 0: bit cleared", 0x03, "2,TB0T,45,80", "|M", "0002",
+        "sensor TB0T of the stored mode is not available");
+    add("stored garbage", 0x03, "zzz", "0|M", "0002", "stored mode 'zzz'");
+    add("stored 1 without speed", 0, "1x", "0|0", "0000 0000", "mode '1x'");
+    add("stored speed not a number", 0, "1,abc", "0|0", "0000 0000", "'1,abc' is not");
 }
 
 void tst_FanControl::modesAtStart()
@@ -332,7 +325,7 @@ void tst_FanControl::modesAtStart()
                     })
                  .join('|'),
              modes);
-    QCOMPARE(writesOf(smc), maskWrites);
+    QCOMPARE(writesOf(smc).replaceInStrings("FS! =", ""), maskWrites);
     const FanControlMode mode0 = controller.GetFan(0)->GetControlMode();
     QCOMPARE(mode0.getSensor(), mode0.GetMode() == 2 ? controller.sensorByKey("TC0P") : nullptr);
     QCOMPARE(m_Log.count("WARN", "LoadFansControlMode") + m_Log.count("WARN", "fan mode mask"),
@@ -444,19 +437,20 @@ void tst_FanControl::updatePassReads()
     smc.setTemperature("TG0D", 41.5);
     smc.setFanSpeedKey("F1Ac", 1750);
     smc.setFanSpeedKey("F1Mn", 1150);
-    const QVector<QTempSensor*> sensors = controller.sensors();
-    QStringList reported;
+    QStringList reported; // what the window is told: fan indexes, then sensor rows
     FanControlLoopUtils::UpdatePassHooks hooks;
     hooks.fanUpdated = [&](int i) { reported << QString::number(i); };
     hooks.sensorUpdated = [&](int row, double value) {
-        reported << sensors.at(row)->GetKey() + "=" + QString::number(value);
+        reported << QString("%1=%2").arg(row).arg(value);
     };
     smc.reads.clear();
-    QVERIFY(runUpdatePass(controller, sensors, currentOnly, visible, traySensor, hooks));
+    QVERIFY(
+        runUpdatePass(controller, controller.sensors(), currentOnly, visible, traySensor, hooks));
     QCOMPARE(smc.reads, reads);
+    const QStringList rows{"TA0P", "TB0T", "TC0D", "TC0P", "TG0D", "Tm0P", "Ts0P"};
     QStringList expected{"0", "1"};
     for (const QString& key : reads.filter(QRegularExpression("^T"))) {
-        expected << key + (key == "TG0D" ? "=41.5" : "=45");
+        expected << QString("%1=%2").arg(rows.indexOf(key)).arg(key == "TG0D" ? 41.5 : 45);
     }
     QCOMPARE(reported, expected);
     QCOMPARE(controller.GetFan(1)->GetRPM(), 1750);

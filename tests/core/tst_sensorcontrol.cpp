@@ -69,8 +69,6 @@ class tst_SensorControl : public QObject
     Q_OBJECT
 
 private slots:
-    void band_data();
-    void band();
     void scenario_data();
     void scenario();
     void logLines_data();
@@ -79,39 +77,6 @@ private slots:
 private:
     QLogCapture m_Log;
 };
-
-void tst_SensorControl::band_data()
-{
-    QTest::addColumn<QList<int>>("limits"); // minimum, maximum RPM, start, max temperature
-    QTest::addColumn<int>("temperature");
-    QTest::addColumn<QList<int>>("band"); // step, lo, hi, mid
-
-    const QList<int> usual{2000, 6000, 50, 80};
-    QTest::newRow("middle") << usual << 60 << QList<int>{133, 3197, 3330, 65};
-    QTest::newRow("at start") << usual << 50 << QList<int>{133, 2000, 2133, 65};
-    QTest::newRow("start + 1") << usual << 51 << QList<int>{133, 2000, 2133, 65};
-    QTest::newRow("start + 2") << usual << 52 << QList<int>{133, 2133, 2266, 65};
-    QTest::newRow("at max") << usual << 80 << QList<int>{133, 5857, 5990, 65};
-    QTest::newRow("far above max") << usual << 120 << QList<int>{133, 5867, 6000, 65};
-    QTest::newRow("odd span: mid truncated")
-        << QList<int>{1000, 6000, 40, 71} << 60 << QList<int>{161, 4059, 4220, 55};
-    QTest::newRow("collapsed") << QList<int>{2000, 2000, 50, 80} << 60
-                               << QList<int>{0, 2000, 2000, 65};
-    QTest::newRow("max equals start")
-        << QList<int>{2000, 6000, 50, 50} << 50 << QList<int>{4000, 2000, 6000, 50};
-    QTest::newRow("max below start")
-        << QList<int>{2000, 6000, 50, 30} << 50 << QList<int>{4000, 2000, 6000, 50};
-}
-
-void tst_SensorControl::band()
-{
-    QFETCH(QList<int>, limits);
-    QFETCH(int, temperature);
-    QFETCH(QList<int>, band);
-
-    const QSensorSpeedBand b(limits[0], limits[1], limits[2], limits[3]);
-    QCOMPARE((QList<int>{b.step, b.lo(temperature), b.hi(temperature), b.mid}), band);
-}
 
 // Fan limits 2000..6000, start 50, max 80 (step 133, mid 65, lo(60) 3197, hi(60) 3330) unless
 // the row says otherwise. The clock starts a second before the first reading.
@@ -123,68 +88,53 @@ void tst_SensorControl::scenario_data()
     QTest::addColumn<QString>("expected");
     QTest::addColumn<QString>("state"); // empty: not checked
 
-    const QList<int> u{2000, 6000, 50, 80};
-    QTest::newRow("zero reading changes nothing")
-        << u << 1000 << "1:0 1:60" << QString("-1 3198") << QString("Increase 60 half");
-    QTest::newRow("below start sends minimum, again after 31 s")
-        << u << 1000 << "1:40 1:40 29:40 1:40 1:40" << QString("2000 -1 -1 2000 -1")
-        << QString("Unknown -1");
-    QTest::newRow("first reading inside band holds the fan's speed")
-        << u << 3250 << "1:60 1:60" << QString("3250 -1") << QString("DoNothing 60");
-    QTest::newRow("first reading at lo(T) is not inside")
-        << u << 3197 << "1:60" << QString("3198") << QString("Increase 60 half");
-    QTest::newRow("first reading at hi(T) is not inside")
-        << u << 3330 << "1:60" << QString("3198") << QString();
-    QTest::newRow("first reading below band climbs at half rate")
-        << u << 1000 << "1:60*3" << QString("3198 3199 3200") << QString();
-    QTest::newRow("rise ends half rate, next rise doubles")
-        << u << 1000 << "1:60 1:61 1:62 1:62" << QString("3198 3200 3204 3208")
-        << QString("Increase 62 double");
-    QTest::newRow("fall 10 s into an increase ignored, at 11 s taken")
-        << u << 1000 << "1:60 10:59 1:59" << QString("3198 3200 -1") << QString("DoNothing 59");
-    QTest::newRow("ignored fall keeps the last accepted temperature")
-        << u << 1000 << "1:60 5:59" << QString("3198 3200") << QString("Increase 60");
-    QTest::newRow("rise 10 s into do-nothing ignored, at 11 s taken")
-        << u << 3250 << "1:60 9:61 1:61" << QString("3250 -1 3252") << QString("Increase 61");
-    QTest::newRow("rise 10 s after a fall ignored, at 11 s taken")
-        << u << 3250 << "1:60 1:59 10:60 1:60" << QString("3250 3248 3246 3248")
-        << QString("Increase 60");
-    QTest::newRow("at max: still the band") << u << 1000 << "1:80" << QString("5858") << QString();
-    QTest::newRow("above max pins maximum, again after 31 s")
-        << u << 1000 << "1:85 1:85 30:85" << QString("6000 -1 6000") << QString();
-    QTest::newRow("still for a minute above mid creeps up")
-        << u << 4600 << "1:70 31:70 27:70 1:70 1:70" << QString("4600 4600 -1 4601 4602")
-        << QString("Increase 70 half");
-    QTest::newRow("still for a minute at mid creeps down")
-        << u << 3900 << "1:65 31:65 27:65 1:65 1:65" << QString("3900 3900 -1 3899 3898")
-        << QString("Decrease 65 half");
-    QTest::newRow("far below band adds a third of a step")
-        << u << 1000 << "1:60 1:75" << QString("3198 3244") << QString();
-    QTest::newRow("two steps below band: no extra")
-        << u << 1000 << "1:60 1:62" << QString("3198 3200") << QString();
-    QTest::newRow("far above band subtracts a third of a step")
-        << u << 5250 << "1:75 1:60" << QString("5250 5204") << QString("Decrease 60");
-    QTest::newRow("decrease stops at the band's bottom")
-        << QList<int>{2000, 2300, 50, 80} << 2095 << "1:60 1:59*8"
-        << QString("2095 2093 2091 2089 2087 2085 2083 2081 2080") << QString("DoNothing 59");
-    QTest::newRow("reset keeps double rate")
-        << u << 1000 << "1:60 1:61 1:62 R 1:62" << QString("3198 3200 3204 3467") << QString();
-    QTest::newRow("reset forgets history, keeps flags")
-        << u << 1000 << "1:60 1:61 1:62 R" << QString("3198 3200 3204")
-        << QString("Increase -1 double");
-    QTest::newRow("collapsed band stays at minimum")
-        << QList<int>{2000, 2000, 50, 80} << 1000 << "1:60 1:70 11:75 31:75"
-        << QString("2000 -1 -1 2000") << QString();
-    QTest::newRow("max equals start switches at the start")
-        << QList<int>{2000, 6000, 50, 50} << 1000 << "1:49 1:50 1:52 1:40"
-        << QString("2000 2001 6000 2000") << QString();
-    QTest::newRow("unknown limits write nothing")
-        << QList<int>{0, 0, 50, 80} << 1000 << "1:60 1:40" << QString("-1 -1") << QString();
-    QTest::newRow("absurd stored start and max: at the minimum")
-        << QList<int>{1200, 5200, 2147483647, -2147483647 - 1} << 1000 << "1:60 1:120 31:99"
-        << QString("1200 -1 1200") << QString();
-    QTest::newRow("limits not a range write nothing")
-        << QList<int>{6000, 2000, 50, 80} << 1000 << "1:60" << QString("-1") << QString();
+    const auto add = [](const char* name, int rpm, const char* script, const char* expected,
+                        const char* state = "", const QList<int>& limits = {2000, 6000, 50, 80}) {
+        QTest::newRow(name) << limits << rpm << QString(script) << QString(expected)
+                            << QString(state);
+    };
+    add("zero reading changes nothing", 1000, "1:0 1:60", "-1 3198", "Increase 60 half");
+    add("below start: minimum, again after 31 s", 1000, "1:40 1:40 29:40 1:40 1:40",
+        "2000 -1 -1 2000 -1", "Unknown -1");
+    add("first reading inside band holds the speed", 3250, "1:60 1:60", "3250 -1", "DoNothing 60");
+    add("first reading at lo(T) is not inside", 3197, "1:60", "3198", "Increase 60 half");
+    add("first reading at hi(T) is not inside", 3330, "1:60", "3198");
+    add("first reading below band climbs at half rate", 1000, "1:60*3", "3198 3199 3200");
+    add("rise ends half rate, next rise doubles", 1000, "1:60 1:61 1:62 1:62",
+        "3198 3200 3204 3208", "Increase 62 double");
+    add("fall 10 s into an increase ignored, at 11 s taken", 1000, "1:60 10:59 1:59",
+        "3198 3200 -1", "DoNothing 59");
+    add("ignored fall keeps the last accepted temperature", 1000, "1:60 5:59", "3198 3200",
+        "Increase 60");
+    add("rise 10 s into do-nothing ignored, at 11 s taken", 3250, "1:60 9:61 1:61", "3250 -1 3252",
+        "Increase 61");
+    add("rise 10 s after a fall ignored, at 11 s taken", 3250, "1:60 1:59 10:60 1:60",
+        "3250 3248 3246 3248", "Increase 60");
+    add("at max: still the band", 1000, "1:80", "5858");
+    add("above max pins maximum, again after 31 s", 1000, "1:85 1:85 30:85", "6000 -1 6000");
+    add("still a minute above mid creeps up", 4600, "1:70 31:70 27:70 1:70 1:70",
+        "4600 4600 -1 4601 4602", "Increase 70 half");
+    add("still a minute at mid creeps down", 3900, "1:65 31:65 27:65 1:65 1:65",
+        "3900 3900 -1 3899 3898", "Decrease 65 half");
+    add("far below band adds a third of a step", 1000, "1:60 1:75", "3198 3244");
+    add("two steps below band: no extra", 1000, "1:60 1:62", "3198 3200");
+    add("far above band subtracts a third of a step", 5250, "1:75 1:60", "5250 5204",
+        "Decrease 60");
+    add("decrease stops at the band's bottom", 2095, "1:60 1:59*8",
+        "2095 2093 2091 2089 2087 2085 2083 2081 2080", "DoNothing 59", {2000, 2300, 50, 80});
+    add("reset keeps double rate", 1000, "1:60 1:61 1:62 R 1:62", "3198 3200 3204 3467");
+    add("reset forgets history, keeps flags", 1000, "1:60 1:61 1:62 R", "3198 3200 3204",
+        "Increase -1 double");
+    add("collapsed band stays at minimum", 1000, "1:60 1:70 11:75 31:75", "2000 -1 -1 2000", "",
+        {2000, 2000, 50, 80});
+    add("max equals start switches at the start", 1000, "1:49 1:50 1:52 1:40",
+        "2000 2001 6000 2000", "", {2000, 6000, 50, 50});
+    add("max below start switches at the start", 1000, "1:45 1:60 1:45", "2000 6000 2000", "",
+        {2000, 6000, 50, 30});
+    add("absurd stored start and max: minimum", 1000, "1:60 1:120 31:99", "1200 -1 1200", "",
+        {1200, 5200, 2147483647, -2147483647 - 1});
+    add("unknown limits write nothing", 1000, "1:60 1:40", "-1 -1", "", {0, 0, 50, 80});
+    add("limits not a range write nothing", 1000, "1:60", "-1", "", {6000, 2000, 50, 80});
 }
 
 void tst_SensorControl::scenario()
