@@ -208,19 +208,19 @@ void tst_FanControl::fanCount_data()
     QTest::addColumn<QStringList>("fans");
     QTest::addColumn<QString>("warning");
 
-    QStringList ten{"CPU"};
-    for (int i = 1; i < 10; ++i) {
-        ten << QString("Fan %1").arg(i);
-    }
-    const QStringList two{"CPU", "ODD"};
-    QTest::newRow("fresh, none") << QString() << 0 << QStringList() << QString();
-    QTest::newRow("fresh, unreadable") << QString() << -1 << QStringList() << QString();
-    QTest::newRow("fresh, more than keys can name")
-        << QString() << 12 << ten << QString("FNum reports 12 fans");
-    QTest::newRow("cached, more than the controller has")
-        << QString("CPU,ODD,HDD") << 2 << two << QString("3 cached fans, the controller has 2");
-    QTest::newRow("cached, count unreadable: cache kept")
-        << QString("CPU,ODD") << -1 << two << QString("FNum cannot be read, keeping the 2");
+    const auto add = [](const char* name, const char* cached, int fnum, const char* fans,
+                        const char* warning = "") {
+        QTest::newRow(name) << QString(cached) << fnum
+                            << QString(fans).split(',', Qt::SkipEmptyParts) << QString(warning);
+    };
+    add("fresh, none", "", 0, "");
+    add("fresh, unreadable", "", -1, "");
+    add("fresh, more than keys can name", "", 12,
+        "CPU,Fan 1,Fan 2,Fan 3,Fan 4,Fan 5,Fan 6,Fan 7,Fan 8,Fan 9", "FNum reports 12 fans");
+    add("cached, more than the controller has", "CPU,ODD,HDD", 2, "CPU,ODD",
+        "3 cached fans, the controller has 2");
+    add("cached, count unreadable: cache kept", "CPU,ODD", -1, "CPU,ODD",
+        "FNum cannot be read, keeping the 2");
 }
 
 void tst_FanControl::fanCount()
