@@ -405,18 +405,16 @@ void tst_FanControl::updatePassReads_data()
     QTest::addColumn<QString>("followed"); // sensor of the sensor-based fan, or empty
     QTest::addColumn<QStringList>("reads");
 
-    const QStringList current{"F0Ac", "F1Ac"};
-    QTest::newRow("visible: all") << true << true << QString() << QString()
-                                  << current + QStringList{"TA0P", "TB0T", "TC0D", "TC0P",
-                                                           "TG0D", "Tm0P", "Ts0P"};
-    QTest::newRow("hidden: nothing needed") << false << true << QString() << QString() << current;
-    QTest::newRow("hidden, full: limits too")
-        << false << false << QString() << QString()
-        << QStringList{"F0Ac", "F0Mn", "F0Mx", "F1Ac", "F1Mn", "F1Mx"};
-    QTest::newRow("hidden: menu-bar sensor")
-        << false << true << QString("TC0P") << QString() << current + QStringList{"TC0P"};
-    QTest::newRow("hidden: followed sensor")
-        << false << true << QString() << QString("TG0D") << current + QStringList{"TG0D"};
+    const auto add = [](const char* name, bool visible, bool currentOnly, const char* tray,
+                        const char* followed, const char* reads) {
+        QTest::newRow(name) << visible << currentOnly << QString(tray) << QString(followed)
+                            << QString(reads).split(' ');
+    };
+    add("visible: all", true, true, "", "", "F0Ac F1Ac TA0P TB0T TC0D TC0P TG0D Tm0P Ts0P");
+    add("hidden: nothing needed", false, true, "", "", "F0Ac F1Ac");
+    add("hidden, full: limits too", false, false, "", "", "F0Ac F0Mn F0Mx F1Ac F1Mn F1Mx");
+    add("hidden: menu-bar sensor", false, true, "TC0P", "", "F0Ac F1Ac TC0P");
+    add("hidden: followed sensor", false, true, "", "TG0D", "F0Ac F1Ac TG0D");
 }
 
 // An update pass reads the fans' current speeds (limits only when asked) and the sensors needed.
@@ -544,18 +542,15 @@ void tst_FanControl::controlPassCommands()
 void tst_FanControl::readOnlyWritesNothing()
 {
     QReadLogSmc smc;
-    addMachine(smc, 2);
-    QFanControl& controller = start(smc);
-    for (int i = 0; i < 2; ++i) {
-        controller.GetFan(i)->SetControlMode(FanControlMode::constant(3000));
-        controller.GetFan(i)->updateRpmValues(1500, 1000, 6000);
-    }
+    addMachine(smc, 1);
+    m_pPrefs->setString("Fan_0", "1,2500");
     QCoreServices::setReadOnly(true, "smbfs");
-    smc.clearWrites();
+    QFanControl& controller = start(smc);
+    controller.GetFan(0)->updateRpmValues(1500, 1000, 6000);
     QVERIFY(runControlPass(controller));
     controller.SetFanRPM(0, 2500);
-    controller.GetFan(1)->SetControlMode(FanControlMode::constant(2000));
     QCOMPARE(writesOf(smc), QStringList());
+    QCOMPARE(controller.GetFan(0)->GetControlMode().GetConstantRPM(), 2500);
 }
 
 // The controller restarts (as after a wake from sleep) while the program is commanding a fan
