@@ -106,8 +106,6 @@ private slots:
     void cleanup();
     void startOrder_data();
     void startOrder();
-    void fanCount_data();
-    void fanCount();
     void filterAtStart_data();
     void filterAtStart();
     void modesAtStart_data();
@@ -159,75 +157,45 @@ QFanControl& tst_FanControl::start(QSmcControl& smc)
 
 void tst_FanControl::startOrder_data()
 {
-    QTest::addColumn<QString>("cachedFans");
+    QTest::addColumn<QString>("cachedFans"); // empty: fresh start
     QTest::addColumn<QString>("cachedSensors");
+    QTest::addColumn<int>("fnum"); // -1: unreadable
     QTest::addColumn<QStringList>("fans");
     QTest::addColumn<QStringList>("allSensors");
+    QTest::addColumn<QString>("warning");
 
-    QTest::newRow("first start: key order, unnamed fan cached by index")
-        << QString() << QString() << QStringList{"CPU", "Fan 1"}
-        << QStringList{"TA0P", "TB0T", "TC0D", "TC0P", "TG0D", "Tm0P", "Ts0P"};
-    QTest::newRow("cached start: display-name order, case-sensitive")
-        << QString("Left,Right") << QString("Ta1X,Tm0P,TC0P,Ts0P,TB9X,TA0P")
-        << QStringList{"Left", "Right"}
-        << QStringList{"TA0P", "TC0P", "Ts0P", "Tm0P", "TB9X", "Ta1X"};
-    QTest::newRow("cached keys: repeats and non-keys skipped")
-        << QString("CPU,,ODD") << QString("TC0P,").repeated(3000) + ",TOOLONG,TA0P,T\u00e9XX,TA0P"
-        << QStringList{"CPU", "Fan 1"} << QStringList{"TA0P", "TC0P"};
+    const auto add = [](const char* name, const QString& cachedFans, const QString& cachedSensors,
+                        int fnum, const char* fans, const char* allSensors,
+                        const char* warning = "") {
+        QTest::newRow(name) << cachedFans << cachedSensors << fnum
+                            << QString(fans).split(',', Qt::SkipEmptyParts)
+                            << QString(allSensors).split(',', Qt::SkipEmptyParts)
+                            << QString(warning);
+    };
+    const char* const all = "TA0P,TB0T,TC0D,TC0P,TG0D,Tm0P,Ts0P"; // key order
+    add("first start: key order, unnamed fan cached by index", "", "", 2, "CPU,Fan 1", all);
+    add("cached start: display-name order, case-sensitive", "Left,Right",
+        "Ta1X,Tm0P,TC0P,Ts0P,TB9X,TA0P", 2, "Left,Right", "TA0P,TC0P,Ts0P,Tm0P,TB9X,Ta1X");
+    add("cached keys: repeats and non-keys skipped", "CPU,,ODD",
+        QString("TC0P,").repeated(3000) + ",TOOLONG,TA0P,T\u00e9XX,TA0P", 2, "CPU,Fan 1",
+        "TA0P,TC0P", "3 cached fans");
+    add("fresh, no fans", "", "", 0, "", all);
+    add("fresh, count unreadable", "", "", -1, "", all);
+    add("fresh, more than keys can name", "", "", 12,
+        "CPU,Fan 1,Fan 2,Fan 3,Fan 4,Fan 5,Fan 6,Fan 7,Fan 8,Fan 9", all, "FNum reports 12 fans");
+    add("cached, more than the controller has", "CPU,ODD,HDD", "TC0P", 2, "CPU,ODD", "TC0P",
+        "3 cached fans, the controller has 2");
+    add("cached, count unreadable: cache kept", "CPU,ODD", "TC0P", -1, "CPU,ODD", "TC0P",
+        "FNum cannot be read, keeping the 2");
 }
 
 void tst_FanControl::startOrder()
 {
     QFETCH(QString, cachedFans);
     QFETCH(QString, cachedSensors);
-    QFETCH(QStringList, fans);
-    QFETCH(QStringList, allSensors);
-
-    QReadLogSmc smc;
-    addMachine(smc, 2);
-    m_pPrefs->setString("Fans", cachedFans);
-    m_pPrefs->setString("TempSensors", cachedSensors);
-    QFanControl& controller = start(smc);
-    QCOMPARE(mapped(controller.fans(), [](const FanInfo* p) { return p->GetName(); }), fans);
-    QCOMPARE(mapped(controller.allSensors(), [](const QTempSensor* p) { return p->GetKey(); }),
-             allSensors);
-    const bool bFresh = cachedFans.isEmpty();
-    QCOMPARE(smc.indexCalls() > 0, bFresh); // the key index is walked on a fresh start only
-    QCOMPARE(m_pPrefs->getString("Fans"), bFresh ? fans.join(',') : cachedFans);
-    QCOMPARE(m_pPrefs->getString("TempSensors"), bFresh ? allSensors.join(',') : cachedSensors);
-    QCOMPARE(m_Log.count("INFO", bFresh ? "QFanControl::Init - first start"
-                                        : "QFanControl::Init - LoadCachedFansAndTempSensors"),
-             1);
-    QCOMPARE(m_Log.count("INFO", "number of supported SMART sensors: 0"), 1);
-}
-
-void tst_FanControl::fanCount_data()
-{
-    QTest::addColumn<QString>("cachedFans"); // empty: fresh start
-    QTest::addColumn<int>("fnum");           // -1: unreadable
-    QTest::addColumn<QStringList>("fans");
-    QTest::addColumn<QString>("warning");
-
-    const auto add = [](const char* name, const char* cached, int fnum, const char* fans,
-                        const char* warning = "") {
-        QTest::newRow(name) << QString(cached) << fnum
-                            << QString(fans).split(',', Qt::SkipEmptyParts) << QString(warning);
-    };
-    add("fresh, none", "", 0, "");
-    add("fresh, unreadable", "", -1, "");
-    add("fresh, more than keys can name", "", 12,
-        "CPU,Fan 1,Fan 2,Fan 3,Fan 4,Fan 5,Fan 6,Fan 7,Fan 8,Fan 9", "FNum reports 12 fans");
-    add("cached, more than the controller has", "CPU,ODD,HDD", 2, "CPU,ODD",
-        "3 cached fans, the controller has 2");
-    add("cached, count unreadable: cache kept", "CPU,ODD", -1, "CPU,ODD",
-        "FNum cannot be read, keeping the 2");
-}
-
-void tst_FanControl::fanCount()
-{
-    QFETCH(QString, cachedFans);
     QFETCH(int, fnum);
     QFETCH(QStringList, fans);
+    QFETCH(QStringList, allSensors);
     QFETCH(QString, warning);
 
     QReadLogSmc smc;
@@ -235,11 +203,17 @@ void tst_FanControl::fanCount()
     smc.setKey("FNum", "ui8 ", QByteArray(1, char(qMax(fnum, 0))));
     smc.setUnreadable("FNum", fnum < 0);
     m_pPrefs->setString("Fans", cachedFans);
-    m_pPrefs->setString("TempSensors", "TC0P,TA0P");
+    m_pPrefs->setString("TempSensors", cachedSensors);
     QFanControl& controller = start(smc);
     QCOMPARE(mapped(controller.fans(), [](const FanInfo* p) { return p->GetName(); }), fans);
     QVERIFY(!controller.GetFan(fans.size()) && !controller.GetFan(-1));
-    QVERIFY(controller.sensors().size() >= 2); // sensors are loaded whatever the fans
+    QCOMPARE(mapped(controller.allSensors(), [](const QTempSensor* p) { return p->GetKey(); }),
+             allSensors);
+    const bool bFresh = cachedFans.isEmpty();
+    QCOMPARE(smc.indexCalls() > 0, bFresh); // the key index is walked on a fresh start only
+    QCOMPARE(m_pPrefs->getString("Fans"), bFresh ? fans.join(',') : cachedFans);
+    QCOMPARE(m_pPrefs->getString("TempSensors"), bFresh ? allSensors.join(',') : cachedSensors);
+    QCOMPARE(m_Log.count("INFO", "QFanControl::Init - first start"), bFresh ? 1 : 0);
     QCOMPARE(m_Log.count("WARN", " fans"), warning.isEmpty() ? 0 : 1);
     QVERIFY(warning.isEmpty() || m_Log.count("WARN", warning) == 1);
 }

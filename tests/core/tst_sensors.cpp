@@ -37,8 +37,6 @@ private slots:
     void sensorTable_data();
     void sensorTable();
     void machineFactsTakenOnce();
-    void sensorKeyNameAndIcon_data();
-    void sensorKeyNameAndIcon();
     void valueAndProposedRange_data();
     void valueAndProposedRange();
     void temperatureScale_data();
@@ -106,30 +104,37 @@ void tst_Sensors::modeText()
 
 void tst_Sensors::fanTypeAndIcon_data()
 {
+    QTest::addColumn<bool>("sensor"); // else a fan
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("icon"); // small, as a fan
+    QTest::addColumn<QString>("icon"); // the small one
 
-    QTest::newRow("ODD") << "ODD" << 0 << ":/Resources/disc.png";
-    QTest::newRow("HDD") << "HDD" << 1 << ":/Resources/drive.png";
-    QTest::newRow("CPU") << "CPU" << 3 << ":/Resources/processor.png";
-    QTest::newRow("cpu lower case") << "cpu" << 5 << ":/Resources/fan.png";
+    QTest::newRow("fan ODD") << false << "ODD" << 0 << ":/Resources/disc.png";
+    QTest::newRow("fan HDD") << false << "HDD" << 1 << ":/Resources/drive.png";
+    QTest::newRow("fan CPU") << false << "CPU" << 3 << ":/Resources/processor.png";
+    QTest::newRow("fan cpu") << false << "cpu" << 5 << ":/Resources/fan.png";
+    QTest::newRow("sensor TC0P") << true << "TC0P" << 3 << ":/Resources/processor.png";
+    QTest::newRow("sensor TCXX, not in the table")
+        << true << "TCXX" << 3 << ":/Resources/processor.png";
+    QTest::newRow("sensor TW0P") << true << "TW0P" << 4 << ":/Resources/airport.png";
+    QTest::newRow("sensor TO0P") << true << "TO0P" << 0 << ":/Resources/disc.png";
+    QTest::newRow("sensor TA0P: no icon") << true << "TA0P" << 5 << "";
+    QTest::newRow("sensor tc0p: no icon") << true << "tc0p" << 5 << "";
 }
 
 void tst_Sensors::fanTypeAndIcon()
 {
+    QFETCH(bool, sensor);
     QFETCH(QString, name);
     QFETCH(int, type);
     QFETCH(QString, icon);
 
-    FanInfo fan(nullptr, name);
-    QCOMPARE(int(fan.GetType()), type);
-    QCOMPARE(FanInfo::GetFanIconPathByType(fan.GetType(), false, false), icon);
-    QCOMPARE(FanInfo::GetFanIconPathByType(fan.GetType(), false, true),
+    QTempSensor tempSensor;
+    tempSensor.setKey(name);
+    QCOMPARE(int(sensor ? tempSensor.GetFanType() : FanInfo(nullptr, name).GetType()), type);
+    QCOMPARE(FanInfo::GetFanIconPathByType(FanType(type), sensor, false), icon);
+    QCOMPARE(FanInfo::GetFanIconPathByType(FanType(type), sensor, true),
              QString(icon).replace(".png", "_big.png"));
-    // A generic sensor has no icon; the others share the fans' small icons.
-    QCOMPARE(FanInfo::GetFanIconPathByType(fan.GetType(), true, false),
-             type == FanTypeGeneric ? QString() : icon);
 }
 
 void tst_Sensors::modeChange_data()
@@ -231,35 +236,6 @@ void tst_Sensors::machineFactsTakenOnce()
     const bool bSeesIMac = QTempSensor::IsSensorSupported("TC0c", name);
     QCoreServices::setSysInfo(&m_SysInfo);
     QVERIFY(bStillMacPro && !bSeesIMac);
-}
-
-void tst_Sensors::sensorKeyNameAndIcon_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("displayName");
-    QTest::addColumn<int>("nFanType");
-
-    // This process runs as a MacPro4,1 (initTestCase).
-    QTest::newRow("processor") << "TC0P" << QString("CPU Proximity") << int(FanTypeProcessor);
-    QTest::newRow("airport") << "TW0P" << QString("Airport Card") << int(FanTypeAirport);
-    QTest::newRow("optical drive")
-        << "TO0P" << QString("Optical Drive") << int(FanTypeOpticalDrive);
-    QTest::newRow("no icon") << "TA0P" << QString("Ambient") << int(FanTypeGeneric);
-    QTest::newRow("bay numbering of this machine") << "TH1P" << QString("Drive Bay 0") << 5;
-}
-
-void tst_Sensors::sensorKeyNameAndIcon()
-{
-    QFETCH(QString, key);
-    QFETCH(QString, displayName);
-    QFETCH(int, nFanType);
-
-    QTempSensor sensor;
-    sensor.setKey(key);
-    QCOMPARE(sensor.GetKey(), key);
-    QCOMPARE(sensor.GetDisplayName(), displayName);
-    QCOMPARE(int(sensor.GetFanType()), nFanType);
-    QVERIFY(!sensor.isHDD());
 }
 
 void tst_Sensors::valueAndProposedRange_data()
