@@ -89,12 +89,6 @@ void runSeconds(QSimMachine& m, int nSecs, const std::function<void()>& afterEac
     }
 }
 
-QByteArray maskOf(QSimSmc& sim)
-{
-    QByteArray bytes;
-    sim.value("FS! ", bytes);
-    return bytes.toHex();
-}
 } // namespace
 
 class tst_FanControl : public QObject
@@ -536,6 +530,10 @@ void tst_FanControl::maskRestoredAfterControllerRestart()
     keys << numberKey("FNum", "ui8 ", 1, 1) << numberKey("FS! ", "ui16", 0, 2);
     QSimMachine m(keys);
     m.start();
+    const auto maskOf = [](QSimSmc& sim) {
+        QByteArray bytes;
+        return sim.value("FS! ", bytes) ? bytes.toHex() : QByteArray();
+    };
     m.pController->GetFan(0)->SetControlMode(FanControlMode::constant(4000));
     runSeconds(m, 3); // ramping up from 1200 RPM: a write every second
     QVERIFY(std::abs(m.pController->GetFan(0)->GetRPM() - 4000) > 30);
