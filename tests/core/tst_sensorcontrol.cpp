@@ -100,11 +100,11 @@ void tst_SensorControl::scenario_data()
         "3250 3248 3246 3248", "Increase 60");
     add("at max: still the band", 1000, "1:80", "5858");
     add("above max pins maximum, again after 31 s", 1000, "1:85 1:85 30:85", "6000 -1 6000");
-    add("still a minute above mid creeps up", 4600, "1:70 31:70 27:70 1:70 1:70",
-        "4600 4600 -1 4601 4602", "Increase 70 half");
+    add("still a minute above mid (55 of 40..71) creeps up", 4000, "1:56 31:56 27:56 1:56 1:56",
+        "4000 4000 -1 4001 4002", "Increase 56 half", {2000, 6000, 40, 71});
     add("still a minute at mid creeps down", 3900, "1:65 31:65 27:65 1:65 1:65",
         "3900 3900 -1 3899 3898", "Decrease 65 half");
-    add("far below band adds a third of a step", 1000, "1:60 1:75", "3198 3244");
+    add("more than two steps below band adds a third of one", 1000, "1:60 1:63", "3198 3244");
     add("two steps below band: no extra", 1000, "1:60 1:62", "3198 3200");
     add("far above band subtracts a third of a step", 5250, "1:75 1:60", "5250 5204",
         "Decrease 60");
