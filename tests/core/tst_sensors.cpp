@@ -80,8 +80,6 @@ void tst_Sensors::modeText_data()
     QTest::newRow("lone 1 is automatic") << "1" << QString("0 0  0 0") << QString("0");
     QTest::newRow("constant") << "1,2500" << QString("1 2500  0 0") << QString("1,2500");
     QTest::newRow("constant not a number") << "1,abc" << QString("1 0  0 0") << QString("1,0");
-    QTest::newRow("constant extra field ignored")
-        << "1,2500,9" << QString("1 2500  0 0") << QString("1,2500");
     QTest::newRow("1 without second field") << "1x" << QString("3 0  0 0") << QString();
     QTest::newRow("sensor") << "2,TC0P,45,80" << QString("2 0 TC0P 45 80")
                             << QString("2,TC0P,45,80");
@@ -300,8 +298,6 @@ void tst_Sensors::temperatureScale_data()
         << QVariant(1) << true << QList<int>{-18, 0, 0, -18} << -18.0 << -0.4;
     QTest::newRow("typed just below freezing rounds to -1")
         << QVariant(1) << true << QList<int>{0, 32, 31, -1} << 0.5 << 32.9;
-    QTest::newRow("typed 33 rounds to 1")
-        << QVariant(1) << true << QList<int>{1, 33, 33, 1} << 1.0 << 33.8;
     QTest::newRow("missing key counts as Fahrenheit")
         << QVariant() << true << QList<int>{37, 98, 100, 38} << 37.0 << 98.6;
     QTest::newRow("no store: Celsius")
@@ -346,8 +342,6 @@ void tst_Sensors::readOutputLines_data()
     QTest::addColumn<QStringList>("lines");
 
     QTest::newRow("no trailing newline") << "printf abc" << QStringList{"abc"};
-    QTest::newRow("trailing newline, empty lines kept")
-        << "printf \"a\\n\\nb\\n\"" << QStringList{"a", "", "b", ""};
     QTest::newRow("cut at NUL") << "printf \"ab\\000cd\\nef\"" << QStringList{"ab"};
     QTest::newRow("slow command stopped, output kept")
         << "sh -c \"printf partial; exec sleep 20\"" << QStringList{"partial"};
