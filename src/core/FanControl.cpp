@@ -414,8 +414,9 @@ void QFanControl::TurnFanToManualModeIfNeeded(int index)
     if (quint32(now - last) >= kManualReassertSecs) {
         pFan->SetManual(true, true);
     } else if (maskLacksFan(index)) {
-        // Written again this soon, the fan is not where it was told to be: the controller may
-        // have forgotten the mask (wake from sleep, restart) and run the fan itself.
+        // Commanded again this soon: a fan that is not where it was told to be, or one on the
+        // move. The controller forgets the mask after a wake from sleep or a restart and then
+        // runs the fan itself, so make sure the bit is still there.
         if (!m_MaskLossLogged.value(index, false)) {
             QLOG_WARN() << qUtf8Printable(
                 QStringLiteral("SetFanRPM - fan %1 lost its manual bit, setting it again")
