@@ -59,5 +59,9 @@ double getTemperatureValueForCurrentScale(double c)
 
 int getCelsiusTemperatureFromValue(int v)
 {
-    return isFehrenheit() ? truncateToInt((static_cast<double>(v) - 32.0) * 5.0 / 9.0) : v;
+    // Rounded to the nearest degree, so that a Celsius value shown in whole degrees Fahrenheit
+    // and typed back unchanged comes back as the same Celsius value.
+    return isFehrenheit()
+               ? truncateToInt(std::floor((static_cast<double>(v) - 32.0) * 5.0 / 9.0 + 0.5))
+               : v;
 }

@@ -20,5 +20,6 @@ QString getTemperatureScaleSymbol();
 int getTemperatureValueForCurrentScale(int c);
 double getTemperatureValueForCurrentScale(double c);
 
-// A whole value in the user's scale back to Celsius, truncated toward zero.
+// A whole value in the user's scale back to Celsius, rounded to the nearest degree (half up):
+// every whole Celsius degree shown in Fahrenheit converts back to itself.
 int getCelsiusTemperatureFromValue(int v);
