@@ -2,18 +2,17 @@
 // "ready" once it is the running instance, then "knock visible=N" for every later start
 // (N: whether the knock brought the window forward). Exit code 1 when another instance runs.
 //
-// With "--die-holding-lock" it takes the single-instance lock and dies without releasing it,
-// as a crash during start-up would.
+// With "--squat KEY" it plays another user who took a single-instance name first: it holds the
+// lock of KEY, listens on it, prints "squatting" and then "knock" for every connection.
 #include "app/AppPlatform.h"
 #include "app/app.h"
 #include "ui/MainWindow.h"
 
-#include <QSharedMemory>
+#include <QLocalServer>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 const int kSafetyTimeoutMs = 60000;
@@ -23,17 +22,26 @@ void say(const char* text)
     std::printf("%s\n", text);
     std::fflush(stdout);
 }
+
+int squat(int argc, char** argv, const QString& key)
+{
+    QCoreApplication app(argc, argv);
+    AppPlatformUtils::QInstanceLock lock(key);
+    QLocalServer server;
+    server.setSocketOptions(QLocalServer::WorldAccessOption);
+    if (lock.tryLock() != AppPlatformUtils::QInstanceLock::Acquired || !server.listen(key))
+        return 2;
+    QObject::connect(&server, &QLocalServer::newConnection, [] { say("knock"); });
+    QTimer::singleShot(kSafetyTimeoutMs, &app, &QCoreApplication::quit);
+    say("squatting");
+    return app.exec();
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && std::strcmp(argv[1], "--die-holding-lock") == 0) {
-        QSharedMemory lock(AppPlatformUtils::singleInstanceKey());
-        if (!lock.create(1))
-            return 2;
-        say("locked");
-        _exit(3); // no destructor: the segment stays behind
-    }
+    if (argc > 2 && std::strcmp(argv[1], "--squat") == 0)
+        return squat(argc, argv, QString::fromLocal8Bit(argv[2]));
 
     QThermoraApp app(argc, argv);
     if (app.isRunning())
