@@ -1,9 +1,7 @@
-// Starts the application object like the program does and reports on standard output:
-// "ready" once it is the running instance, then "knock visible=N" for every later start
-// (N: whether the knock brought the window forward). Exit code 1 when another instance runs.
-//
-// With "--squat KEY" it plays another user who took a single-instance name first: it holds the
-// lock of KEY, listens on it, prints "squatting" and then "knock" for every connection.
+// Starts the application object like the program does and prints "ready" once it is the
+// running instance, then "knock visible=N" for every later start (N: whether the knock brought
+// the window forward). Exit code 1 when another instance runs. With "--squat KEY" it plays
+// another user who took the name first: holds KEY's lock, listens, prints "squatting", "knock".
 #include "app/AppPlatform.h"
 #include "app/app.h"
 #include "ui/MainWindow.h"
@@ -55,6 +53,7 @@ int main(int argc, char** argv)
         window.hide();
     });
     QTimer::singleShot(kSafetyTimeoutMs, &app, &QCoreApplication::quit);
+    AppPlatformUtils::quitOnTerminationRequests();
     say("ready");
     const int nResult = app.exec();
     app.setMainWindow(nullptr);

@@ -7,8 +7,7 @@
 #include <mutex>
 
 // A log destination that keeps every line in memory, for tests that check what was logged.
-// Add it with QsLogging::Logger::instance().addDestination(dest) and call waitForWrites()
-// before reading lines().
+// Call waitForWrites() on the logger before reading lines().
 class QMemoryLogDestination : public QsLogging::Destination
 {
 public:
@@ -18,7 +17,6 @@ public:
         m_Lines.append(message);
     }
     bool isValid() override { return true; }
-
     QStringList lines() const
     {
         std::lock_guard<std::mutex> lock(m_Mutex);
