@@ -12,16 +12,15 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-const int kSafetyTimeoutMs = 60000;
+static const int kSafetyTimeoutMs = 60000;
 
-void say(const char* text)
+static void say(const char* text)
 {
     std::printf("%s\n", text);
     std::fflush(stdout);
 }
 
-int squat(int argc, char** argv, const QString& key)
+static int squat(int argc, char** argv, const QString& key)
 {
     QCoreApplication app(argc, argv);
     AppPlatformUtils::QInstanceLock lock(key);
@@ -34,7 +33,6 @@ int squat(int argc, char** argv, const QString& key)
     say("squatting");
     return app.exec();
 }
-} // namespace
 
 int main(int argc, char** argv)
 {

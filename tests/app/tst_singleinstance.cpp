@@ -6,14 +6,12 @@
 
 #include <unistd.h>
 
-// One instance per user, checked with real processes that run as a user of their own (the
-// test runs as root), so they meet no other run's instances.
+// One instance per user, checked with processes of a user of their own (the test runs as root).
 class TestSingleInstance : public QObject
 {
     Q_OBJECT
-    struct Run
+    struct Run : QProcess
     {
-        QProcess process;
         QByteArray output;
     };
     std::vector<std::unique_ptr<Run>> m_Runs;
@@ -27,35 +25,27 @@ class TestSingleInstance : public QObject
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HOME", m_Home.path());
-        environment.insert("XDG_CONFIG_HOME", m_Home.filePath(".config"));
-        environment.insert("XDG_RUNTIME_DIR", m_Home.filePath("run"));
-        if (!bRuntimeDir)
-            environment.remove("XDG_RUNTIME_DIR");
+        bRuntimeDir ? environment.insert("XDG_RUNTIME_DIR", m_Home.filePath("run"))
+                    : environment.remove("XDG_RUNTIME_DIR");
         m_Runs.push_back(std::make_unique<Run>());
         Run* pRun = m_Runs.back().get();
-        pRun->process.setProcessEnvironment(environment);
-        pRun->process.setProcessChannelMode(QProcess::MergedChannels);
+        pRun->setProcessEnvironment(environment);
+        pRun->setProcessChannelMode(QProcess::MergedChannels);
         const QString uid = QString::number(nUid ? nUid : m_nUid);
-        pRun->process.start(
-            "setpriv",
-            QStringList{"--reuid=" + uid, "--regid=" + uid, "--clear-groups", program} + arguments);
+        pRun->start("setpriv",
+                    QStringList{"--reuid=" + uid, "--regid=" + uid, "--clear-groups", program} +
+                        arguments);
         return pRun;
     }
 
     static bool waitFor(Run* pRun, const QByteArray& text, int nTimes = 1)
     {
         while (pRun->output.count(text) < nTimes) {
-            if (!pRun->process.waitForReadyRead(10000))
+            if (!pRun->waitForReadyRead(10000))
                 return false;
-            pRun->output += pRun->process.readAll();
+            pRun->output += pRun->readAll();
         }
         return true;
-    }
-
-    void removeInstanceFolders()
-    {
-        for (const QString& name : QDir("/tmp").entryList({m_Folder.mid(5) + "*"}))
-            QDir("/tmp/" + name).removeRecursively();
     }
 
 private slots:
@@ -66,17 +56,16 @@ private slots:
         QVERIFY(QDir().mkpath(m_Home.filePath("run")));
         QCOMPARE(chown(qPrintable(m_Home.path()), m_nUid, m_nUid), 0);
         QCOMPARE(chown(qPrintable(m_Home.filePath("run")), m_nUid, m_nUid), 0);
-        removeInstanceFolders();
+        QProcess::execute("sh", {"-c", "rm -rf " + m_Folder + "*"});
     }
 
     void cleanup()
     {
         m_Runs.clear(); // kills what still runs
-        removeInstanceFolders();
+        QProcess::execute("sh", {"-c", "rm -rf " + m_Folder + "*"});
     }
 
-    // The same user starts twice in every way the environment can differ; whatever was left
-    // or taken before, exactly one instance runs and each later start brings it forward.
+    // Whatever the environment and whatever was left or taken before: one instance per user.
     void oneInstancePerUser_data()
     {
         QTest::addColumn<QString>("before");
@@ -96,8 +85,7 @@ private slots:
         QFETCH(bool, secondRuntimeDir);
         Run* pSquatter = nullptr;
         if (before == "squat") {
-            // Anyone may create names in /tmp: the other user takes ours, open to all, and
-            // listens there holding the lock.
+            // Another user takes our name in /tmp, open to all, and listens holding the lock.
             QVERIFY(QDir().mkpath(m_Folder));
             QVERIFY(QFile::setPermissions(m_Folder, QFileDevice::Permissions(0x7777)));
             QCOMPARE(chown(qPrintable(m_Folder), 65534, 65534), 0);
@@ -106,23 +94,22 @@ private slots:
         } else if (before == "killed") {
             Run* pDead = start(m_Probe, {});
             QVERIFY(waitFor(pDead, "ready"));
-            pDead->process.kill(); // no chance to remove its socket
-            QVERIFY(pDead->process.waitForFinished(10000));
+            pDead->kill(); // no chance to remove its socket
+            QVERIFY(pDead->waitForFinished(10000));
         }
         Run* pFirst = start(m_Probe, {}, 0, firstRuntimeDir);
         QVERIFY2(waitFor(pFirst, "ready"), pFirst->output.constData());
         for (int i = 1; i <= 2; ++i) { // the running one keeps listening
             Run* pSecond = start(m_Probe, {}, 0, secondRuntimeDir);
-            QVERIFY(pSecond->process.waitForFinished(10000));
-            QCOMPARE(pSecond->process.exitCode(), 1);
-            QVERIFY(!pSecond->process.readAll().contains("ready"));
+            QVERIFY(pSecond->waitForFinished(10000));
+            QCOMPARE(pSecond->exitCode(), 1);
+            QVERIFY(!pSecond->readAll().contains("ready"));
             QVERIFY(waitFor(pFirst, "knock visible=1", i));
         }
-        QVERIFY(!pSquatter || !pSquatter->process.readAll().contains("knock"));
+        QVERIFY(!pSquatter || !pSquatter->readAll().contains("knock"));
     }
 
-    // Root can reach the socket of any user: its knock must not pull that user's window
-    // forward, while the user's own next start does.
+    // Root can reach any user's socket: its knock must not pull that user's window forward.
     void knockFromAnotherUserIgnored()
     {
         Run* pFirst = start(m_Probe, {});
@@ -131,14 +118,14 @@ private slots:
         intruder.connectToServer(m_Folder + "/THERMORA");
         QVERIFY(intruder.waitForConnected(5000));
         Run* pSecond = start(m_Probe, {});
-        QVERIFY(pSecond->process.waitForFinished(10000));
-        QCOMPARE(pSecond->process.exitCode(), 1);
+        QVERIFY(pSecond->waitForFinished(10000));
+        QCOMPARE(pSecond->exitCode(), 1);
         QVERIFY(waitFor(pFirst, "knock visible=1"));
         QCOMPARE(pFirst->output.count("knock"), 1);
         // A polite request to end (logout, service stop) is an ordinary exit, not a death.
-        pFirst->process.terminate();
-        QVERIFY(pFirst->process.waitForFinished(10000));
-        QCOMPARE(pFirst->process.exitCode() + 10 * pFirst->process.exitStatus(), 0);
+        pFirst->terminate();
+        QVERIFY(pFirst->waitForFinished(10000));
+        QCOMPARE(pFirst->exitCode() + 10 * pFirst->exitStatus(), 0);
     }
 };
 

@@ -5,15 +5,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Rows are specs of fields separated by ";" or "|".
 class TestLanguageLoader : public QObject
 {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> m_pFolder;
     std::unique_ptr<QLanguageLoader> m_pLoader;
 
-    // A language file; a body that starts with "!" is written as it is, others inside a root
-    // element, and "\0" stands for a NUL byte.
+    // A body that starts with "!" is written as it is, others in a root; "\0" is a NUL byte.
     void write(const QString& name, QString body)
     {
         QByteArray bytes = body.startsWith('!') ? body.mid(1).toUtf8()
@@ -76,16 +74,15 @@ private slots:
             QCOMPARE(m_pLoader->stringTable().value(key, "-"), spec.section('|', 2));
     }
 
-    // The start-up load: English first, then the setting's file or the system language (German
-    // here); a later switch loads over the current table without English. Setting; switch;
-    // the start-up result; the texts of Common/buttonClose, buttonCancel and buttonOK.
+    // Start-up loads English, then the setting's file or the system language (German here); a
+    // switch loads over the table. Setting; switch; result; texts of Close, Cancel and OK.
     void load_data()
     {
         QTest::addColumn<QString>("spec");
         QTest::newRow("translation") << "German.xml;;German.xml;Zu|Abbrechen|OK";
         QTest::newRow("English never from disk") << "English.xml;;English.xml;Close|Cancel|OK";
         QTest::newRow("missing file") << "Missing.xml;;English.xml;Close|Cancel|OK";
-        QTest::newRow("path in the name") << "x/German.xml;;English.xml;Close|Cancel|OK";
+        QTest::newRow("path in the name") << "./German.xml;;English.xml;Close|Cancel|OK";
         QTest::newRow("system language") << ";;German.xml;Zu|Abbrechen|OK";
         QTest::newRow("switch keeps texts") << "German.xml;Russian.xml;German.xml;Zu|Otmena|OK";
         QTest::newRow("failed switch") << "German.xml;Nope.xml;German.xml;Zu|Abbrechen|OK";
@@ -94,8 +91,6 @@ private slots:
     void load()
     {
         QFETCH(QString, spec);
-        QVERIFY(QDir().mkpath(m_pFolder->filePath("x")));
-        write("x/German.xml", "<Common><buttonClose>x</buttonClose></Common>");
         write("German.xml", "<Common><buttonClose>Zu</buttonClose><buttonCancel>Abbrechen"
                             "</buttonCancel></Common>");
         write("Russian.xml", "<Common><buttonCancel>Otmena</buttonCancel></Common>");
@@ -119,8 +114,6 @@ private slots:
             write(name, "x");
         QVERIFY(QDir(m_pFolder->path()).mkdir("Folder.xml"));
         QCOMPARE(m_pLoader->GetLanguagesList(), QStringList({"English", "German", "russian"}));
-        m_pLoader->setLanguagesFolder(m_pFolder->filePath("none"));
-        QCOMPARE(m_pLoader->GetLanguagesList(), QStringList());
 
         // Without a loader every text is its key; with a built-in file that is missing, too.
         m_pLoader.reset(new QLanguageLoader("/Ready/languages/Nothing.xml"));
@@ -132,9 +125,7 @@ private slots:
         QCOMPARE(LanguageFileHelpers::iconNameForLanguage("English", QLocale::UnitedKingdom),
                  "English_UK");
         QCOMPARE(LanguageFileHelpers::iconNameForLanguage("English", QLocale::Ireland), "English");
-        QCOMPARE(LanguageFileHelpers::languageFileForLocale(QLocale("pt_BR")), "Portuguese.xml");
         QVERIFY(QLanguageLoader::iconFromLanguage("Klingon").isNull());
-        // Chinese is shown with the simplified-Chinese flag.
         const QString flags =
             "Arabic Armenian Brazilian Bulgarian Catalan Chinese Chinese_Traditional "
             "Croatian Czech Danish Dutch English English_UK Finnish French Georgian "

@@ -6,8 +6,7 @@
 
 #include <mutex>
 
-// A log destination that keeps every line in memory, for tests that check what was logged.
-// Call waitForWrites() on the logger before reading lines().
+// Keeps every logged line in memory. Call waitForWrites() on the logger before lines().
 class QMemoryLogDestination : public QsLogging::Destination
 {
 public:
