@@ -29,8 +29,8 @@ private slots:
         QTest::newRow("list") << "list=a|b,c reopen list?a|b,c";
         QTest::newRow("rect") << "rect=7 reopen rect?7 int=3 rect?null";
         QTest::newRow("date to the second")
-            << "date=2026-07-15T13:45:59.987Z date?2026-07-15T13:45:59Z reopen "
-               "date?2026-07-15T13:45:59Z";
+            << "date=2026-07-15T13:45:59.987Z date?2026-07-15T13:45:59.000Z reopen "
+               "date?2026-07-15T13:45:59.000Z";
         QTest::newRow("no date") << "date? string=tuesday date?";
     }
 
@@ -65,8 +65,9 @@ private slots:
                     kind == "int" ? QString::number(pPrefs->getInt("Key", nDefault ? nDefault : -1))
                     : kind == "string" ? pPrefs->getString("Key")
                     : kind == "list"   ? pPrefs->getStringList("Key").join('|')
-                    : kind == "rect"   ? (pPrefs->getRect("Key") == rect ? value : "null")
-                                       : pPrefs->getDateTime("Key").toUTC().toString(Qt::ISODate);
+                    : kind == "rect"
+                        ? (pPrefs->getRect("Key") == rect ? value : "null")
+                        : pPrefs->getDateTime("Key").toUTC().toString(Qt::ISODateWithMs);
                 QVERIFY2(actual == value, qPrintable(step + " gave " + actual));
             }
         }
