@@ -8,10 +8,10 @@ class TestPreferences : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_Dir;
-    const QString m_Ini = m_Dir.filePath("test.ini");
+    QString m_Ini; // one per row: the settings files are cached by name and time
 
 private slots:
-    void init() { QDir(m_Dir.path()).removeRecursively() && QDir().mkpath(m_Dir.path()); }
+    void init() { m_Ini = m_Dir.filePath(QTest::currentDataTag()); }
 
     // Steps: "kind=value" sets, "kind?expected" gets and compares ("int:D?" reads with default
     // D, else -1), "remove", "clear", and "reopen" goes on with a fresh store on the same file,
