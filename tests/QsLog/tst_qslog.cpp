@@ -94,7 +94,7 @@ private slots:
     // numbers in the log, ".1", ".2"... The size counts a line before it is written.
     void rotation_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("row");
         QTest::newRow("below the maximum") << "2;100;2;0;1 2";
         QTest::newRow("exactly the maximum") << "2;80;3;0;3,1 2";
         QTest::newRow("backup 1 becomes 2") << "2;100;6;0;6,3 4 5,1 2";
@@ -109,8 +109,8 @@ private slots:
 
     void rotation()
     {
-        QFETCH(QString, spec);
-        const QStringList field = spec.split(';');
+        QFETCH(QString, row);
+        const QStringList field = row.split(';');
         const int nBackups = field[0].toInt();
         const QString path = m_Dir.filePath(QTest::currentDataTag());
         QFile file(path);

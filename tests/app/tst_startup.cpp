@@ -50,7 +50,7 @@ private slots:
     void run_data()
     {
         // Arguments; set-up (autostart, vfat, no-machine, no-smc); what is shown at the end.
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("row");
         QTest::newRow("plain") << ";;shown";
         QTest::newRow("/minimized") << "/minimized;;hidden";
         QTest::newRow("/Minimized") << "/Minimized;;shown";
@@ -65,9 +65,9 @@ private slots:
 
     void run()
     {
-        QFETCH(QString, spec);
-        const QString setup = spec.section(';', 1, 1);
-        setArguments(spec.section(';', 0, 0));
+        QFETCH(QString, row);
+        const QString setup = row.section(';', 1, 1);
+        setArguments(row.section(';', 0, 0));
         if (setup == "autostart") {
             QCoreApplication app(m_nArgc, m_Argv);
             QVERIFY(XdgAutoStartUtils::install(QCoreApplication::applicationFilePath()));
@@ -93,8 +93,8 @@ private slots:
                 seen += QCoreServices::readOnlyFileSystem() + pApp->readOnlyFileSystem();
             return 7;
         };
-        QCOMPARE(StartupUtils::run(m_nArgc, m_Argv, hooks), spec.contains('|') ? 1 : 7);
-        QCOMPARE(seen, spec.section(';', 2));
+        QCOMPARE(StartupUtils::run(m_nArgc, m_Argv, hooks), row.contains('|') ? 1 : 7);
+        QCOMPARE(seen, row.section(';', 2));
         QVERIFY(!QMyApplication::m_pInstance);
         // Once start-up reached the SMC, the key layer's object is gone, failed or not.
         QCOMPARE(bSmcDestroyed, setup != "no-machine");
@@ -106,7 +106,7 @@ private slots:
     // Stored; then Fahrenheit, PreciseTemperature, menubarIcon, first run, log written.
     void settingsAtStart_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("row");
         QTest::newRow("nothing") << ";0 0 1 1 0";
         QTest::newRow("kept") << "menubarIcon=0 Fahrenheit=1 PreciseTemperature=2;1 2 0 1 0";
         QTest::newRow("missing") << "Fahrenheit=-1 menubarIcon=yes Fans=0,1;0 0 1 0 0";
@@ -117,10 +117,10 @@ private slots:
 
     void settingsAtStart()
     {
-        QFETCH(QString, spec);
+        QFETCH(QString, row);
         QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "brightfold", "thermora");
         settings.clear();
-        for (const QString& pair : (spec.section(';', 0, 0) + " Machine=MacPro4,1").split(' '))
+        for (const QString& pair : (row.section(';', 0, 0) + " Machine=MacPro4,1").split(' '))
             settings.setValue(pair.section('=', 0, 0), pair.section('=', 1));
         settings.sync();
         QFile log(QDir::homePath() + "/Desktop/Thermora.log");
@@ -145,7 +145,7 @@ private slots:
                      .arg(settings.value("menubarIcon").toInt())
                      .arg(bFirstRun)
                      .arg(bLogged),
-                 spec.section(';', 1));
+                 row.section(';', 1));
         const QRegularExpression header("^INFO  \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "
                                         "\\S*app\\.cpp @ \\d+ \"Thermora 1\\.1\\.8, (.*), "
                                         "MacPro4,1, Qt 5\\.2\\.0\" \n$");
@@ -156,35 +156,35 @@ private slots:
     // Rows: type, nosuid, allowed on Linux, allowed on macOS.
     void fileSystemRules_data()
     {
-        QTest::addColumn<QString>("spec");
-        for (const char* row : {"ext4 0 1 0", "ext4 1 0 0", "VFAT 0 0 0", "cifs 0 0 0",
-                                "fuse.sshfs 0 0 0", "fusefoo 0 1 0", "hfs 0 0 1", "hfsplus 1 0 1",
-                                "afpfs 0 1 1", "afp 0 1 0", "HFS 0 0 0"})
-            QTest::newRow(row) << QString(row);
+        QTest::addColumn<QString>("row");
+        for (const char* line : {"ext4 0 1 0", "ext4 1 0 0", "VFAT 0 0 0", "cifs 0 0 0",
+                                 "fuse.sshfs 0 0 0", "fusefoo 0 1 0", "hfs 0 0 1", "hfsplus 1 0 1",
+                                 "afpfs 0 1 1", "afp 0 1 0", "HFS 0 0 0"})
+            QTest::newRow(line) << QString(line);
     }
 
     void fileSystemRules()
     {
-        QFETCH(QString, spec);
-        const QStringList row = spec.split(' ');
-        QCOMPARE(FileSystemRulesUtils::linuxAllowsSetUid(row[0], row[1] == "1"), row[2] == "1");
-        QCOMPARE(FileSystemRulesUtils::macAllowsSetUid(row[0]), row[3] == "1");
+        QFETCH(QString, row);
+        const QStringList col = row.split(' ');
+        QCOMPARE(FileSystemRulesUtils::linuxAllowsSetUid(col[0], col[1] == "1"), col[2] == "1");
+        QCOMPARE(FileSystemRulesUtils::macAllowsSetUid(col[0]), col[3] == "1");
     }
 
     // Rows: path;type. Mount points escape blanks; the longest, then the latest, mount wins.
     void mountInfoLookup_data()
     {
-        QTest::addColumn<QString>("spec");
-        for (const char* row : {"/usr/bin;ext4", "/media/usb;vfat", "/media/usbx/app;ext4",
-                                "/media/usb stick/app;exfat", "/home/me/remote/inner/x;tmpfs",
-                                "/home/me/remote/y;fuse.sshfs", "/opt/app;vfat", "/data/x;ext4"})
-            QTest::newRow(row) << QString(row);
+        QTest::addColumn<QString>("row");
+        for (const char* line : {"/usr/bin;ext4", "/media/usb;vfat", "/media/usbx/app;ext4",
+                                 "/media/usb stick/app;exfat", "/home/me/remote/inner/x;tmpfs",
+                                 "/home/me/remote/y;fuse.sshfs", "/opt/app;vfat", "/data/x;ext4"})
+            QTest::newRow(line) << QString(line);
     }
 
     void mountInfoLookup()
     {
-        QFETCH(QString, spec);
-        const QString type = spec.section(';', 1);
+        QFETCH(QString, row);
+        const QString type = row.section(';', 1);
         const QByteArray table = "26 1 254:0 / / rw - ext4 /dev/vda rw\n"
                                  "40 26 8:17 / /media/usb rw shared:7 - vfat /dev/sdb1 rw\n"
                                  "41 26 0:50 / /media/usb\\040stick rw - exfat /dev/sdc1 rw\n"
@@ -193,7 +193,7 @@ private slots:
                                  "50 26 0:60 / /opt rw - ext4 /dev/vdb rw\n"
                                  "51 26 0:61 / /opt rw - vfat /dev/sdd1 rw\n"
                                  "1 2 3\n6 1 0:1 / /data rw ext4 /x rw\n6 1 0:2 / /data rw -\n";
-        QCOMPARE(FileSystemRulesUtils::typeFromMountInfo(table, spec.section(';', 0, 0)), type);
+        QCOMPARE(FileSystemRulesUtils::typeFromMountInfo(table, row.section(';', 0, 0)), type);
     }
 
     // What an autostart entry means for a program path that needs quotes and escapes.

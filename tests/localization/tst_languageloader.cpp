@@ -34,7 +34,7 @@ private slots:
     // File; key; its text ("-": absent). No key: the file fails to load and changes nothing.
     void keyWalk_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("row");
         QTest::newRow("section/entry") << "<S><e>Fan</e></S>|S/e|Fan";
         QTest::newRow("nested") << "<A><B><leaf>deep</leaf></B></A>|A/B/leaf|deep";
         QTest::newRow("under the root") << "<top>alone</top>|top|alone";
@@ -60,10 +60,10 @@ private slots:
 
     void keyWalk()
     {
-        QFETCH(QString, spec);
-        const QString key = spec.section('|', 1, 1);
-        if (!spec.startsWith('|'))
-            write("Test.xml", spec.section('|', 0, 0));
+        QFETCH(QString, row);
+        const QString key = row.section('|', 1, 1);
+        if (!row.startsWith('|'))
+            write("Test.xml", row.section('|', 0, 0));
         QVERIFY(m_pLoader->LoadLanguage("English.xml"));
         const QHash<QString, QString> english = m_pLoader->stringTable();
         QCOMPARE(m_pLoader->LoadLanguage("Test.xml"), !key.isEmpty());
@@ -71,14 +71,14 @@ private slots:
         if (key.isEmpty())
             QCOMPARE(m_pLoader->stringTable(), english);
         else
-            QCOMPARE(m_pLoader->stringTable().value(key, "-"), spec.section('|', 2));
+            QCOMPARE(m_pLoader->stringTable().value(key, "-"), row.section('|', 2));
     }
 
     // Start-up loads English, then the setting's file or the system language (German here); a
     // switch loads over the table. Setting; switch; result; texts of Close, Cancel and OK.
     void load_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("row");
         QTest::newRow("translation") << "German.xml;;German.xml;Zu|Abbrechen|OK";
         QTest::newRow("English never from disk") << "English.xml;;English.xml;Close|Cancel|OK";
         QTest::newRow("missing file") << "Missing.xml;;English.xml;Close|Cancel|OK";
@@ -90,20 +90,20 @@ private slots:
 
     void load()
     {
-        QFETCH(QString, spec);
+        QFETCH(QString, row);
         write("German.xml", "<Common><buttonClose>Zu</buttonClose><buttonCancel>Abbrechen"
                             "</buttonCancel></Common>");
         write("Russian.xml", "<Common><buttonCancel>Otmena</buttonCancel></Common>");
         write("English.xml", "<Common><buttonClose>from disk</buttonClose></Common>");
-        const QString result = spec.section(';', 2, 2);
-        QCOMPARE(m_pLoader->load(spec.section(';', 0, 0)), result);
-        const QString switchTo = spec.section(';', 1, 1);
+        const QString result = row.section(';', 2, 2);
+        QCOMPARE(m_pLoader->load(row.section(';', 0, 0)), result);
+        const QString switchTo = row.section(';', 1, 1);
         const QString current = m_pLoader->LoadLanguage(switchTo) ? switchTo : result;
         QCOMPARE(m_pLoader->GetLanguageName() + ".xml", current);
         QStringList texts;
         for (const char* key : {"Common/buttonClose", "Common/buttonCancel", "Common/buttonOK"})
             texts << LocalizationHelpers::text(key);
-        QCOMPARE(texts.join('|'), spec.section(';', 3));
+        QCOMPARE(texts.join('|'), row.section(';', 3));
         QCOMPARE(m_pLoader->GetString("Common/noSuchKey"), QString("Common/noSuchKey"));
     }
 

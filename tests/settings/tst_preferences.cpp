@@ -73,11 +73,11 @@ private slots:
     }
 
     // A broken file is copied aside (each its own copy) and what could be read is used; an
-    // unreadable one is never written. Spec: EnableLog; the warning; Fans.
+    // unreadable one is never written. Row: EnableLog; the warning; Fans.
     void badFiles_data()
     {
         QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("row");
         QTest::newRow("well formed") << QByteArray("[General]\nEnableLog=1\n") << "1;;";
         QTest::newRow("hand-edited list") << QByteArray("EnableLog=1\nFans=F0,F1\n") << "1;;F0,F1";
         QTest::newRow("unclosed quote")
@@ -91,8 +91,8 @@ private slots:
     void badFiles()
     {
         QFETCH(QByteArray, content);
-        QFETCH(QString, spec);
-        const QString warning = spec.section(';', 1, 1);
+        QFETCH(QString, row);
+        const QString warning = row.section(';', 1, 1);
         if (content == "dir")
             QVERIFY(QDir().mkpath(m_Ini + "/keep"));
         for (int nRound = 0; nRound < 2; ++nRound) {
@@ -104,8 +104,8 @@ private slots:
                 QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warning));
             std::unique_ptr<QPreferences> pStore(content.isNull() ? new QPreferences(nullptr)
                                                                   : new QPreferences(m_Ini));
-            QCOMPARE(pStore->getInt("EnableLog", -1), spec.section(';', 0, 0).toInt());
-            QCOMPARE(pStore->getString("Fans"), spec.section(';', 2));
+            QCOMPARE(pStore->getInt("EnableLog", -1), row.section(';', 0, 0).toInt());
+            QCOMPARE(pStore->getString("Fans"), row.section(';', 2));
             QCOMPARE(pStore->isMemoryOnly(), warning.contains("cannot"));
             pStore->setString("Machine", "MacBookPro8,1");
             QCOMPARE(pStore->getString("Machine"), content.isNull() ? "" : "MacBookPro8,1");
