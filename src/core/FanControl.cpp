@@ -413,10 +413,12 @@ void QFanControl::TurnFanToManualModeIfNeeded(int index)
     const quint32 last = m_LastManualTime.value(index, 0);
     if (quint32(now - last) >= kManualReassertSecs) {
         pFan->SetManual(true, true);
-    } else if (maskLacksFan(index)) {
+        m_LastMaskCheckTime[index] = now;
+    } else if (takeMaskCheckTurn(index, now) && maskLacksFan(index)) {
         // Commanded again this soon: a fan that is not where it was told to be, or one on the
         // move. The controller forgets the mask after a wake from sleep or a restart and then
-        // runs the fan itself, so make sure the bit is still there.
+        // runs the fan itself, so make sure the bit is still there, at most once per period so
+        // that a fan on the move does not cost a read with every write.
         if (!m_MaskLossLogged.value(index, false)) {
             QLOG_WARN() << qUtf8Printable(
                 QStringLiteral("SetFanRPM - fan %1 lost its manual bit, setting it again")
@@ -426,6 +428,15 @@ void QFanControl::TurnFanToManualModeIfNeeded(int index)
         pFan->SetManual(true, true);
     }
     m_LastManualTime[index] = now;
+}
+
+bool QFanControl::takeMaskCheckTurn(int index, quint32 now)
+{
+    if (quint32(now - m_LastMaskCheckTime.value(index, 0)) < kManualReassertSecs) {
+        return false;
+    }
+    m_LastMaskCheckTime[index] = now;
+    return true;
 }
 
 bool QFanControl::maskLacksFan(int index)

@@ -93,6 +93,8 @@ private:
     // "FNum", limited to the fans that per-fan keys can name; -1 when unreadable.
     int readFanCount();
     // "FS! " reads without the fan's bit (false when it cannot be read).
+    // True at most once per re-assertion period per fan: time to read the mask again.
+    bool takeMaskCheckTurn(int index, quint32 now);
     bool maskLacksFan(int index);
     void addSensor(const QString& key);
     int readKey(const QByteArray& key, unsigned char* pBuffer, unsigned char size);
@@ -104,6 +106,7 @@ private:
     QVector<QTempSensor*> m_Sensors;
     QVector<QTempSensorSmart*> m_SmartSensors;
     QMap<int, quint32> m_LastManualTime;
-    QMap<int, bool> m_MaskLossLogged; // a lost bit is logged once until it is seen set again
+    QMap<int, quint32> m_LastMaskCheckTime; // when the mask was last read or asserted for a fan
+    QMap<int, bool> m_MaskLossLogged;       // a lost bit is logged once until it is seen set again
     QClock* m_pClock;
 };

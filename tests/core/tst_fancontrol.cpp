@@ -328,10 +328,11 @@ void tst_FanControl::speedWrites_data()
         << QList<int>{0, 1, 3} << -1 << false << QStringList{m, t, t, m, t};
     QTest::newRow("pause of 2 s: not yet")
         << QList<int>{0, 2, 2} << -1 << false << QStringList{m, t, t, t};
-    QTest::newRow("mask forgotten: set again at the next write")
-        << QList<int>{0, 1, 1, 1} << 2 << false << QStringList{m, t, t, m, t, t};
-    QTest::newRow("mask keeps being forgotten: set each time, warned once")
-        << QList<int>{0, 1, 1, 1} << 1 << true << QStringList{m, t, m, t, m, t, m, t};
+    QTest::newRow("mask forgotten: set again at the next check")
+        << QList<int>{0, 1, 1, 1, 1} << 2 << false << QStringList{m, t, t, t, m, t, t};
+    QTest::newRow("mask keeps being forgotten: set every 3 s, warned once")
+        << QList<int>{0, 1, 1, 1, 1, 1, 1} << 1 << true
+        << QStringList{m, t, t, t, m, t, t, t, m, t};
 }
 
 void tst_FanControl::speedWrites()
