@@ -2,6 +2,7 @@
 
 #include "helpers/QClock.h"
 #include "helpers/QCoreServices.h"
+#include "helpers/ThreadHandoff.h"
 
 #include <QRunnable>
 #include <QThreadPool>
@@ -74,7 +75,9 @@ public:
 
     void run() override
     {
+        ThreadHandoff::take(this);
         m_pLogger->write(m_message, m_level);
+        ThreadHandoff::give(m_pImpl);
         std::lock_guard<std::mutex> lock(m_pImpl->pendingMutex);
         if (--m_pImpl->nPending == 0)
             m_pImpl->pendingDone.notify_all();
@@ -115,6 +118,7 @@ Logger::~Logger()
 {
     // Every queued line is written before the destinations go away.
     d->threadPool.waitForDone(-1);
+    ThreadHandoff::take(d.get());
 }
 
 void Logger::setLoggingLevel(Level newLevel)
@@ -155,7 +159,9 @@ void Logger::enqueueWrite(const QString& message, Level level)
         std::lock_guard<std::mutex> lock(d->pendingMutex);
         ++d->nPending;
     }
-    d->threadPool.start(new LogWriterRunnable(this, d.get(), message, level), 0);
+    LogWriterRunnable* pRunnable = new LogWriterRunnable(this, d.get(), message, level);
+    ThreadHandoff::give(pRunnable);
+    d->threadPool.start(pRunnable, 0);
 }
 
 void Logger::waitForWrites()
