@@ -1,5 +1,6 @@
 // SMC access costs: one key read round trip and one temperature-key enumeration, against the
-// in-process simulator and against the simulator daemon over its socket. Figures only.
+// in-process simulator and against the simulator daemon over its socket, and the CPU time of
+// one write by the key-writing tool. Figures only.
 #include "smc/QSmcControlMac.h"
 #include "smc/sim/QSimSmc.h"
 #include "smc/sim/QSmcTransportInProcess.h"
@@ -16,6 +17,9 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -77,6 +81,12 @@ QVector<QSimKey> largeTable()
     return keys;
 }
 
+QString binDir()
+{
+    const QString dir = qEnvironmentVariable("THERMORA_BIN_DIR");
+    return dir.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/../bin") : dir;
+}
+
 // The simulator daemon serving the large table, started once for the benchmarks that need it.
 class QDaemon
 {
@@ -102,16 +112,13 @@ public:
 private:
     QDaemon()
     {
-        QString binDir = qEnvironmentVariable("THERMORA_BIN_DIR");
-        if (binDir.isEmpty())
-            binDir = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin");
         const QString dump = m_Dir.filePath(QStringLiteral("large.dump"));
         QString error;
         if (!SimDumpUtils::saveDumpFile(dump, largeTable(), &error)) {
             fprintf(stderr, "%s\n", qPrintable(error));
             return;
         }
-        m_Process.setProgram(binDir + QStringLiteral("/thermora-smcsim"));
+        m_Process.setProgram(binDir() + QStringLiteral("/thermora-smcsim"));
         m_Process.setArguments({QStringLiteral("--socket"),
                                 m_Dir.filePath(QStringLiteral("sim.sock")),
                                 QStringLiteral("--dump"), dump});
@@ -200,6 +207,47 @@ void BM_LoadTempSensorsSocket(benchmark::State& state)
     reportEnumeration(state, *pSmc, nSensors);
 }
 BENCHMARK(BM_LoadTempSensorsSocket)->UseRealTime();
+
+double cpuSeconds(const rusage& usage)
+{
+    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+           usage.ru_stime.tv_usec / 1e6;
+}
+
+// One write by the key-writing tool, started as a child the way the program starts it for every
+// target speed: its CPU time (user + system of the reaped children) per write. Sensor-based
+// control starts it dozens of times a minute.
+void BM_ToolWrite(benchmark::State& state)
+{
+    const QString socketPath = QDaemon::instance().socketPath();
+    if (socketPath.isEmpty()) {
+        state.SkipWithError("the simulator daemon could not be started");
+        return;
+    }
+    QByteArray tool = QFile::encodeName(binDir() + QStringLiteral("/smc"));
+    QByteArray socketEnv = "THERMORA_SMC_SOCKET=" + QFile::encodeName(socketPath);
+    QByteArray args[] = {"-k", "F0Tg", "-w", "1f40"};
+    char* argv[] = {tool.data(),    args[0].data(), args[1].data(),
+                    args[2].data(), args[3].data(), nullptr};
+    char* envp[] = {socketEnv.data(), nullptr};
+
+    rusage before{};
+    getrusage(RUSAGE_CHILDREN, &before);
+    int nFailed = 0;
+    for (auto _ : state) {
+        pid_t pid = 0;
+        int nStatus = 0;
+        if (posix_spawn(&pid, tool.constData(), nullptr, nullptr, argv, envp) != 0 ||
+            waitpid(pid, &nStatus, 0) != pid || !WIFEXITED(nStatus) || WEXITSTATUS(nStatus) != 0)
+            ++nFailed;
+    }
+    rusage after{};
+    getrusage(RUSAGE_CHILDREN, &after);
+    state.counters["tool_cpu_us_per_write"] = benchmark::Counter(
+        (cpuSeconds(after) - cpuSeconds(before)) * 1e6, benchmark::Counter::kAvgIterations);
+    state.counters["failed_writes"] = nFailed;
+}
+BENCHMARK(BM_ToolWrite)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

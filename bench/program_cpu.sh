@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs the program against the simulated SMC for a while with the window shown, then again
-# started hidden ("/minimized"), and prints the CPU time and the memory each run used.
+# started hidden ("/minimized"), and prints the CPU time and the memory each run used: drawing
+# off-screen, and under a real X server (a private Xvfb) when Xvfb is installed, since the X11
+# platform is where the program loads the most.
 #   bench/program_cpu.sh [BUILD_DIR] [SECONDS] [PROFILE]
 # Defaults: build, 60 seconds, MacPro4,1. Uses its own home folder, so the user's settings are
-# never touched. Without a display the program draws off-screen.
+# never touched.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -18,16 +20,14 @@ work=$(mktemp -d -t thermora-bench.XXXXXX)
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    export QT_QPA_PLATFORM=offscreen
-fi
+xvfb=
 
 socket="$XDG_RUNTIME_DIR/smcsim.sock"
 "$bin/thermora-smcsim" --socket "$socket" --profile "$profile" >"$work/sim.log" 2>&1 &
 sim=$!
 cleanup() {
-    kill "$sim" 2>/dev/null || true
-    wait "$sim" 2>/dev/null || true
+    kill "$sim" $xvfb 2>/dev/null || true
+    wait "$sim" $xvfb 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -77,8 +77,29 @@ run() {
         "$(awk -v c="$cpu" -v s="$seconds" 'BEGIN { print 100 * c / s }')" "$rss" "$hwm" "$sim_cpu"
 }
 
-echo "profile $profile, $seconds s per run, platform ${QT_QPA_PLATFORM:-default}"
-printf "%-8s %8s %10s %9s %10s %10s %12s\n" "window" "seconds" "cpu_s" "cpu" "rss_kb" "peak_kb" \
-    "sim_cpu_s"
-run shown
-run hidden /minimized
+header() {
+    echo "profile $profile, $seconds s per run, platform $1"
+    printf "%-8s %8s %10s %9s %10s %10s %12s\n" "window" "seconds" "cpu_s" "cpu" "rss_kb" \
+        "peak_kb" "sim_cpu_s"
+}
+
+header offscreen
+QT_QPA_PLATFORM=offscreen run shown
+QT_QPA_PLATFORM=offscreen run hidden /minimized
+
+if ! command -v Xvfb >/dev/null 2>&1; then
+    echo "xcb: Xvfb not installed, skipped"
+    exit 0
+fi
+# Xvfb picks a free display number and writes it to the descriptor it is given.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+for _ in $(seq 1 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.05
+done
+[ -s "$work/display" ] || { cat "$work/xvfb.log" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+header "xcb (Xvfb $DISPLAY)"
+QT_QPA_PLATFORM=xcb run shown
+QT_QPA_PLATFORM=xcb run hidden /minimized

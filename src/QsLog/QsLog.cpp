@@ -2,15 +2,15 @@
 
 #include "helpers/QClock.h"
 #include "helpers/QCoreServices.h"
+#include "helpers/ThreadHandoff.h"
 
-#include <QMutex>
-#include <QMutexLocker>
 #include <QRunnable>
 #include <QThreadPool>
 #include <QVector>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 namespace QsLogging {
 
@@ -39,7 +39,7 @@ const char* levelToText(Level theLevel)
 }
 
 std::atomic<Logger*> g_pLogger{nullptr};
-QBasicMutex g_InstanceMutex;
+std::mutex g_InstanceMutex;
 
 } // namespace
 
@@ -55,13 +55,13 @@ public:
     }
 
     QThreadPool threadPool;
-    QMutex logMutex; // guards destList while lines are written
+    std::mutex logMutex; // guards destList while lines are written
     std::atomic<int> level{InfoLevel};
     QVector<DestinationPtr> destList;
 
     // Lines queued but not yet written, for waitForWrites().
-    QMutex pendingMutex;
-    QWaitCondition pendingDone;
+    std::mutex pendingMutex;
+    std::condition_variable pendingDone;
     int nPending = 0;
 };
 
@@ -75,10 +75,12 @@ public:
 
     void run() override
     {
+        ThreadHandoff::take(this);
         m_pLogger->write(m_message, m_level);
-        QMutexLocker lock(&m_pImpl->pendingMutex);
+        ThreadHandoff::give(m_pImpl);
+        std::lock_guard<std::mutex> lock(m_pImpl->pendingMutex);
         if (--m_pImpl->nPending == 0)
-            m_pImpl->pendingDone.wakeAll();
+            m_pImpl->pendingDone.notify_all();
     }
 
 private:
@@ -93,7 +95,7 @@ Logger& Logger::instance()
     Logger* pLogger = g_pLogger.load(std::memory_order_acquire);
     if (pLogger)
         return *pLogger;
-    QMutexLocker lock(&g_InstanceMutex);
+    std::lock_guard<std::mutex> lock(g_InstanceMutex);
     pLogger = g_pLogger.load(std::memory_order_relaxed);
     if (!pLogger) {
         pLogger = new Logger;
@@ -104,7 +106,7 @@ Logger& Logger::instance()
 
 void Logger::destroyInstance()
 {
-    QMutexLocker lock(&g_InstanceMutex);
+    std::lock_guard<std::mutex> lock(g_InstanceMutex);
     Logger* pLogger = g_pLogger.exchange(nullptr);
     delete pLogger;
 }
@@ -116,6 +118,7 @@ Logger::~Logger()
 {
     // Every queued line is written before the destinations go away.
     d->threadPool.waitForDone(-1);
+    ThreadHandoff::take(d.get());
 }
 
 void Logger::setLoggingLevel(Level newLevel)
@@ -133,31 +136,38 @@ void Logger::addDestination(DestinationPtr destination)
     Q_ASSERT(destination);
     if (!destination)
         return;
-    QMutexLocker lock(&d->logMutex);
+    std::lock_guard<std::mutex> lock(d->logMutex);
     d->destList.push_back(destination);
 }
 
 void Logger::write(const QString& message, Level level)
 {
-    QMutexLocker lock(&d->logMutex);
-    for (const DestinationPtr& dest : qAsConst(d->destList))
+    // Destinations may lock on their own, so they are called with the list copied, never under
+    // the logger's lock. Only the one writer thread gets here, so lines still come one at a time.
+    QVector<DestinationPtr> destinations;
+    {
+        std::lock_guard<std::mutex> lock(d->logMutex);
+        destinations = d->destList;
+    }
+    for (const DestinationPtr& dest : qAsConst(destinations))
         dest->write(message, level);
 }
 
 void Logger::enqueueWrite(const QString& message, Level level)
 {
     {
-        QMutexLocker lock(&d->pendingMutex);
+        std::lock_guard<std::mutex> lock(d->pendingMutex);
         ++d->nPending;
     }
-    d->threadPool.start(new LogWriterRunnable(this, d.get(), message, level), 0);
+    LogWriterRunnable* pRunnable = new LogWriterRunnable(this, d.get(), message, level);
+    ThreadHandoff::give(pRunnable);
+    d->threadPool.start(pRunnable, 0);
 }
 
 void Logger::waitForWrites()
 {
-    QMutexLocker lock(&d->pendingMutex);
-    while (d->nPending > 0)
-        d->pendingDone.wait(&d->pendingMutex);
+    std::unique_lock<std::mutex> lock(d->pendingMutex);
+    d->pendingDone.wait(lock, [this] { return d->nPending == 0; });
 }
 
 Logger::Helper::Helper(Level logLevel) : m_level(logLevel), m_qtDebug(&m_buffer)

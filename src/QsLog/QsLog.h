@@ -26,7 +26,7 @@ public:
 
     void addDestination(DestinationPtr destination);
 
-    // Hands a finished line to every destination, under the logger's mutex.
+    // Hands a finished line to every destination, in the order they were added.
     void write(const QString& message, Level level);
     // Queues a finished line for the writer thread.
     void enqueueWrite(const QString& message, Level level);

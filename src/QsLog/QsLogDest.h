@@ -9,7 +9,7 @@
 namespace QsLogging {
 
 // Where finished log lines go. Implementations are called from the logger's writer thread
-// only, one line at a time, under the logger's mutex.
+// only, one line at a time.
 class Destination
 {
 public:

@@ -2,14 +2,26 @@
 
 #include <QString>
 
+#include <memory>
+
+class QLocalSocket;
 class QMainWindow;
 
 // What start-up needs from the operating system beyond the toolkit. Each platform folder
 // implements these once.
 namespace AppPlatformUtils {
 
-// Shared-memory key and local server name that keep one instance per user.
+// The local server name that keeps one instance per user. The same for every start of this
+// user whatever its environment, and out of reach of other users. Empty when no such name can
+// be had: the program then runs without the single-instance check.
 QString singleInstanceKey();
+
+// Whether the process at the other end of a connected local socket runs as this user.
+bool isPeerSameUser(const QLocalSocket& socket);
+
+// Turns off what a widgets program does not need and would only load (the OpenGL stack),
+// unless the user asked for it. Must run before the application object exists.
+void preferLeanGraphics();
 
 // The file system that holds the folder: its type name and whether set-user-ID bits are
 // ignored there. False when the folder cannot be examined.
@@ -29,5 +41,28 @@ void activateApplication(QMainWindow* pWindow);
 // Turns the system's polite requests to end the process (logout, service stop, Ctrl+C) into
 // an ordinary application quit, so that shut-down runs as after the Exit command.
 void quitOnTerminationRequests();
+
+// The start-up lock of the single-instance key: held by the running instance for its whole
+// life, so a second start knows at once that it is not the first, and a crash leaves nothing.
+class QInstanceLock
+{
+public:
+    enum Result
+    {
+        Acquired,   // this process is the first
+        Busy,       // another process of this user holds it
+        Unavailable // no lock can be had here; go on unguarded
+    };
+    explicit QInstanceLock(const QString& key);
+    ~QInstanceLock();
+    QInstanceLock(const QInstanceLock&) = delete;
+    QInstanceLock& operator=(const QInstanceLock&) = delete;
+
+    Result tryLock();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
 
 } // namespace AppPlatformUtils

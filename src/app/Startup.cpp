@@ -55,7 +55,8 @@ bool isStartMinimized(const QStringList& arguments, bool bAutoStart)
 
 int run(int& argc, char** argv, const QStartupHooks& hooks)
 {
-    std::unique_ptr<QThermoraApp> pApp(new QThermoraApp(argc, argv));
+    AppPlatformUtils::preferLeanGraphics();
+    std::unique_ptr<QThermoraApp> pApp(new QThermoraApp(argc, argv, hooks.instanceKey));
     if (pApp->isRunning()) {
         QLOG_INFO() << "Another instance is running; leaving";
         return 1;

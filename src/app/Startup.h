@@ -17,6 +17,8 @@ struct QStartupHooks
     std::function<bool(QString& fileSystemName)> checkFileSystem;
     // Runs the event loop once the window exists. Default: QApplication::exec().
     std::function<int()> exec;
+    // The single-instance key. Default (empty): this user's own.
+    QString instanceKey;
 };
 
 namespace StartupUtils {

@@ -10,7 +10,6 @@
 #include "ui/MainWindow.h"
 
 #include <QLocalServer>
-#include <QSharedMemory>
 
 namespace {
 
@@ -86,61 +85,71 @@ void QMyApplication::activateAppTopmost(QMainWindow* pWindow)
 QSingleApplication::QSingleApplication(int& argc, char** argv, const QString& key)
     : QMyApplication(argc, argv)
 {
-    // The segment only guards the moment between "nobody listens" and "we listen", so that
-    // two instances started together cannot both become the first one.
-    QSharedMemory guard(key);
-    if (guard.attach(QSharedMemory::ReadWrite)) {
-        m_bRunning = true;
-        // A segment left behind by a process that died while holding it would otherwise lock
-        // the user out for good: with nobody listening and nobody else attached it is stale.
-        if (knockAtRunningInstance(key))
+    if (key.isEmpty()) {
+        QLOG_WARN() << "No private single-instance name; running without the check";
+        return;
+    }
+    m_pLock.reset(new AppPlatformUtils::QInstanceLock(key));
+    const AppPlatformUtils::QInstanceLock::Result lock = m_pLock->tryLock();
+    if (lock == AppPlatformUtils::QInstanceLock::Busy) {
+        // The holder may still be starting and not listen yet: it runs all the same. Only a
+        // server of another user at our name is not believed.
+        m_bRunning = knockAtRunningInstance(key) != Knock::Foreign;
+        if (m_bRunning)
             return;
-        guard.detach(); // the last detach removes the segment
-        if (guard.attach(QSharedMemory::ReadWrite))
-            return; // another instance is starting right now
-        QLOG_WARN() << "Removed a stale single-instance lock" << key;
-        m_bRunning = false;
+        QLOG_WARN() << "The single-instance server belongs to another user; not believed";
+    } else if (lock == AppPlatformUtils::QInstanceLock::Unavailable) {
+        QLOG_WARN() << "Single-instance lock unavailable for" << key;
     }
-    if (!guard.create(1, QSharedMemory::ReadWrite)) {
-        m_bRunning = true;
-        return;
-    }
-    if (m_bRunning)
-        return;
-    if (knockAtRunningInstance(key)) {
-        m_bRunning = true;
-        return;
-    }
-    QLOG_WARN() << m_Socket.errorString();
     listenForLaterInstances(key);
 }
 
+QSingleApplication::~QSingleApplication() = default;
+
 // Connecting is the whole message: the running instance reacts to the connection itself.
-bool QSingleApplication::knockAtRunningInstance(const QString& key)
+QSingleApplication::Knock QSingleApplication::knockAtRunningInstance(const QString& key)
 {
     m_Socket.connectToServer(key, QIODevice::ReadWrite);
-    const bool bConnected = m_Socket.waitForConnected(kKnockTimeoutMs);
-    if (bConnected)
-        m_Socket.disconnectFromServer();
-    return bConnected;
+    if (!m_Socket.waitForConnected(kKnockTimeoutMs)) {
+        QLOG_WARN() << m_Socket.errorString();
+        return Knock::NoAnswer;
+    }
+    const bool bSameUser = AppPlatformUtils::isPeerSameUser(m_Socket);
+    m_Socket.disconnectFromServer();
+    return bSameUser ? Knock::Heard : Knock::Foreign;
 }
 
 void QSingleApplication::listenForLaterInstances(const QString& key)
 {
     m_pServer = new QLocalServer(this);
-    connect(m_pServer, &QLocalServer::newConnection, this,
-            &QSingleApplication::anotherInstanceStarted);
-    // Nobody answered the knock, so a socket file still there is a crashed instance's.
+    m_pServer->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_pServer, &QLocalServer::newConnection, this, &QSingleApplication::slotKnock);
+    // We hold the lock, so a socket file still there is a crashed instance's.
     QLocalServer::removeServer(key);
     if (!m_pServer->listen(key)) {
         QLOG_WARN() << "Single-instance server not listening:" << m_pServer->errorString();
     }
 }
 
+void QSingleApplication::slotKnock()
+{
+    while (QLocalSocket* pPeer = m_pServer->nextPendingConnection()) {
+        // Anyone who can reach the socket (another user's root, say) must not pull us forward.
+        const bool bSameUser = AppPlatformUtils::isPeerSameUser(*pPeer);
+        pPeer->disconnectFromServer();
+        pPeer->deleteLater();
+        if (bSameUser)
+            emit anotherInstanceStarted();
+        else
+            QLOG_WARN() << "Knock from another user ignored";
+    }
+}
+
 // --- QThermoraApp -----------------------------------------------------------------------
 
-QThermoraApp::QThermoraApp(int& argc, char** argv)
-    : QSingleApplication(argc, argv, AppPlatformUtils::singleInstanceKey())
+QThermoraApp::QThermoraApp(int& argc, char** argv, const QString& instanceKey)
+    : QSingleApplication(
+          argc, argv, instanceKey.isEmpty() ? AppPlatformUtils::singleInstanceKey() : instanceKey)
 {
     QCoreServices::setSysInfo(&m_SysInfo);
     setAttribute(Qt::AA_UseHighDpiPixmaps);

@@ -6,6 +6,8 @@
 #include <QLocalSocket>
 #include <QString>
 
+#include <memory>
+
 class QLanguageLoader;
 class QLocalServer;
 class QMainWindow;
@@ -19,7 +21,7 @@ constexpr char kThermoraVersion[] = THERMORA_VERSION;
 constexpr char kThermoraQtVersion[] = "5.2.0";
 // The built-in English language file among the compiled-in resources.
 constexpr char kThermoraDefaultLanguage[] = "/Ready/languages/English.xml";
-// The single-instance key on platforms where local names are private to the user.
+// The name of the single-instance server (inside a per-user folder where the platform needs one).
 constexpr char kThermoraInstanceKey[] = "THERMORA";
 
 // The widget application plus the process-wide services every part of the program reaches
@@ -52,13 +54,20 @@ private:
     QLanguageLoader* m_pLanguageLoader = nullptr; // owned
 };
 
-// One running instance per user. The first instance listens on a local server named by the
-// key; a later one knocks (connects) and learns from that that it has to leave.
+namespace AppPlatformUtils {
+class QInstanceLock;
+}
+
+// One running instance per user. The first instance holds the key's lock and listens on a
+// local server named by the key; a later one finds the lock taken, knocks (connects) so the
+// running one comes forward, and leaves. Only a peer of the same user is believed, either way.
 class QSingleApplication : public QMyApplication
 {
     Q_OBJECT
 public:
+    // An empty key (no private place for it) runs without the check.
     QSingleApplication(int& argc, char** argv, const QString& key);
+    ~QSingleApplication() override;
 
     // True when another instance already runs for this user: this process must not go on.
     bool isRunning() const { return m_bRunning; }
@@ -67,12 +76,20 @@ signals:
     void anotherInstanceStarted();
 
 private:
-    bool knockAtRunningInstance(const QString& key);
+    enum class Knock
+    {
+        NoAnswer, // nobody listens (yet)
+        Heard,    // an instance of this user listens and now comes forward
+        Foreign   // the listener runs as another user
+    };
+    Knock knockAtRunningInstance(const QString& key);
     void listenForLaterInstances(const QString& key);
+    void slotKnock();
 
     bool m_bRunning = false;
     QLocalSocket m_Socket;
     QLocalServer* m_pServer = nullptr; // child object, first instance only
+    std::unique_ptr<AppPlatformUtils::QInstanceLock> m_pLock;
 };
 
 // This program's own start-up: settings defaults, language, logging, autostart at login and
@@ -81,7 +98,8 @@ class QThermoraApp : public QSingleApplication
 {
     Q_OBJECT
 public:
-    QThermoraApp(int& argc, char** argv);
+    // instanceKey: the single-instance key; empty means this user's own (the program's case).
+    QThermoraApp(int& argc, char** argv, const QString& instanceKey = QString());
     ~QThermoraApp() override;
 
     // The application object, or null when none exists (or it is of another kind).

@@ -12,6 +12,7 @@
 #include "smc/smc.h"
 
 #include <QLocale>
+#include <QSet>
 #include <QStringList>
 
 #include <algorithm>
@@ -121,7 +122,7 @@ int QFanControl::readFanCount()
 {
     unsigned char value[1] = {0};
     if (readKey("FNum", value, 1) != 0) {
-        return 0;
+        return -1;
     }
     const int nCount = SmcValueUtils::decodeUnsignedByte(value);
     if (nCount > kMaxAddressableFans) {
@@ -136,7 +137,7 @@ int QFanControl::readFanCount()
 
 void QFanControl::LoadFansAndTempSensors()
 {
-    const int nCount = readFanCount();
+    const int nCount = readFanCount(); // unreadable: no fans
     for (int i = 0; i < nCount; ++i) {
         QString name = smc_get_fan_name(i);
         if (name.isEmpty()) {
@@ -195,8 +196,15 @@ void QFanControl::LoadCachedFansAndTempSensors()
 
     // The cache may come from another machine or be edited by hand: never address more fans
     // than the controller has, or one write would go to a key that does not exist.
+    // An unreadable count says nothing about the cache: keep the cached fans rather than have
+    // none until the next start.
     const int nCount = readFanCount();
-    if (names.size() > nCount) {
+    if (nCount < 0) {
+        QLOG_WARN() << qUtf8Printable(
+            QStringLiteral("LoadCachedFansAndTempSensors - FNum cannot be read, keeping the "
+                           "%1 cached fans")
+                .arg(names.size()));
+    } else if (names.size() > nCount) {
         QLOG_WARN() << qUtf8Printable(
             QStringLiteral("LoadCachedFansAndTempSensors - %1 cached fans, the controller "
                            "has %2; ignoring the rest")
@@ -209,7 +217,12 @@ void QFanControl::LoadCachedFansAndTempSensors()
         m_Fans.append(
             new FanInfo(this, name.trimmed().isEmpty() ? QStringLiteral("Fan %1").arg(i) : name));
     }
+    QSet<QString> seen; // a hand-edited list may repeat a key; the first one counts
     for (const QString& key : keys) {
+        if (seen.contains(key)) {
+            continue;
+        }
+        seen.insert(key);
         if (!isPlausibleSmcKey(key)) {
             QLOG_WARN() << qUtf8Printable(
                 QStringLiteral("LoadCachedFansAndTempSensors - skipping cached sensor key "
@@ -279,11 +292,16 @@ void QFanControl::LoadFansControlMode()
         switch (mode.GetMode()) {
         case FanControlMode::ModeSensor:
             if (!sensorByKey(mode.sensorKey())) {
+                // Nothing would update a manual fan's target: hand it back to the controller.
+                // The mode stays undefined, so the stored text survives for a later start.
                 QLOG_WARN() << qUtf8Printable(
                     QStringLiteral("LoadFansControlMode - fan %1: sensor %2 of the stored "
-                                   "mode is not available, mode not applied")
+                                   "mode is not available, fan left to the system")
                         .arg(i)
                         .arg(mode.sensorKey()));
+                if (pFan->IsManual()) {
+                    pFan->SetManual(false, true);
+                }
                 break;
             }
             pFan->SetControlMode(mode);
@@ -390,19 +408,59 @@ double QFanControl::smc_get_temp(const char* key)
 
 void QFanControl::TurnFanToManualModeIfNeeded(int index)
 {
+    FanInfo* pFan = GetFan(index);
     const quint32 now = static_cast<quint32>(clock()->secsSinceEpoch());
     const quint32 last = m_LastManualTime.value(index, 0);
     if (quint32(now - last) >= kManualReassertSecs) {
-        if (FanInfo* pFan = GetFan(index)) {
-            pFan->SetManual(true, true);
+        pFan->SetManual(true, true);
+        m_LastMaskCheckTime[index] = now;
+    } else if (takeMaskCheckTurn(index, now) && maskLacksFan(index)) {
+        // Commanded again this soon: a fan that is not where it was told to be, or one on the
+        // move. The controller forgets the mask after a wake from sleep or a restart and then
+        // runs the fan itself, so make sure the bit is still there, at most once per period so
+        // that a fan on the move does not cost a read with every write.
+        if (!m_MaskLossLogged.value(index, false)) {
+            QLOG_WARN() << qUtf8Printable(
+                QStringLiteral("SetFanRPM - fan %1 lost its manual bit, setting it again")
+                    .arg(index));
+            m_MaskLossLogged[index] = true;
         }
+        pFan->SetManual(true, true);
     }
     m_LastManualTime[index] = now;
 }
 
+bool QFanControl::takeMaskCheckTurn(int index, quint32 now)
+{
+    if (quint32(now - m_LastMaskCheckTime.value(index, 0)) < kManualReassertSecs) {
+        return false;
+    }
+    m_LastMaskCheckTime[index] = now;
+    return true;
+}
+
+bool QFanControl::maskLacksFan(int index)
+{
+    unsigned char value[2] = {0, 0};
+    if (index >= SmcValueUtils::kMaxMaskFans || readKey(kFanModeMaskKey, value, 2) != 0) {
+        return false; // no bit to repair, or nothing known
+    }
+    if (SmcValueUtils::isFanManual(value, index)) {
+        m_MaskLossLogged[index] = false;
+        return false;
+    }
+    return true;
+}
+
 int QFanControl::SetFanRPM(int index, int rpm)
 {
-    if (!GetFan(index)) {
+    FanInfo* pFan = GetFan(index);
+    if (!pFan) {
+        return -1;
+    }
+    // The caller decided on a copy of the mode; if the user has handed the fan back to the
+    // system since, taking it over again would undo that choice.
+    if (pFan->GetControlMode().isAutomatic()) {
         return -1;
     }
     TurnFanToManualModeIfNeeded(index);

@@ -26,12 +26,14 @@ class QTempSensorSmart;
 // - "FS! " unreadable at start: every fan is taken as automatic (as a zeroed mask reads);
 //   stored modes then take fans over as usual.
 // - "FNum" above 10: only fans 0..9 exist for the program (per-fan keys hold one digit);
-//   unreadable: no fans, on the cached path too.
+//   unreadable: no fans on a fresh start; the cached fans are kept on the cached path.
 // - cached "Fans" longer than "FNum": the extra names are ignored; cached "TempSensors" entries
-//   that are not four printable ASCII characters are skipped. The cache itself is not rewritten.
+//   that are not four printable ASCII characters, or repeat an earlier key, are skipped. The
+//   cache itself is not rewritten.
 // - stored "Fan_<index>" that parses as undefined, or a constant speed outside 1..16383: the fan
 //   is set to automatic instead (an undefined mode would mark it manual with no target ever
-//   written). A sensor-based mode whose sensor is missing is not applied and is kept stored.
+//   written). A sensor-based mode whose sensor is missing is not applied and is kept stored;
+//   the fan's manual bit is cleared so the system regulates it until the sensor is back.
 class QFanControl
 {
 public:
@@ -58,7 +60,9 @@ public:
     void UpdateFanInfo(int index, bool bCurrentOnly);
     void UpdateTempSensor(QTempSensor* pSensor);
     // Re-asserts the fan's manual bit when its previous speed write is 3 s or more back (or on
-    // the first write), then writes the target. Returns the write's result; -1 for no such fan.
+    // the first write); a write that follows the previous one sooner reads "FS! " and sets the
+    // bit again when the controller lost it. Then writes the target. Returns the write's
+    // result; -1 (nothing written) for no such fan or a fan whose mode is now automatic.
     int SetFanRPM(int index, int rpm);
 
     // One reading in degrees Celsius, or -1.0 when unreadable or 128 degrees or more.
@@ -86,8 +90,12 @@ private:
     QString smc_get_fan_name(int index);
     void TurnFanToManualModeIfNeeded(int index);
 
-    // "FNum", limited to the fans that per-fan keys can name; 0 when unreadable.
+    // "FNum", limited to the fans that per-fan keys can name; -1 when unreadable.
     int readFanCount();
+    // "FS! " reads without the fan's bit (false when it cannot be read).
+    // True at most once per re-assertion period per fan: time to read the mask again.
+    bool takeMaskCheckTurn(int index, quint32 now);
+    bool maskLacksFan(int index);
     void addSensor(const QString& key);
     int readKey(const QByteArray& key, unsigned char* pBuffer, unsigned char size);
     int writeKey(const QByteArray& key, const unsigned char* pBuffer, unsigned char size);
@@ -98,5 +106,7 @@ private:
     QVector<QTempSensor*> m_Sensors;
     QVector<QTempSensorSmart*> m_SmartSensors;
     QMap<int, quint32> m_LastManualTime;
+    QMap<int, quint32> m_LastMaskCheckTime; // when the mask was last read or asserted for a fan
+    QMap<int, bool> m_MaskLossLogged;       // a lost bit is logged once until it is seen set again
     QClock* m_pClock;
 };

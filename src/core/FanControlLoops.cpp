@@ -18,7 +18,13 @@ bool stopped(const std::function<bool()>& stopRequested)
 void controlConstantFan(QFanControl& controller, int index, FanInfo* pFan,
                         const FanControlMode& mode)
 {
-    const int target = mode.GetConstantRPM();
+    int target = mode.GetConstantRPM();
+    const int rpmMax = pFan->GetRPMMax();
+    const int rpmMin = pFan->GetRPMMin();
+    if (rpmMax > 0 && rpmMin <= rpmMax) {
+        // A hand-edited speed the fan cannot reach would be written again every second.
+        target = qBound(rpmMin, target, rpmMax);
+    }
     const int current = pFan->GetRPM();
     if (current == -1) {
         return; // not read yet

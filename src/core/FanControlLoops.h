@@ -34,7 +34,8 @@ bool runUpdatePass(QFanControl& controller, const QVector<QTempSensor*>& sensors
                    bool bWindowVisible, const QString& traySensorKey,
                    const UpdatePassHooks& hooks = UpdatePassHooks());
 
-// One control pass over every fan: a constant-speed fan is commanded when its speed drifted
+// One control pass over every fan: a constant-speed fan (its speed held within the fan's
+// minimum and maximum once they are known) is commanded when its speed drifted
 // more than kConstantRpmTolerance from the target or its mode was just changed (then the mark
 // is cleared); a sensor-based fan feeds its sensor's rounded value (unless exactly 0.0) to its
 // sensor-based control and writes the speed it answers. Automatic and undefined modes write

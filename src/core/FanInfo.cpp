@@ -7,7 +7,6 @@
 #include "helpers/QCoreServices.h"
 
 #include <QImage>
-#include <QMutexLocker>
 #include <QPixmap>
 #include <QStringList>
 
@@ -42,7 +41,9 @@ QString FanControlMode::toString() const
 {
     switch (m_Mode) {
     case ModeSensor:
-        return QStringLiteral("2,%1,%2,%3").arg(m_SensorKey).arg(m_nValueStart).arg(m_nValueMax);
+        // One call: a "%1" inside the key must not be taken for a later placeholder.
+        return QStringLiteral("2,%1,%2,%3")
+            .arg(m_SensorKey, QString::number(m_nValueStart), QString::number(m_nValueMax));
     case ModeConstant:
         return QStringLiteral("1,%1").arg(m_nConstantRpm);
     case ModeAutomatic:
@@ -123,7 +124,7 @@ void FanInfo::SetControlMode(const FanControlMode& mode)
                                         : nullptr);
     }
     {
-        QMutexLocker lock(&m_Mutex);
+        std::lock_guard<std::mutex> lock(m_Mutex);
         m_ControlMode = newMode;
     }
     m_ControlModeJustChanged.storeRelease(1);
@@ -132,7 +133,7 @@ void FanInfo::SetControlMode(const FanControlMode& mode)
 
 FanControlMode FanInfo::GetControlMode() const
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return m_ControlMode;
 }
 
@@ -148,7 +149,7 @@ void FanInfo::resetSensorControl()
 
 void FanInfo::updateRpmValues(int rpm, int rpmMin, int rpmMax)
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     m_nRpm = rpm;
     if (rpmMin != 0) {
         m_nRpmMin = rpmMin;
@@ -160,19 +161,19 @@ void FanInfo::updateRpmValues(int rpm, int rpmMin, int rpmMax)
 
 int FanInfo::GetRPM() const
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return m_nRpm;
 }
 
 int FanInfo::GetRPMMin() const
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return m_nRpmMin;
 }
 
 int FanInfo::GetRPMMax() const
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return m_nRpmMax;
 }
 

@@ -2,11 +2,11 @@
 
 #include <QAtomicInt>
 #include <QIcon>
-#include <QMutex>
 #include <QString>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 class QClock;
 class QFanControl;
@@ -131,5 +131,5 @@ private:
     std::atomic<bool> m_bManual{false}; // read by the mask writer on other threads
     FanControlMode m_ControlMode;
     QAtomicInt m_ControlModeJustChanged{0};
-    mutable QMutex m_Mutex; // guards the three speeds and m_ControlMode, one access at a time
+    mutable std::mutex m_Mutex; // guards the three speeds and m_ControlMode, one access at a time
 };

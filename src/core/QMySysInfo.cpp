@@ -5,8 +5,8 @@
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
 
-#include <QMutexLocker>
 #include <QProcess>
+#include <mutex>
 
 namespace {
 const char* const kMachineSetting = "Machine";
@@ -21,7 +21,7 @@ QMySysInfo::QMySysInfo(MachineQuery machineQuery) : m_MachineQuery(std::move(mac
 
 QString QMySysInfo::machine() const
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return m_Machine;
 }
 
@@ -41,7 +41,7 @@ QString QMySysInfo::machineName()
             pPreferences->setString(kMachineSetting, name);
     }
 
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     if (m_Machine.isEmpty())
         m_Machine = name;
     return m_Machine;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QMutex>
 #include <QString>
 #include <QStringList>
+#include <mutex>
 
 #include <functional>
 
@@ -37,7 +37,7 @@ public:
 private:
     QString machine() const;
 
-    mutable QMutex m_Mutex; // guards m_Machine; never held while the store or a process runs
+    mutable std::mutex m_Mutex; // guards m_Machine; never held while the store or a process runs
     QString m_Machine;
     MachineQuery m_MachineQuery;
 };

@@ -4,7 +4,7 @@
 #include "core/SysInfoHelpers.h"
 #include "helpers/QCoreServices.h"
 
-#include <QMutexLocker>
+#include <mutex>
 
 #include <climits>
 #include <cmath>
@@ -190,7 +190,7 @@ void QTempSensor::SetDisplayName(const QString& name)
 
 double QTempSensor::GetValue() const
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return m_Value;
 }
 
@@ -206,7 +206,7 @@ int QTempSensor::GetValueInt() const
 
 void QTempSensor::SetValue(double value)
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     m_Value = value;
 }
 

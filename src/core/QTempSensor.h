@@ -4,8 +4,8 @@
 #include "core/TemperatureScaleHelpers.h"
 
 #include <QByteArray>
-#include <QMutex>
 #include <QString>
+#include <mutex>
 
 class QFanControl;
 
@@ -59,7 +59,7 @@ protected:
     QString m_Key;
     QString m_DisplayName;
     double m_Value = 0.0;
-    mutable QMutex m_Mutex; // guards m_Value only
+    mutable std::mutex m_Mutex; // guards m_Value only
 };
 
 // One SMC temperature reading through the fan controller, in degrees Celsius, or -1.0 when

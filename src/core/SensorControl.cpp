@@ -4,7 +4,7 @@
 #include "core/FanInfo.h"
 #include "helpers/QClock.h"
 
-#include <QMutexLocker>
+#include <mutex>
 
 #include <algorithm>
 
@@ -77,43 +77,43 @@ QString SensorBasedControl::tendencyName(int tendency)
 
 QString SensorBasedControl::getTendencyString() const
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return tendencyName(m_Tendency);
 }
 
 SensorBasedControl::Tendency SensorBasedControl::tendency() const
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return m_Tendency;
 }
 
 int SensorBasedControl::targetRpm() const
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return m_TargetRpm;
 }
 
 int SensorBasedControl::lastTemperature() const
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return m_LastTemperature;
 }
 
 bool SensorBasedControl::isDoubleIncrease() const
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return m_DoubleIncrease;
 }
 
 bool SensorBasedControl::isHalfStep() const
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return m_HalfStep;
 }
 
 void SensorBasedControl::reset()
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     resetLocked();
 }
 
@@ -145,7 +145,7 @@ int SensorBasedControl::update(int temperature)
     const int start = qBound(-kTemperatureLimit, mode.valueStart(), kTemperatureLimit);
     const int max = qBound(-kTemperatureLimit, mode.valueMax(), kTemperatureLimit);
 
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     if (temperature < start) {
         if (m_TargetRpm != rpmMin) {
             resetLocked();

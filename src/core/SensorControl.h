@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QDateTime>
-#include <QMutex>
 #include <QString>
 #include <QtGlobal>
+#include <mutex>
 
 class FanInfo;
 
@@ -88,5 +88,5 @@ private:
     QDateTime m_IncreaseTime;
     QDateTime m_DecreaseTime;
     QString m_FanName;
-    mutable QMutex m_Mutex;
+    mutable std::mutex m_Mutex;
 };

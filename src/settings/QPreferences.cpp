@@ -4,7 +4,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QSettings>
 
 QPreferences::QPreferences(const QString& application, const QString& organization,
@@ -79,13 +78,13 @@ QString QPreferences::freeBackupName(const QString& fileName)
 
 bool QPreferences::isMemoryOnly() const
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return m_bMemoryOnly;
 }
 
 QVariant QPreferences::getValue(const QString& key, const QVariant& defaultValue) const
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     const auto it = m_Cache.constFind(key);
     if (it != m_Cache.constEnd())
         return it.value();
@@ -100,7 +99,7 @@ QVariant QPreferences::getValue(const QString& key, const QVariant& defaultValue
 
 void QPreferences::setValue(const QString& key, const QVariant& value)
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     if (!m_pSettings)
         return;
     if (!m_bMemoryOnly)
@@ -170,7 +169,7 @@ void QPreferences::setDateTime(const QString& key, const QDateTime& value)
 
 void QPreferences::remove(const QString& key)
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     if (!m_pSettings)
         return;
     if (!m_bMemoryOnly)
@@ -180,7 +179,7 @@ void QPreferences::remove(const QString& key)
 
 void QPreferences::clear()
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     if (!m_pSettings)
         return;
     if (!m_bMemoryOnly)
@@ -190,7 +189,7 @@ void QPreferences::clear()
 
 void QPreferences::sync()
 {
-    QMutexLocker lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     if (m_pSettings && !m_bMemoryOnly)
         m_pSettings->sync();
 }

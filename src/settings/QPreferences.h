@@ -2,11 +2,12 @@
 
 #include <QDateTime>
 #include <QMap>
-#include <QMutex>
 #include <QObject>
 #include <QRect>
 #include <QStringList>
 #include <QVariant>
+
+#include <mutex>
 
 class QSettings;
 
@@ -60,7 +61,7 @@ private:
     static QString freeBackupName(const QString& fileName);
     static void reportProblem(const QString& message);
 
-    mutable QMutex m_Mutex;
+    mutable std::mutex m_Mutex;
     mutable QMap<QString, QVariant> m_Cache;
     QSettings* m_pSettings = nullptr;
     bool m_bMemoryOnly = false;

@@ -3,6 +3,7 @@
 #include "QsLog/QsLog.h"
 #include "smc/SmcToolUtils.h"
 #include "smc/SmcValueUtils.h"
+#include "smc/base/SmcProtocolUtils.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,22 +11,13 @@
 using namespace SmcValueUtils;
 
 namespace {
-// Keys travel as NUL-terminated text; never read past the terminator of a short one.
-uint32_t packKey(const char* key)
-{
-    char chars[4] = {0, 0, 0, 0};
-    if (key)
-        memcpy(chars, key, qstrnlen(key, 4));
-    return _strtoul(chars, 4);
-}
-
 QString keyText(const char* key)
 {
     return key ? QString::fromLatin1(key, static_cast<int>(qstrnlen(key, 4))) : QString();
 }
 } // namespace
 
-QSmcControlMac::QSmcControlMac(QSmcTransport* pTransport) : m_pTransport(pTransport)
+QSmcControlMac::QSmcControlMac(QSmcCallTransport* pTransport) : m_pTransport(pTransport)
 {}
 
 // The connection stays open for the life of the process; nothing beyond the base is released.
@@ -44,48 +36,28 @@ void QSmcControlMac::Close()
 
 QString QSmcControlMac::machineModel()
 {
-    return m_pTransport ? m_pTransport->machineModel() : QString();
+    // Only the program's transports can tell; the tool's plain ones cannot.
+    auto* pTransport = dynamic_cast<QSmcTransport*>(m_pTransport.get());
+    return pTransport ? pTransport->machineModel() : QString();
 }
 
 int QSmcControlMac::SMCCall(uint32_t selector, const SMCKeyData_t& input, SMCKeyData_t& output)
 {
     if (!m_pTransport)
-        return kIOReturnNotFound;
+        return kSmcReturnNotFound;
     memset(&output, 0, sizeof(output));
     return m_pTransport->call(selector, input, output);
 }
 
 int QSmcControlMac::SMCReadKey(const char* key, SMCVal_t* pVal)
 {
-    memset(pVal, 0, sizeof(*pVal));
-
-    SMCKeyData_t input;
-    SMCKeyData_t output;
-    memset(&input, 0, sizeof(input));
-    input.key = packKey(key);
-    input.command = SmcCmdReadKeyInfo;
-    int nResult = SMCCall(kSmcMethodSelector, input, output);
-    if (nResult != kIOReturnSuccess)
-        return nResult;
-
-    _ultostr(pVal->key, input.key);
-    pVal->dataSize = output.dataSize;
-    _ultostr(pVal->dataType, output.dataType);
-
-    input.dataSize = pVal->dataSize;
-    input.command = SmcCmdReadBytes;
-    nResult = SMCCall(kSmcMethodSelector, input, output);
-    if (nResult != kIOReturnSuccess)
-        return nResult;
-
-    memcpy(pVal->bytes, output.bytes, sizeof(pVal->bytes));
-    return kIOReturnSuccess;
+    return SmcProtocolUtils::readKey(m_pTransport.get(), key, pVal);
 }
 
 int QSmcControlMac::OS_ReadKey(const char* key, unsigned char* buffer, unsigned char size)
 {
     SMCVal_t val;
-    if (SMCReadKey(key, &val) != kIOReturnSuccess)
+    if (SMCReadKey(key, &val) != kSmcReturnSuccess)
         return -1;
     // A service answering a size beyond the value buffer is cut to what the call carries.
     const size_t nCopy = std::min<size_t>({size, val.dataSize, sizeof(val.bytes)});
@@ -95,29 +67,7 @@ int QSmcControlMac::OS_ReadKey(const char* key, unsigned char* buffer, unsigned 
 
 int QSmcControlMac::OS_GetKeyInfoByIndex(int index, applesmc_entry* entry)
 {
-    SMCKeyData_t input;
-    SMCKeyData_t output;
-    memset(&input, 0, sizeof(input));
-    input.command = SmcCmdReadIndex;
-    input.index = static_cast<uint32_t>(index);
-    int nResult = SMCCall(kSmcMethodSelector, input, output);
-    char key[5];
-    _ultostr(key, output.key);
-    if (nResult != kIOReturnSuccess)
-        return -1;
-
-    input.key = _strtoul(key, 4);
-    input.command = SmcCmdReadKeyInfo;
-    nResult = SMCCall(kSmcMethodSelector, input, output);
-    if (nResult != kIOReturnSuccess)
-        return nResult;
-
-    memcpy(entry->key, key, 4);
-    entry->dataSize = static_cast<uint8_t>(output.dataSize & 0xFF);
-    _ultostr(entry->dataType, output.dataType);
-    entry->attributes = output.dataAttributes;
-    entry->valid = 1;
-    return 0;
+    return SmcProtocolUtils::keyInfoByIndex(m_pTransport.get(), index, entry);
 }
 
 int QSmcControlMac::OS_WriteKey(const char* key, const unsigned char* buffer, unsigned char size)
@@ -132,21 +82,7 @@ int QSmcControlMac::OS_WriteKey(const char* key, const unsigned char* buffer, un
 
 int QSmcControlMac::SMCWriteKey(const SMCVal_t& value)
 {
-    SMCVal_t current;
-    int nResult = SMCReadKey(value.key, &current);
-    if (nResult != kIOReturnSuccess)
-        return nResult;
-    if (current.dataSize != value.dataSize)
-        return kIOReturnError;
-
-    SMCKeyData_t input;
-    SMCKeyData_t output;
-    memset(&input, 0, sizeof(input));
-    input.key = packKey(value.key);
-    input.command = SmcCmdWriteBytes;
-    input.dataSize = value.dataSize;
-    memcpy(input.bytes, value.bytes, sizeof(input.bytes));
-    return SMCCall(kSmcMethodSelector, input, output);
+    return SmcProtocolUtils::writeKey(m_pTransport.get(), value);
 }
 
 void QSmcControlMac::setWriter(const Writer& writer)
@@ -169,7 +105,7 @@ void QSmcControlMac::useDirectWrites()
         val.dataSize = static_cast<uint32_t>(bytes.size());
         memcpy(val.bytes, bytes.constData(), static_cast<size_t>(bytes.size()));
         const int nResult = SMCWriteKey(val);
-        if (nResult != kIOReturnSuccess) {
+        if (nResult != kSmcReturnSuccess) {
             QLOG_DEBUG() << "direct SMC write of" << qUtf8Printable(key) << "failed:" << nResult;
         }
     };

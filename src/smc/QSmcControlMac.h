@@ -6,15 +6,6 @@
 #include <functional>
 #include <memory>
 
-// The value of one key as the protocol reads it; zero-filled before each read.
-struct SMCVal_t
-{
-    char key[5];
-    uint32_t dataSize;
-    char dataType[5];
-    unsigned char bytes[32];
-};
-
 // The AppleSMC protocol over one structure-method call per step. Reads and key enumeration go
 // straight to the service; writes are formatted as hexadecimal text and handed to a writer,
 // by default the set-user-ID key-writing tool, because the program itself may not write.
@@ -26,7 +17,7 @@ public:
     using Writer = std::function<void(const QString& key, const QString& value)>;
 
     // Takes ownership of the transport.
-    explicit QSmcControlMac(QSmcTransport* pTransport);
+    explicit QSmcControlMac(QSmcCallTransport* pTransport);
     ~QSmcControlMac() override;
 
     bool Open() override;
@@ -42,7 +33,7 @@ public:
     int SMCCall(uint32_t selector, const SMCKeyData_t& input, SMCKeyData_t& output);
     // Key information, then the value; 0 on success. Only the call results are examined.
     int SMCReadKey(const char* key, SMCVal_t* pVal);
-    // Reads the key first; a size other than value.dataSize answers kIOReturnError and
+    // Reads the key first; a size other than value.dataSize answers kSmcReturnError and
     // writes nothing. Otherwise the write call's code.
     int SMCWriteKey(const SMCVal_t& value);
 
@@ -53,9 +44,9 @@ public:
     // the service wants, or the service is a simulation).
     void useDirectWrites();
 
-    QSmcTransport* transport() const { return m_pTransport.get(); }
+    QSmcCallTransport* transport() const { return m_pTransport.get(); }
 
 private:
-    std::unique_ptr<QSmcTransport> m_pTransport;
+    std::unique_ptr<QSmcCallTransport> m_pTransport;
     Writer m_Writer;
 };

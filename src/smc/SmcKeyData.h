@@ -40,9 +40,32 @@ enum SmcCommand : uint8_t
 // Every call of the AppleSMC protocol uses this structure-method selector.
 constexpr uint32_t kSmcMethodSelector = 2;
 
-// IOKit return codes the protocol code produces or the simulator answers with.
-constexpr int kIOReturnSuccess = 0;
-constexpr int kIOReturnError = static_cast<int>(0xE00002BC);
-constexpr int kIOReturnBadArgument = static_cast<int>(0xE00002C2);
-constexpr int kIOReturnNotPrivileged = static_cast<int>(0xE00002C1);
-constexpr int kIOReturnNotFound = static_cast<int>(0xE00002F0);
+// IOKit return codes the protocol code produces or the simulator answers with. They carry a
+// prefix of their own: the system's headers define macros named after the IOKit originals.
+constexpr int kSmcReturnSuccess = 0;
+constexpr int kSmcReturnError = static_cast<int>(0xE00002BC);
+constexpr int kSmcReturnBadArgument = static_cast<int>(0xE00002C2);
+constexpr int kSmcReturnNotPrivileged = static_cast<int>(0xE00002C1);
+constexpr int kSmcReturnNotFound = static_cast<int>(0xE00002F0);
+
+// One record of the controller's key index, as cached by the key layer (13 bytes, no padding).
+#pragma pack(push, 1)
+struct applesmc_entry
+{
+    char key[5];        // four key characters and a NUL
+    uint8_t valid;      // 0 = not yet fetched, 1 = fetched
+    uint8_t dataSize;   // value size in bytes
+    char dataType[5];   // four type characters and a NUL
+    uint8_t attributes; // attribute byte
+};
+#pragma pack(pop)
+static_assert(sizeof(applesmc_entry) == 13, "applesmc_entry must be 13 bytes");
+
+// The value of one key as the protocol reads it; zero-filled before each read.
+struct SMCVal_t
+{
+    char key[5];
+    uint32_t dataSize;
+    char dataType[5];
+    unsigned char bytes[32];
+};

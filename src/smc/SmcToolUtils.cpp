@@ -3,12 +3,13 @@
 #include "QsLog/QsLog.h"
 
 #include <QFileInfo>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QProcess>
 
+#include <mutex>
+
 namespace {
-QMutex g_OverrideMutex;
+// std::mutex rather than QMutex, so that the thread sanitizer sees the lock.
+std::mutex g_OverrideMutex;
 QString g_ToolPathOverride;
 } // namespace
 
@@ -16,7 +17,7 @@ QString SmcToolUtils::toolPath()
 {
     QString path;
     {
-        QMutexLocker locker(&g_OverrideMutex);
+        std::lock_guard<std::mutex> locker(g_OverrideMutex);
         path = g_ToolPathOverride;
     }
     if (path.isEmpty())
@@ -28,7 +29,7 @@ QString SmcToolUtils::toolPath()
 
 void SmcToolUtils::setToolPathOverride(const QString& path)
 {
-    QMutexLocker locker(&g_OverrideMutex);
+    std::lock_guard<std::mutex> locker(g_OverrideMutex);
     g_ToolPathOverride = path;
 }
 

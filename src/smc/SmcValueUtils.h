@@ -52,10 +52,6 @@ QString decodeFanIdentification(const unsigned char* bytes);
 uint32_t _strtoul(const char* str, int size = 4);
 void _ultostr(char* str, uint32_t value);
 
-// True for exactly four printable ASCII characters (0x20..0x7e), blanks included.
-bool isValidKey(const char* key);
-bool isValidKey(const QByteArray& key);
-
 // Lower-case hexadecimal text, two digits per byte ("%02x"), no separators.
 QString toHex(const unsigned char* bytes, int nSize);
 // Strict inverse of toHex: an even number of lower-case hexadecimal digits, at most 32 bytes.

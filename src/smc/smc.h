@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QMutex>
+#include "smc/SmcKeyData.h"
+
 #include <QSharedPointer>
 #include <QString>
 #include <QVector>
@@ -8,19 +9,6 @@
 #include <cstdint>
 #include <mutex>
 #include <vector>
-
-// One record of the controller's key index, as cached by the key layer (13 bytes, no padding).
-#pragma pack(push, 1)
-struct applesmc_entry
-{
-    char key[5];        // four key characters and a NUL
-    uint8_t valid;      // 0 = not yet fetched, 1 = fetched
-    uint8_t dataSize;   // value size in bytes
-    char dataType[5];   // four type characters and a NUL
-    uint8_t attributes; // attribute byte
-};
-#pragma pack(pop)
-static_assert(sizeof(applesmc_entry) == 13, "applesmc_entry must be 13 bytes");
 
 // The single, process-wide access point to the System Management Controller. Backends
 // implement the five OS_ operations; every call into a backend runs under m_Mutex, held for

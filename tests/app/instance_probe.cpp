@@ -1,39 +1,43 @@
-// Starts the application object like the program does and reports on standard output:
-// "ready" once it is the running instance, then "knock visible=N" for every later start
-// (N: whether the knock brought the window forward). Exit code 1 when another instance runs.
-//
-// With "--die-holding-lock" it takes the single-instance lock and dies without releasing it,
-// as a crash during start-up would.
+// Starts the application object like the program does and prints "ready" once it is the
+// running instance, then "knock visible=N" for every later start (N: whether the knock brought
+// the window forward). Exit code 1 when another instance runs. With "--squat KEY" it plays
+// another user who took the name first: holds KEY's lock, listens, prints "squatting", "knock".
 #include "app/AppPlatform.h"
 #include "app/app.h"
 #include "ui/MainWindow.h"
 
-#include <QSharedMemory>
+#include <QLocalServer>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
-namespace {
-const int kSafetyTimeoutMs = 60000;
+static const int kSafetyTimeoutMs = 60000;
 
-void say(const char* text)
+static void say(const char* text)
 {
     std::printf("%s\n", text);
     std::fflush(stdout);
 }
-} // namespace
+
+static int squat(int argc, char** argv, const QString& key)
+{
+    QCoreApplication app(argc, argv);
+    AppPlatformUtils::QInstanceLock lock(key);
+    QLocalServer server;
+    server.setSocketOptions(QLocalServer::WorldAccessOption);
+    if (lock.tryLock() != AppPlatformUtils::QInstanceLock::Acquired || !server.listen(key))
+        return 2;
+    QObject::connect(&server, &QLocalServer::newConnection, [] { say("knock"); });
+    QTimer::singleShot(kSafetyTimeoutMs, &app, &QCoreApplication::quit);
+    say("squatting");
+    return app.exec();
+}
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && std::strcmp(argv[1], "--die-holding-lock") == 0) {
-        QSharedMemory lock(AppPlatformUtils::singleInstanceKey());
-        if (!lock.create(1))
-            return 2;
-        say("locked");
-        _exit(3); // no destructor: the segment stays behind
-    }
+    if (argc > 2 && std::strcmp(argv[1], "--squat") == 0)
+        return squat(argc, argv, QString::fromLocal8Bit(argv[2]));
 
     QThermoraApp app(argc, argv);
     if (app.isRunning())
@@ -47,6 +51,7 @@ int main(int argc, char** argv)
         window.hide();
     });
     QTimer::singleShot(kSafetyTimeoutMs, &app, &QCoreApplication::quit);
+    AppPlatformUtils::quitOnTerminationRequests();
     say("ready");
     const int nResult = app.exec();
     app.setMainWindow(nullptr);

@@ -1,182 +1,133 @@
-#include "support/TestSupport.h"
-
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFileInfo>
+#include <QLocalSocket>
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QSettings>
+#include <QTemporaryDir>
 #include <QtTest>
 
-#include <memory>
-#include <vector>
+#include <unistd.h>
 
-// One instance per user, checked with real processes: a probe program builds the application
-// object the way the program does.
+// One instance per user, checked with processes of a user of their own (the test runs as root).
 class TestSingleInstance : public QObject
 {
     Q_OBJECT
+    struct Run : QProcess
+    {
+        QByteArray output;
+    };
+    std::vector<std::unique_ptr<Run>> m_Runs;
+    QTemporaryDir m_Home;
+    const int m_nUid = 30000 + getpid() % 20000;
+    const QString m_Folder = QString("/tmp/thermora-%1").arg(m_nUid);
+    const QString m_Probe = QCoreApplication::applicationDirPath() + "/thermora_instance_probe";
+
+    Run* start(const QString& program, const QStringList& arguments, int nUid = 0,
+               bool bRuntimeDir = true)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", m_Home.path());
+        bRuntimeDir ? environment.insert("XDG_RUNTIME_DIR", m_Home.filePath("run"))
+                    : environment.remove("XDG_RUNTIME_DIR");
+        m_Runs.push_back(std::make_unique<Run>());
+        Run* pRun = m_Runs.back().get();
+        pRun->setProcessEnvironment(environment);
+        pRun->setProcessChannelMode(QProcess::MergedChannels);
+        const QString uid = QString::number(nUid ? nUid : m_nUid);
+        pRun->start("setpriv",
+                    QStringList{"--reuid=" + uid, "--regid=" + uid, "--clear-groups", program} +
+                        arguments);
+        return pRun;
+    }
+
+    static bool waitFor(Run* pRun, const QByteArray& text, int nTimes = 1)
+    {
+        while (pRun->output.count(text) < nTimes) {
+            if (!pRun->waitForReadyRead(10000))
+                return false;
+            pRun->output += pRun->readAll();
+        }
+        return true;
+    }
 
 private slots:
-    void cleanup();
-    void secondStartKnocks();
-    void leftoversOfDeadInstances_data();
-    void leftoversOfDeadInstances();
-    void programAgainstSimulator();
-
-private:
-    QProcess* startProbe(const QStringList& arguments = QStringList());
-    static bool waitForLine(QProcess* pProcess, const QByteArray& line);
-    void expectSecondStartRefused(QProcess* pFirst);
-
-    std::vector<std::unique_ptr<QProcess>> m_Processes;
-};
-
-void TestSingleInstance::cleanup()
-{
-    for (auto& pProcess : m_Processes) {
-        if (pProcess->state() != QProcess::NotRunning) {
-            pProcess->terminate();
-            if (!pProcess->waitForFinished(5000))
-                pProcess->kill();
-            pProcess->waitForFinished(5000);
-        }
-    }
-    m_Processes.clear();
-}
-
-QProcess* TestSingleInstance::startProbe(const QStringList& arguments)
-{
-    m_Processes.push_back(std::make_unique<QProcess>());
-    QProcess* pProcess = m_Processes.back().get();
-    pProcess->setProcessChannelMode(QProcess::SeparateChannels);
-    pProcess->start(QCoreApplication::applicationDirPath() + "/thermora_instance_probe", arguments);
-    return pProcess;
-}
-
-bool TestSingleInstance::waitForLine(QProcess* pProcess, const QByteArray& line)
-{
-    QByteArray seen;
-    while (true) {
-        seen += pProcess->readAllStandardOutput();
-        if (seen.split('\n').contains(line))
-            return true;
-        if (pProcess->state() == QProcess::NotRunning)
-            return false;
-        if (!pProcess->waitForReadyRead(10000) && pProcess->state() != QProcess::NotRunning)
-            return false;
-    }
-}
-
-void TestSingleInstance::expectSecondStartRefused(QProcess* pFirst)
-{
-    QElapsedTimer timer;
-    timer.start();
-    QProcess* pSecond = startProbe();
-    QVERIFY(pSecond->waitForFinished(10000));
-    qInfo("second instance left after %lld ms", timer.elapsed());
-    QCOMPARE(pSecond->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(pSecond->exitCode(), 1);
-    QVERIFY(!pSecond->readAllStandardOutput().contains("ready"));
-    QVERIFY(waitForLine(pFirst, "knock visible=1"));
-}
-
-void TestSingleInstance::secondStartKnocks()
-{
-    QProcess* pFirst = startProbe();
-    QVERIFY(waitForLine(pFirst, "ready"));
-    expectSecondStartRefused(pFirst);
-    expectSecondStartRefused(pFirst); // the running one keeps listening
-    QCOMPARE(pFirst->state(), QProcess::Running);
-}
-
-void TestSingleInstance::leftoversOfDeadInstances_data()
-{
-    QTest::addColumn<bool>("killedWhileRunning");
-    QTest::newRow("socket of an instance killed while running") << true;
-    QTest::newRow("lock of a start-up that died holding it") << false;
-}
-
-void TestSingleInstance::leftoversOfDeadInstances()
-{
-    QFETCH(bool, killedWhileRunning);
-    if (killedWhileRunning) {
-        QProcess* pDead = startProbe();
-        QVERIFY(waitForLine(pDead, "ready"));
-        pDead->kill(); // no chance to remove its socket
-        QVERIFY(pDead->waitForFinished(10000));
-    } else {
-        QProcess* pDead = startProbe({"--die-holding-lock"});
-        QVERIFY(waitForLine(pDead, "locked"));
-        QVERIFY(pDead->waitForFinished(10000));
-        QCOMPARE(pDead->exitCode(), 3);
-    }
-
-    // The user is not locked out, and the new instance guards the next start again.
-    QProcess* pFirst = startProbe();
-    QVERIFY2(waitForLine(pFirst, "ready"), "a leftover kept the program from starting");
-    expectSecondStartRefused(pFirst);
-}
-
-// The program itself, twice, against the simulated SMC: the second start leaves with 1 and
-// the first one hears the knock once its window exists (both read from its log).
-void TestSingleInstance::programAgainstSimulator()
-{
-    const QString binDir = TestSupport::binDir();
-    if (!QFileInfo::exists(binDir + "/thermora") || !QFileInfo::exists(binDir + "/thermora-smcsim"))
-        QSKIP("thermora or thermora-smcsim not built");
-
-    const QString runDir = qEnvironmentVariable("XDG_RUNTIME_DIR", QDir::tempPath());
-    const QString socket = runDir + "/smcsim-singleinstance.sock";
-    m_Processes.push_back(std::make_unique<QProcess>());
-    QProcess* pSim = m_Processes.back().get();
-    pSim->setProcessChannelMode(QProcess::MergedChannels);
-    pSim->start(binDir + "/thermora-smcsim", {"--socket", socket, "--profile",
-                                              TestSupport::profilesDir() + "/MacPro4,1.profile"});
-    QVERIFY(pSim->waitForReadyRead(10000));
-    QVERIFY2(pSim->readAll().contains("serving"), "the simulator did not start");
-
-    const QString logPath = QDir::homePath() + "/Desktop/Thermora.log";
-    QVERIFY(QDir().mkpath(QDir::homePath() + "/Desktop"));
-    QFile::remove(logPath);
+    void initTestCase()
     {
-        QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "brightfold", "thermora");
-        settings.setValue("EnableLog", 1);
+        if (getuid() != 0)
+            QSKIP("needs root to play several users");
+        QVERIFY(QDir().mkpath(m_Home.filePath("run")));
+        QCOMPARE(chown(qPrintable(m_Home.path()), m_nUid, m_nUid), 0);
+        QCOMPARE(chown(qPrintable(m_Home.filePath("run")), m_nUid, m_nUid), 0);
+        QProcess::execute("sh", {"-c", "rm -rf " + m_Folder + "*"});
     }
-    const auto logHas = [&logPath](const char* text) {
-        QFile log(logPath);
-        return log.open(QIODevice::ReadOnly) && log.readAll().contains(text);
-    };
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("THERMORA_SMC_SOCKET", socket);
-    const auto startProgram = [&] {
-        m_Processes.push_back(std::make_unique<QProcess>());
-        QProcess* pProgram = m_Processes.back().get();
-        pProgram->setProcessEnvironment(environment);
-        pProgram->start(binDir + "/thermora", {"/minimized"});
-        return pProgram;
-    };
+    void cleanup()
+    {
+        m_Runs.clear(); // kills what still runs
+        QProcess::execute("sh", {"-c", "rm -rf " + m_Folder + "*"});
+    }
 
-    QProcess* pFirst = startProgram();
-    QTRY_VERIFY_WITH_TIMEOUT(logHas("Main window created"), 20000);
+    // Whatever the environment and whatever was left or taken before: one instance per user.
+    void oneInstancePerUser_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<bool>("firstRuntimeDir");
+        QTest::addColumn<bool>("secondRuntimeDir");
+        QTest::newRow("both with XDG_RUNTIME_DIR") << "" << true << true;
+        QTest::newRow("first with, second without") << "" << true << false;
+        QTest::newRow("first without, second with") << "" << false << true;
+        QTest::newRow("another user took the name first") << "squat" << true << true;
+        QTest::newRow("killed instance left socket and lock") << "killed" << false << false;
+    }
 
-    QElapsedTimer timer;
-    timer.start();
-    QProcess* pSecond = startProgram();
-    QVERIFY(pSecond->waitForFinished(10000));
-    qInfo("second program left after %lld ms", timer.elapsed());
-    QCOMPARE(pSecond->exitCode(), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(logHas("Another instance knocked"), 10000);
-    QCOMPARE(pFirst->state(), QProcess::Running);
+    void oneInstancePerUser()
+    {
+        QFETCH(QString, before);
+        QFETCH(bool, firstRuntimeDir);
+        QFETCH(bool, secondRuntimeDir);
+        Run* pSquatter = nullptr;
+        if (before == "squat") {
+            // Another user takes our name in /tmp, open to all, and listens holding the lock.
+            QVERIFY(QDir().mkpath(m_Folder));
+            QVERIFY(QFile::setPermissions(m_Folder, QFileDevice::Permissions(0x7777)));
+            QCOMPARE(chown(qPrintable(m_Folder), 65534, 65534), 0);
+            pSquatter = start(m_Probe, {"--squat", m_Folder + "/THERMORA"}, 65534);
+            QVERIFY(waitFor(pSquatter, "squatting"));
+        } else if (before == "killed") {
+            Run* pDead = start(m_Probe, {});
+            QVERIFY(waitFor(pDead, "ready"));
+            pDead->kill(); // no chance to remove its socket
+            QVERIFY(pDead->waitForFinished(10000));
+        }
+        Run* pFirst = start(m_Probe, {}, 0, firstRuntimeDir);
+        QVERIFY2(waitFor(pFirst, "ready"), pFirst->output.constData());
+        for (int i = 1; i <= 2; ++i) { // the running one keeps listening
+            Run* pSecond = start(m_Probe, {}, 0, secondRuntimeDir);
+            QVERIFY(pSecond->waitForFinished(10000));
+            QCOMPARE(pSecond->exitCode(), 1);
+            QVERIFY(!pSecond->readAll().contains("ready"));
+            QVERIFY(waitFor(pFirst, "knock visible=1", i));
+        }
+        QVERIFY(!pSquatter || !pSquatter->readAll().contains("knock"));
+    }
 
-    // A polite request to end (logout, service stop) is an ordinary exit, not a death.
-    pFirst->terminate();
-    QVERIFY(pFirst->waitForFinished(20000));
-    QCOMPARE(pFirst->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(pFirst->exitCode(), 0);
-    QVERIFY(logHas("Termination requested by the system"));
-}
+    // Root can reach any user's socket: its knock must not pull that user's window forward.
+    void knockFromAnotherUserIgnored()
+    {
+        Run* pFirst = start(m_Probe, {});
+        QVERIFY(waitFor(pFirst, "ready"));
+        QLocalSocket intruder;
+        intruder.connectToServer(m_Folder + "/THERMORA");
+        QVERIFY(intruder.waitForConnected(5000));
+        Run* pSecond = start(m_Probe, {});
+        QVERIFY(pSecond->waitForFinished(10000));
+        QCOMPARE(pSecond->exitCode(), 1);
+        QVERIFY(waitFor(pFirst, "knock visible=1"));
+        QCOMPARE(pFirst->output.count("knock"), 1);
+        // A polite request to end (logout, service stop) is an ordinary exit, not a death.
+        pFirst->terminate();
+        QVERIFY(pFirst->waitForFinished(10000));
+        QCOMPARE(pFirst->exitCode() + 10 * pFirst->exitStatus(), 0);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSingleInstance)
 #include "tst_singleinstance.moc"

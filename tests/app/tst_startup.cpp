@@ -1,4 +1,4 @@
-#include "app/AppPlatform.h"
+#include "app/FileSystemRules.h"
 #include "app/Startup.h"
 #include "app/XdgAutoStart.h"
 #include "app/app.h"
@@ -7,408 +7,237 @@
 #include "support/QMemorySmcControl.h"
 #include "ui/MainWindow.h"
 
-#include <QFile>
-#include <QLocalSocket>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QtTest>
-
-#include <memory>
-#include <vector>
 
 namespace {
 
-// Arguments that outlive the application object built on them.
-class QArgv
+// An SMC that may refuse to open and tells when it is deleted.
+struct QStartupSmc : QMemorySmcControl
 {
-public:
-    explicit QArgv(const QStringList& arguments)
-    {
-        m_Storage.push_back("tst_startup");
-        for (const QString& argument : arguments)
-            m_Storage.push_back(argument.toLocal8Bit());
-        for (QByteArray& argument : m_Storage)
-            m_Pointers.push_back(argument.data());
-        m_Pointers.push_back(nullptr);
-        m_nArgc = int(m_Storage.size());
-    }
-    int& argc() { return m_nArgc; }
-    char** argv() { return m_Pointers.data(); }
-
-private:
-    std::vector<QByteArray> m_Storage;
-    std::vector<char*> m_Pointers;
-    int m_nArgc = 0;
-};
-
-// An SMC that may refuse to open and tells when the key layer deleted it.
-class QStartupSmc : public QMemorySmcControl
-{
-public:
     QStartupSmc(bool bOpens, bool* pDestroyed) : m_bOpens(bOpens), m_pDestroyed(pDestroyed) {}
     ~QStartupSmc() override { *m_pDestroyed = true; }
     bool Open() override { return m_bOpens; }
-
-private:
     bool m_bOpens;
     bool* m_pDestroyed;
 };
 
-QString settingsPath()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "brightfold", "thermora")
-        .fileName();
-}
+const QByteArray kExecLine = "Exec=\"/opt/my apps/100%%/th\\\\$e\"";
 
 } // namespace
 
-// Start-up in-process: each case builds and destroys its own application object.
 class TestStartup : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_KeyDir; // the in-process instances' own single-instance name
+    const QString m_Key = m_KeyDir.filePath("THERMORA");
+    int m_nArgc = 0;
+    char* m_Argv[4] = {};
+    QList<QByteArray> m_Arguments; // outlive the application object built on them
+
+    void setArguments(const QString& arguments)
+    {
+        m_Arguments = QByteArray("tst_startup " + arguments.toUtf8()).split(' ');
+        m_nArgc = std::min(3, m_Arguments.size());
+        for (int i = 0; i < 3; ++i)
+            m_Argv[i] = i < m_nArgc ? m_Arguments[i].data() : nullptr;
+    }
 
 private slots:
-    void initTestCase();
-    void cleanup();
+    void cleanup() { QFile::remove(XdgAutoStartUtils::entryPath()); }
 
-    void minimizedRule_data();
-    void minimizedRule();
-    void run_data();
-    void run();
-    void readOnlyMode_data();
-    void readOnlyMode();
-    void settingDefaults_data();
-    void settingDefaults();
-    void logHeader_data();
-    void logHeader();
-    void knockRestoresWindow();
-    void toggleAutoStart();
+    void run_data()
+    {
+        // Arguments; set-up (autostart, vfat, no-machine, no-smc); what is shown at the end.
+        QTest::addColumn<QString>("row");
+        QTest::newRow("plain") << ";;shown";
+        QTest::newRow("/minimized") << "/minimized;;hidden";
+        QTest::newRow("/Minimized") << "/Minimized;;shown";
+        QTest::newRow("/minimized and more") << "/minimized -v;;shown";
+        QTest::newRow("minimized") << "minimized;;shown";
+        QTest::newRow("autostart") << "/Minimized;autostart;hidden";
+        QTest::newRow("FAT stick") << ";vfat;shownvfatvfat";
+        QTest::newRow("no machine")
+            << QString(";no-machine;Thermora 1.1.8|") + StartupUtils::kUnsupportedHardwareText;
+        QTest::newRow("no SMC") << QString(";no-smc;Error|") + StartupUtils::kSmcErrorText;
+    }
 
-private:
-    QString m_ProgramPath;
+    void run()
+    {
+        QFETCH(QString, row);
+        const QString setup = row.section(';', 1, 1);
+        setArguments(row.section(';', 0, 0));
+        if (setup == "autostart") {
+            QCoreApplication app(m_nArgc, m_Argv);
+            QVERIFY(XdgAutoStartUtils::install(QCoreApplication::applicationFilePath()));
+        }
+        bool bSmcDestroyed = false;
+        QSmcControl::setInstance(new QStartupSmc(setup != "no-smc", &bSmcDestroyed));
+        QString seen;
+        QStartupHooks hooks;
+        hooks.instanceKey = m_Key;
+        hooks.showError = [&](const QString& title, const QString& text) {
+            seen += title + '|' + text;
+        };
+        hooks.machineName = [&] { return setup == "no-machine" ? QString() : "MacPro4,1"; };
+        hooks.checkFileSystem = [&](QString& name) {
+            name = setup == "vfat" ? "vfat" : "ext4";
+            return name == "ext4";
+        };
+        hooks.exec = [&] {
+            QThermoraApp* pApp = QThermoraApp::instance();
+            seen = pApp->mainWindow()->isVisible() ? "shown" : "hidden";
+            // What the window, its menus and the workers see.
+            if (QCoreServices::isReadOnly() && pApp->isReadOnly())
+                seen += QCoreServices::readOnlyFileSystem() + pApp->readOnlyFileSystem();
+            return 7;
+        };
+        QCOMPARE(StartupUtils::run(m_nArgc, m_Argv, hooks), row.contains('|') ? 1 : 7);
+        QCOMPARE(seen, row.section(';', 2));
+        QVERIFY(!QMyApplication::m_pInstance);
+        // Once start-up reached the SMC, the key layer's object is gone, failed or not.
+        QCOMPARE(bSmcDestroyed, setup != "no-machine");
+        QSmcControl::destroyInstance();
+        QCoreServices::setReadOnly(false);
+    }
+
+    // Defaults fill only what is missing or no number; the log header starts a log that is on.
+    // Stored; then Fahrenheit, PreciseTemperature, menubarIcon, first run, log written.
+    void settingsAtStart_data()
+    {
+        QTest::addColumn<QString>("row");
+        QTest::newRow("nothing") << ";0 0 1 1 0";
+        QTest::newRow("kept") << "menubarIcon=0 Fahrenheit=1 PreciseTemperature=2;1 2 0 1 0";
+        QTest::newRow("missing") << "Fahrenheit=-1 menubarIcon=yes Fans=0,1;0 0 1 0 0";
+        QTest::newRow("EnableLog 0") << "EnableLog=0;0 0 1 1 0";
+        QTest::newRow("EnableLog 2") << "EnableLog=2;0 0 1 1 0";
+        QTest::newRow("EnableLog 1") << "EnableLog=1 Fans=0;0 0 1 0 1";
+    }
+
+    void settingsAtStart()
+    {
+        QFETCH(QString, row);
+        QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "brightfold", "thermora");
+        settings.clear();
+        for (const QString& pair : (row.section(';', 0, 0) + " Machine=MacPro4,1").split(' '))
+            settings.setValue(pair.section('=', 0, 0), pair.section('=', 1));
+        settings.sync();
+        QFile log(QDir::homePath() + "/Desktop/Thermora.log");
+        QVERIFY(QDir().mkpath(QDir::homePath() + "/Desktop"));
+        log.remove();
+        QString osVersion;
+        bool bFirstRun = false;
+        {
+            setArguments("");
+            QThermoraApp app(m_nArgc, m_Argv, m_Key);
+            QVERIFY(!app.isRunning());
+            QCOMPARE(app.logPath(), log.fileName());
+            bFirstRun = app.isFirstRun();
+            osVersion = app.sysInfo()->OS_GetOSVersionString();
+            app.preferences()->sync();
+        } // the logger writes every queued line before it dies with the application
+        settings.sync();
+        const bool bLogged = log.open(QIODevice::ReadOnly);
+        QCOMPARE(QString("%1 %2 %3 %4 %5")
+                     .arg(settings.value("Fahrenheit").toInt())
+                     .arg(settings.value("PreciseTemperature").toInt())
+                     .arg(settings.value("menubarIcon").toInt())
+                     .arg(bFirstRun)
+                     .arg(bLogged),
+                 row.section(';', 1));
+        const QRegularExpression header("^INFO  \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "
+                                        "\\S*app\\.cpp @ \\d+ \"Thermora 1\\.1\\.8, (.*), "
+                                        "MacPro4,1, Qt 5\\.2\\.0\" \n$");
+        QVERIFY(!bLogged ||
+                header.match(QString::fromUtf8(log.readLine())).captured(1) == osVersion);
+    }
+
+    // Rows: type, nosuid, allowed on Linux, allowed on macOS.
+    void fileSystemRules_data()
+    {
+        QTest::addColumn<QString>("row");
+        for (const char* line : {"ext4 0 1 0", "ext4 1 0 0", "VFAT 0 0 0", "cifs 0 0 0",
+                                 "fuse.sshfs 0 0 0", "fusefoo 0 1 0", "hfs 0 0 1", "hfsplus 1 0 1",
+                                 "afpfs 0 1 1", "afp 0 1 0", "HFS 0 0 0"})
+            QTest::newRow(line) << QString(line);
+    }
+
+    void fileSystemRules()
+    {
+        QFETCH(QString, row);
+        const QStringList col = row.split(' ');
+        QCOMPARE(FileSystemRulesUtils::linuxAllowsSetUid(col[0], col[1] == "1"), col[2] == "1");
+        QCOMPARE(FileSystemRulesUtils::macAllowsSetUid(col[0]), col[3] == "1");
+    }
+
+    // Rows: path;type. Mount points escape blanks; the longest, then the latest, mount wins.
+    void mountInfoLookup_data()
+    {
+        QTest::addColumn<QString>("row");
+        for (const char* line : {"/usr/bin;ext4", "/media/usb;vfat", "/media/usbx/app;ext4",
+                                 "/media/usb stick/app;exfat", "/home/me/remote/inner/x;tmpfs",
+                                 "/home/me/remote/y;fuse.sshfs", "/opt/app;vfat", "/data/x;ext4"})
+            QTest::newRow(line) << QString(line);
+    }
+
+    void mountInfoLookup()
+    {
+        QFETCH(QString, row);
+        const QString type = row.section(';', 1);
+        const QByteArray table = "26 1 254:0 / / rw - ext4 /dev/vda rw\n"
+                                 "40 26 8:17 / /media/usb rw shared:7 - vfat /dev/sdb1 rw\n"
+                                 "41 26 0:50 / /media/usb\\040stick rw - exfat /dev/sdc1 rw\n"
+                                 "42 26 0:51 / /home/me/remote rw - fuse.sshfs me@host: rw\n"
+                                 "43 42 0:52 / /home/me/remote/inner rw - tmpfs tmpfs rw\n"
+                                 "50 26 0:60 / /opt rw - ext4 /dev/vdb rw\n"
+                                 "51 26 0:61 / /opt rw - vfat /dev/sdd1 rw\n"
+                                 "1 2 3\n6 1 0:1 / /data rw ext4 /x rw\n6 1 0:2 / /data rw -\n";
+        QCOMPARE(FileSystemRulesUtils::typeFromMountInfo(table, row.section(';', 0, 0)), type);
+    }
+
+    // What an autostart entry means for a program path that needs quotes and escapes.
+    void autoStartEntry_data()
+    {
+        QTest::addColumn<QByteArray>("entry"); // null: none
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<bool>("survivesRemove");
+        const QByteArray ours = "[Desktop Entry]\n" + kExecLine;
+        QTest::newRow("none") << QByteArray() << false << false;
+        QTest::newRow("ours") << ours + "\n" << true << false;
+        QTest::newRow("ours with arguments") << ours + " /minimized\n" << true << false;
+        QTest::newRow("hidden") << ours + "\nHidden=true\n" << false << false;
+        QTest::newRow("off") << ours + "\nX-GNOME-Autostart-enabled=false\n" << false << false;
+        QTest::newRow("another") << QByteArray("[Desktop Entry]\nExec=/usr/bin/th\n") << false
+                                 << true;
+        QTest::newRow("Exec in another group")
+            << "[Desktop Entry]\nName=x\n[Desktop Action a]\n" + ours.mid(16) << false << true;
+        QTest::newRow("unterminated quote") << ours.chopped(1) + "\n" << false << true;
+    }
+
+    void autoStartEntry()
+    {
+        QFETCH(QByteArray, entry);
+        QFETCH(bool, installed);
+        QFETCH(bool, survivesRemove);
+        const QString program = "/opt/my apps/100%/th$e";
+        const QString path = XdgAutoStartUtils::entryPath();
+        QFile file(path);
+        QVERIFY(entry.isNull() || (QDir().mkpath(QFileInfo(path).path()) &&
+                                   file.open(QIODevice::WriteOnly) && file.write(entry) > 0));
+        file.close();
+        QCOMPARE(XdgAutoStartUtils::isInstalled(program), installed);
+        QVERIFY(XdgAutoStartUtils::remove(program));
+        QCOMPARE(file.exists(), survivesRemove);
+
+        // Enabling twice leaves one entry that starts exactly this program, without arguments.
+        QVERIFY(XdgAutoStartUtils::install(program) && XdgAutoStartUtils::install(program));
+        QVERIFY(XdgAutoStartUtils::isInstalled(program));
+        QVERIFY(!XdgAutoStartUtils::isInstalled("/opt/my apps/100%/th"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("\n" + kExecLine + "\n"));
+    }
 };
-
-void TestStartup::initTestCase()
-{
-    // The autostart entry names the running executable; learn its path once.
-    QArgv args({});
-    QCoreApplication app(args.argc(), args.argv());
-    m_ProgramPath = QCoreApplication::applicationFilePath();
-}
-
-void TestStartup::cleanup()
-{
-    XdgAutoStartUtils::remove(m_ProgramPath);
-    QFile::remove(settingsPath());
-    QSmcControl::destroyInstance();
-}
-
-void TestStartup::minimizedRule_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<bool>("autoStart");
-    QTest::addColumn<bool>("minimized");
-
-    const QString program = QStringLiteral("/opt/thermora");
-    QTest::newRow("no argument") << QStringList{program} << false << false;
-    QTest::newRow("/minimized") << QStringList{program, "/minimized"} << false << true;
-    QTest::newRow("capital M") << QStringList{program, "/Minimized"} << false << false;
-    QTest::newRow("without slash") << QStringList{program, "minimized"} << false << false;
-    QTest::newRow("with blank") << QStringList{program, "/minimized "} << false << false;
-    QTest::newRow("and another after") << QStringList{program, "/minimized", "x"} << false << false;
-    QTest::newRow("and another before")
-        << QStringList{program, "x", "/minimized"} << false << false;
-    QTest::newRow("program path only is /minimized") << QStringList{"/minimized"} << false << false;
-    QTest::newRow("autostart, no argument") << QStringList{program} << true << true;
-    QTest::newRow("autostart, capital M") << QStringList{program, "/Minimized"} << true << true;
-    QTest::newRow("autostart, two arguments")
-        << QStringList{program, "/minimized", "x"} << true << true;
-    QTest::newRow("empty list") << QStringList() << false << false;
-}
-
-void TestStartup::minimizedRule()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(bool, autoStart);
-    QFETCH(bool, minimized);
-    QCOMPARE(StartupUtils::isStartMinimized(arguments, autoStart), minimized);
-}
-
-void TestStartup::run_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<bool>("autoStart");
-    QTest::addColumn<QString>("machine");
-    QTest::addColumn<bool>("smcOpens");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("errorTitle");
-    QTest::addColumn<QString>("errorText");
-    QTest::addColumn<bool>("windowShown");
-
-    const QString title = QStringLiteral("Thermora 1.1.8");
-    const QString hardware = QLatin1String(StartupUtils::kUnsupportedHardwareText);
-    const QString smc = QLatin1String(StartupUtils::kSmcErrorText);
-    const QString mac = QStringLiteral("MacPro4,1");
-
-    // Exit code 7 is what the stand-in event loop returns.
-    QTest::newRow("plain start") << QStringList() << false << mac << true << 7 << ""
-                                 << "" << true;
-    QTest::newRow("/minimized") << QStringList{"/minimized"} << false << mac << true << 7 << ""
-                                << "" << false;
-    QTest::newRow("/Minimized") << QStringList{"/Minimized"} << false << mac << true << 7 << ""
-                                << "" << true;
-    QTest::newRow("/minimized and more")
-        << QStringList{"/minimized", "-v"} << false << mac << true << 7 << ""
-        << "" << true;
-    QTest::newRow("autostart") << QStringList() << true << mac << true << 7 << ""
-                               << "" << false;
-    QTest::newRow("autostart, /Minimized")
-        << QStringList{"/Minimized"} << true << mac << true << 7 << ""
-        << "" << false;
-    QTest::newRow("no machine name")
-        << QStringList() << false << "" << true << 1 << title << hardware << false;
-    QTest::newRow("SMC does not open")
-        << QStringList() << false << mac << false << 1 << "Error" << smc << false;
-    QTest::newRow("neither machine nor SMC")
-        << QStringList() << false << "" << false << 1 << title << hardware << false;
-}
-
-void TestStartup::run()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(bool, autoStart);
-    QFETCH(QString, machine);
-    QFETCH(bool, smcOpens);
-    QFETCH(int, exitCode);
-    QFETCH(QString, errorTitle);
-    QFETCH(QString, errorText);
-    QFETCH(bool, windowShown);
-
-    if (autoStart)
-        QVERIFY(XdgAutoStartUtils::install(m_ProgramPath));
-    bool bSmcDestroyed = false;
-    QSmcControl::setInstance(new QStartupSmc(smcOpens, &bSmcDestroyed));
-
-    QStringList errors;
-    bool bLoopRan = false;
-    bool bShown = false;
-    QStartupHooks hooks;
-    hooks.showError = [&](const QString& title, const QString& text) { errors << title << text; };
-    hooks.machineName = [&] { return machine; };
-    hooks.exec = [&] {
-        bLoopRan = true;
-        QThermoraApp* pApp = QThermoraApp::instance();
-        bShown = pApp && pApp->mainWindow() && pApp->mainWindow()->isVisible();
-        return 7;
-    };
-
-    QArgv args(arguments);
-    QCOMPARE(StartupUtils::run(args.argc(), args.argv(), hooks), exitCode);
-
-    QCOMPARE(bLoopRan, errorTitle.isEmpty());
-    QCOMPARE(bShown, windowShown);
-    if (errorTitle.isEmpty())
-        QVERIFY(errors.isEmpty());
-    else
-        QCOMPARE(errors, (QStringList{errorTitle, errorText}));
-    // Once start-up reached the SMC, the key layer's object is gone at the end, failed or not.
-    QCOMPARE(bSmcDestroyed, !machine.isEmpty());
-    QVERIFY(!QMyApplication::m_pInstance);
-}
-
-void TestStartup::readOnlyMode_data()
-{
-    QTest::addColumn<bool>("supported");
-    QTest::addColumn<QString>("fileSystem");
-
-    QTest::newRow("supported") << true << "ext4";
-    QTest::newRow("FAT stick") << false << "vfat";
-    QTest::newRow("network share") << false << "cifs";
-}
-
-void TestStartup::readOnlyMode()
-{
-    QFETCH(bool, supported);
-    QFETCH(QString, fileSystem);
-
-    QSmcControl::setInstance(new QMemorySmcControl());
-    bool bAppReadOnly = !supported;
-    bool bCoreReadOnly = !supported;
-    QString seenFileSystem;
-    QStartupHooks hooks;
-    hooks.machineName = [] { return QStringLiteral("iMac13,1"); };
-    hooks.checkFileSystem = [&](QString& name) {
-        name = fileSystem;
-        return supported;
-    };
-    hooks.exec = [&] {
-        // What the window, its menus and the workers see once the event loop runs.
-        QThermoraApp* pApp = QThermoraApp::instance();
-        bAppReadOnly = pApp->isReadOnly();
-        bCoreReadOnly = QCoreServices::isReadOnly();
-        seenFileSystem = QCoreServices::readOnlyFileSystem();
-        return 0;
-    };
-    QArgv args({});
-    QCOMPARE(StartupUtils::run(args.argc(), args.argv(), hooks), 0);
-    QCOMPARE(bAppReadOnly, !supported);
-    QCOMPARE(bCoreReadOnly, !supported);
-    QCOMPARE(seenFileSystem, supported ? QString() : fileSystem);
-    QCoreServices::setReadOnly(false);
-}
-
-void TestStartup::settingDefaults_data()
-{
-    QTest::addColumn<QVariantMap>("stored");
-    QTest::addColumn<int>("fahrenheit");
-    QTest::addColumn<int>("precise");
-    QTest::addColumn<int>("menubarIcon");
-    QTest::addColumn<bool>("firstRun");
-    QTest::addColumn<QStringList>("unchanged"); // keys whose stored value must survive
-
-    QTest::newRow("nothing stored") << QVariantMap() << 0 << 0 << 1 << true << QStringList();
-    QTest::newRow("zero menubar icon kept") << QVariantMap{{"menubarIcon", 0}, {"Fans", ""}} << 0
-                                            << 0 << 0 << true << QStringList{"menubarIcon"};
-    QTest::newRow("all set") << QVariantMap{{"Fahrenheit", 1},
-                                            {"PreciseTemperature", 1},
-                                            {"menubarIcon", 2}}
-                             << 1 << 1 << 2 << true
-                             << QStringList{"Fahrenheit", "PreciseTemperature", "menubarIcon"};
-    QTest::newRow("only one set") << QVariantMap{{"PreciseTemperature", 1}} << 0 << 1 << 1 << true
-                                  << QStringList{"PreciseTemperature"};
-    QTest::newRow("explicit -1 counts as missing")
-        << QVariantMap{{"Fahrenheit", -1}, {"menubarIcon", -1}} << 0 << 0 << 1 << true
-        << QStringList();
-    QTest::newRow("fans cached") << QVariantMap{{"Fans", "0,1"}, {"InterfaceLanguage", "Nope.xml"}}
-                                 << 0 << 0 << 1 << false
-                                 << QStringList{"Fans", "InterfaceLanguage"};
-    // A value that is no number counts as missing and gets the default.
-    QTest::newRow("garbage value") << QVariantMap{{"Fahrenheit", "yes please"}, {"trayFan", 3}} << 0
-                                   << 0 << 1 << true << QStringList{"trayFan"};
-}
-
-void TestStartup::settingDefaults()
-{
-    QFETCH(QVariantMap, stored);
-    QFETCH(int, fahrenheit);
-    QFETCH(int, precise);
-    QFETCH(int, menubarIcon);
-    QFETCH(bool, firstRun);
-    QFETCH(QStringList, unchanged);
-
-    {
-        QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "brightfold", "thermora");
-        for (auto it = stored.cbegin(); it != stored.cend(); ++it)
-            settings.setValue(it.key(), it.value());
-    }
-
-    QArgv args({});
-    QThermoraApp app(args.argc(), args.argv());
-    QVERIFY(!app.isRunning());
-    QPreferences* pPreferences = app.preferences();
-    QVERIFY(pPreferences);
-    QCOMPARE(pPreferences->getInt("Fahrenheit", -1), fahrenheit);
-    QCOMPARE(pPreferences->getInt("PreciseTemperature", -1), precise);
-    QCOMPARE(pPreferences->getInt("menubarIcon", -1), menubarIcon);
-    QCOMPARE(app.isFirstRun(), firstRun);
-
-    pPreferences->sync();
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "brightfold", "thermora");
-    QCOMPARE(settings.value("Fahrenheit").toInt(), fahrenheit);
-    QCOMPARE(settings.value("PreciseTemperature").toInt(), precise);
-    QCOMPARE(settings.value("menubarIcon").toInt(), menubarIcon);
-    for (const QString& key : unchanged)
-        QCOMPARE(settings.value(key).toString(), stored.value(key).toString());
-}
-
-void TestStartup::logHeader_data()
-{
-    QTest::addColumn<QVariant>("enableLog");
-    QTest::addColumn<bool>("logged");
-
-    QTest::newRow("EnableLog missing") << QVariant() << false;
-    QTest::newRow("EnableLog 0") << QVariant(0) << false;
-    QTest::newRow("EnableLog 2") << QVariant(2) << false;
-    QTest::newRow("EnableLog text") << QVariant("1x") << false;
-    QTest::newRow("EnableLog 1") << QVariant(1) << true;
-}
-
-void TestStartup::logHeader()
-{
-    QFETCH(QVariant, enableLog);
-    QFETCH(bool, logged);
-    {
-        QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "brightfold", "thermora");
-        settings.setValue("Machine", "MacPro4,1");
-        if (enableLog.isValid())
-            settings.setValue("EnableLog", enableLog);
-    }
-
-    // With a desktop folder the log goes there.
-    const QString logPath = QDir::homePath() + "/Desktop/Thermora.log";
-    QVERIFY(QDir().mkpath(QDir::homePath() + "/Desktop"));
-    QFile::remove(logPath);
-    QString osVersion;
-    {
-        QArgv args({});
-        QThermoraApp app(args.argc(), args.argv());
-        QCOMPARE(app.logPath(), logPath);
-        osVersion = app.sysInfo()->OS_GetOSVersionString();
-    } // the logger writes every queued line before it dies with the application
-
-    QFile log(logPath);
-    QCOMPARE(log.exists(), logged);
-    if (!logged)
-        return;
-    QVERIFY(log.open(QIODevice::ReadOnly | QIODevice::Text));
-    const QString firstLine = QString::fromUtf8(log.readLine()).trimmed();
-    log.close();
-    QFile::remove(logPath);
-    const QRegularExpression header(
-        QStringLiteral(
-            "^INFO  \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\S*app\\.cpp ?@ ?\\d+ "
-            "\"Thermora 1\\.1\\.8, %1, MacPro4,1, Qt 5\\.2\\.0\"$")
-            .arg(QRegularExpression::escape(osVersion)));
-    QVERIFY2(header.match(firstLine).hasMatch(), qPrintable(firstLine));
-}
-
-void TestStartup::knockRestoresWindow()
-{
-    QSmcControl::setInstance(new QMemorySmcControl());
-    QArgv args({});
-    QThermoraApp app(args.argc(), args.argv());
-    QVERIFY(!app.isRunning());
-
-    // A knock before the window exists is ignored.
-    QLocalSocket early;
-    early.connectToServer(AppPlatformUtils::singleInstanceKey());
-    QVERIFY(early.waitForConnected(2000));
-    QCoreApplication::processEvents();
-
-    QFanControlMainWindow window;
-    app.setMainWindow(&window);
-    QVERIFY(!window.isVisible());
-    QLocalSocket knock;
-    knock.connectToServer(AppPlatformUtils::singleInstanceKey());
-    QVERIFY(knock.waitForConnected(2000));
-    QTRY_VERIFY(window.isVisible());
-    app.setMainWindow(nullptr);
-}
-
-void TestStartup::toggleAutoStart()
-{
-    QArgv args({});
-    QThermoraApp app(args.argc(), args.argv());
-    QVERIFY(!app.isAutoStart());
-    app.toggleAutoStart(false);
-    QVERIFY(!app.isAutoStart());
-    app.toggleAutoStart(true);
-    app.toggleAutoStart(true);
-    QVERIFY(app.isAutoStart());
-    QVERIFY(XdgAutoStartUtils::isInstalled(m_ProgramPath));
-    app.toggleAutoStart(false);
-    QVERIFY(!app.isAutoStart());
-    QVERIFY(!QFile::exists(XdgAutoStartUtils::entryPath()));
-}
 
 QTEST_APPLESS_MAIN(TestStartup)
 #include "tst_startup.moc"

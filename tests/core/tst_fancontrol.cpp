@@ -1,50 +1,64 @@
 #include "core/FanControl.h"
+#include "core/FanControlLoops.h"
 #include "core/FanInfo.h"
 #include "core/QTempSensor.h"
-#include "helpers/QClock.h"
+#include "core/SensorControl.h"
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
-#include "support/QMemoryLogDestination.h"
+#include "smc/sim/QSmcTransportInProcess.h"
+#include "support/QHookClock.h"
+#include "support/QLogCapture.h"
 #include "support/QMemorySmcControl.h"
+#include "support/QSimMachine.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
+
+using FanControlLoopUtils::runControlPass;
+using FanControlLoopUtils::runUpdatePass;
+
 namespace {
-// Two fans (the second without a readable name) and a handful of temperature keys.
-void addMachine(QMemorySmcControl& smc, int nFans = 2)
+// The in-memory key table, also recording the key of every read.
+class QReadLogSmc : public QMemorySmcControl
+{
+public:
+    int OS_ReadKey(const char* key, unsigned char* buffer, unsigned char size) override
+    {
+        reads << QString::fromLatin1(key, 4);
+        if (bMaskForgotten && reads.last() == "FS! ") { // a controller that keeps dropping it
+            buffer[0] = buffer[1] = 0;
+            return 0;
+        }
+        return QMemorySmcControl::OS_ReadKey(key, buffer, size);
+    }
+    QStringList reads;
+    bool bMaskForgotten = false;
+};
+
+// Fan 0 "CPU", the others without a readable name (1000 + 100 * index .. 6000 RPM, at 1500),
+// seven supported temperature keys at 45 degrees and one key that is not a temperature.
+void addMachine(QMemorySmcControl& smc, int nFans)
 {
     smc.setKey("FNum", "ui8 ", QByteArray(1, char(nFans)));
     smc.setKey("FS! ", "ui16", QByteArray(2, '\0'));
     for (int i = 0; i < nFans; ++i) {
         smc.addFan(i, i == 0 ? QByteArray("CPU") : QByteArray(), 1000 + i * 100, 1500, 6000);
     }
-    smc.setTemperature("TA0P", 24.5);                // Ambient
-    smc.setTemperature("TB0T", 30.0);                // Bottom Enclosure
-    smc.setTemperature("TC0D", 50.0);                // CPU Diode
-    smc.setTemperature("TC0P", 45.2);                // CPU Proximity
-    smc.setTemperature("TG0D", 40.0);                // GPU Diode
-    smc.setTemperature("Tm0P", 38.0);                // Mem Controller
-    smc.setTemperature("Ts0P", 28.0);                // Left Palm Rest
-    smc.setKey("TX9Z", "ui8 ", QByteArray(1, '\0')); // not a temperature type
+    for (const char* key : {"TA0P", "TB0T", "TC0D", "TC0P", "TG0D", "Tm0P", "Ts0P"}) {
+        smc.setTemperature(key, 45.0);
+    }
+    smc.setKey("TX9Z", "ui8 ", QByteArray(1, '\0'));
 }
 
-QStringList keysOf(const QVector<QTempSensor*>& sensors)
+template <class T, class F> QStringList mapped(const QVector<T*>& items, F f)
 {
-    QStringList keys;
-    for (const QTempSensor* pSensor : sensors) {
-        keys << pSensor->GetKey();
+    QStringList out;
+    for (const T* pItem : items) {
+        out << f(pItem);
     }
-    return keys;
-}
-
-QStringList namesOf(const QFanControl& controller)
-{
-    QStringList names;
-    for (const FanInfo* pFan : controller.fans()) {
-        names << pFan->GetName();
-    }
-    return names;
+    return out;
 }
 
 // "KEY=hex" for every write, in order.
@@ -56,6 +70,30 @@ QStringList writesOf(const QMemorySmcControl& smc)
     }
     return out;
 }
+
+QString target(int nFan, int rpm)
+{
+    return QString("F%1Tg=%2").arg(nFan).arg(rpm * 4, 4, 16, QChar('0'));
+}
+
+// The window's two workers on a simulated machine with the window hidden: update every 1.5 s,
+// control every 1 s, for nSecs from a whole second.
+void runSeconds(QSimMachine& m, int nSecs, const std::function<void()>& afterEachSecond = {})
+{
+    for (int nHalf = 1; nHalf <= nSecs * 2; ++nHalf) {
+        m.clock.advanceMsecs(500);
+        if ((m.clock.msecsSinceEpoch() / 500) % 3 == 0) {
+            runUpdatePass(*m.pController, m.pController->sensors(), true, false, QString());
+        }
+        if (nHalf % 2 == 0) {
+            runControlPass(*m.pController);
+            if (afterEachSecond) {
+                afterEachSecond();
+            }
+        }
+    }
+}
+
 } // namespace
 
 class tst_FanControl : public QObject
@@ -63,164 +101,123 @@ class tst_FanControl : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void startOrder_data();
     void startOrder();
-    void fanCountFromController_data();
-    void fanCountFromController();
     void filterAtStart_data();
     void filterAtStart();
     void modesAtStart_data();
     void modesAtStart();
-    void badCache_data();
-    void badCache();
-    void ninthFanNeverManual();
-    void speedWriteReassertsManualBit_data();
-    void speedWriteReassertsManualBit();
-    void backToAutomaticClearsBitOnly();
-    void modesSavedAndKept();
-    void speedReads_data();
-    void speedReads();
+    void speedWrites_data();
+    void speedWrites();
+    void userPicksAutomaticDuringControlPass();
+    void updatePassReads_data();
+    void updatePassReads();
+    void unreadableSensorKeepsFanSpeed();
+    void controlPassCommands_data();
+    void controlPassCommands();
     void readOnlyWritesNothing();
+    void maskRestoredAfterControllerRestart();
 
 private:
-    QStringList newLogLines();
-    bool logHas(const QString& text);
+    QFanControl& start(QSmcControl& smc);
 
-    QSharedPointer<QMemoryLogDestination> m_pLog;
-    int m_nLogSeen = 0;
+    QLogCapture m_Log;
+    QScopedPointer<QFanControl> m_pController;
     QScopedPointer<QTemporaryDir> m_pDir;
     QScopedPointer<QPreferences> m_pPrefs;
-    QManualClock m_Clock;
+    QHookClock m_Clock;
 };
-
-void tst_FanControl::initTestCase()
-{
-    m_pLog.reset(new QMemoryLogDestination);
-    QsLogging::Logger::instance().addDestination(m_pLog);
-    QsLogging::Logger::instance().setLoggingLevel(QsLogging::InfoLevel);
-}
 
 void tst_FanControl::init()
 {
     m_pDir.reset(new QTemporaryDir);
     m_pPrefs.reset(new QPreferences(m_pDir->filePath("thermora.ini")));
     QCoreServices::setPreferences(m_pPrefs.data());
-    newLogLines();
+    m_Log.start();
 }
 
 void tst_FanControl::cleanup()
 {
+    m_pController.reset();
     QCoreServices::setPreferences(nullptr);
     QCoreServices::setReadOnly(false);
-    m_pPrefs.reset();
-    m_pDir.reset();
+    m_Clock.onNextRead = nullptr;
 }
 
-QStringList tst_FanControl::newLogLines()
+// A controller over the key table, started; it lives until the end of the test function.
+QFanControl& tst_FanControl::start(QSmcControl& smc)
 {
-    QsLogging::Logger::instance().waitForWrites();
-    const QStringList all = m_pLog->lines();
-    const QStringList fresh = all.mid(m_nLogSeen);
-    m_nLogSeen = all.size();
-    return fresh;
-}
-
-bool tst_FanControl::logHas(const QString& text)
-{
-    static QStringList s_Lines;
-    s_Lines += newLogLines();
-    for (const QString& line : s_Lines) {
-        if (line.contains(text)) {
-            return true;
-        }
-    }
-    qWarning().noquote() << "log lacks" << text << "\n" << s_Lines.join('\n');
-    return false;
+    m_pController.reset(new QFanControl(&smc, &m_Clock));
+    m_pController->Init();
+    return *m_pController;
 }
 
 void tst_FanControl::startOrder_data()
 {
-    QTest::addColumn<QString>("cachedFans");
+    QTest::addColumn<QString>("cachedFans"); // empty: fresh start
     QTest::addColumn<QString>("cachedSensors");
+    QTest::addColumn<int>("fnum"); // -1: unreadable
     QTest::addColumn<QStringList>("fans");
     QTest::addColumn<QStringList>("allSensors");
-    QTest::addColumn<bool>("enumerates");
+    QTest::addColumn<QString>("warning"); // each warning logged, separated by "|"
 
-    QTest::newRow("first start: key order, unnamed fan cached by index")
-        << ""
-        << "" << QStringList{"CPU", "Fan 1"}
-        << QStringList{"TA0P", "TB0T", "TC0D", "TC0P", "TG0D", "Tm0P", "Ts0P"} << true;
-    QTest::newRow("cached start: display-name order, case-sensitive")
-        << "Left,Right"
-        << "Ta1X,Tm0P,TC0P,Ts0P,TB9X,TA0P" << QStringList{"Left", "Right"}
-        << QStringList{"TA0P", "TC0P", "Ts0P", "Tm0P", "TB9X", "Ta1X"} << false;
+    const auto add = [](const char* name, const QString& cachedFans, const QString& cachedSensors,
+                        int fnum, const char* fans, const char* allSensors,
+                        const char* warning = "") {
+        QTest::newRow(name) << cachedFans << cachedSensors << fnum
+                            << QString(fans).split(',', Qt::SkipEmptyParts)
+                            << QString(allSensors).split(',', Qt::SkipEmptyParts)
+                            << QString(warning);
+    };
+    const char* const all = "TA0P,TB0T,TC0D,TC0P,TG0D,Tm0P,Ts0P"; // key order
+    add("first start: key order, unnamed fan cached by index", "", "", 2, "CPU,Fan 1", all);
+    add("cached start: display-name order, case-sensitive", "Left,Right",
+        "Ta1X,Tm0P,TC0P,Ts0P,TB9X,TA0P", 2, "Left,Right", "TA0P,TC0P,Ts0P,Tm0P,TB9X,Ta1X");
+    add("cached keys: repeats and non-keys skipped", "CPU,,ODD",
+        QString("TC0P,").repeated(3000) + ",TOOLONG,TA0P,T\u00e9XX,TA0P", 2, "CPU,Fan 1",
+        "TA0P,TC0P", "3 cached fans|key ''|key 'TOOLONG'|key 'T\u00e9XX'");
+    add("fresh, no fans", "", "", 0, "", all);
+    add("fresh, count unreadable", "", "", -1, "", all);
+    add("fresh, more than keys can name", "", "", 12,
+        "CPU,Fan 1,Fan 2,Fan 3,Fan 4,Fan 5,Fan 6,Fan 7,Fan 8,Fan 9", all, "FNum reports 12 fans");
+    add("cached, more than the controller has", "CPU,ODD,HDD", "TC0P", 2, "CPU,ODD", "TC0P",
+        "3 cached fans, the controller has 2");
+    add("cached, count unreadable: cache kept", "CPU,ODD", "TC0P", -1, "CPU,ODD", "TC0P",
+        "FNum cannot be read, keeping the 2");
 }
 
 void tst_FanControl::startOrder()
 {
     QFETCH(QString, cachedFans);
     QFETCH(QString, cachedSensors);
+    QFETCH(int, fnum);
     QFETCH(QStringList, fans);
     QFETCH(QStringList, allSensors);
-    QFETCH(bool, enumerates);
-
-    QMemorySmcControl smc;
-    addMachine(smc);
-    m_pPrefs->setString("Fans", cachedFans);
-    m_pPrefs->setString("TempSensors", cachedSensors);
-
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
-    QCOMPARE(namesOf(controller), fans);
-    QCOMPARE(keysOf(controller.allSensors()), allSensors);
-    QCOMPARE(smc.indexCalls() > 0, enumerates);
-    if (enumerates) {
-        QCOMPARE(m_pPrefs->getString("Fans"), fans.join(','));
-        QCOMPARE(m_pPrefs->getString("TempSensors"), allSensors.join(','));
-        QVERIFY(logHas("QFanControl::Init - first start"));
-    } else {
-        QCOMPARE(m_pPrefs->getString("TempSensors"), cachedSensors);
-        QVERIFY(logHas("QFanControl::Init - LoadCachedFansAndTempSensors"));
-    }
-    QVERIFY(logHas("QFanControl::Init: number of supported SMART sensors: 0"));
-}
-
-void tst_FanControl::fanCountFromController_data()
-{
-    QTest::addColumn<int>("fnum"); // -1: unreadable
-    QTest::addColumn<int>("fans");
-    QTest::addColumn<QString>("warning");
-
-    QTest::newRow("none") << 0 << 0 << "";
-    QTest::newRow("unreadable") << -1 << 0 << "";
-    QTest::newRow("one") << 1 << 1 << "";
-    QTest::newRow("more than keys can name") << 12 << 10 << "FNum reports 12 fans, only 10";
-}
-
-void tst_FanControl::fanCountFromController()
-{
-    QFETCH(int, fnum);
-    QFETCH(int, fans);
     QFETCH(QString, warning);
 
-    QMemorySmcControl smc;
+    QReadLogSmc smc;
     addMachine(smc, qBound(0, fnum, 9));
     smc.setKey("FNum", "ui8 ", QByteArray(1, char(qMax(fnum, 0))));
-    if (fnum < 0) {
-        smc.setUnreadable("FNum");
-    }
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
-    QCOMPARE(controller.fanCount(), fans);
-    QVERIFY(controller.GetFan(fans) == nullptr);
-    QVERIFY(controller.GetFan(-1) == nullptr);
-    QCOMPARE(controller.sensors().size(), 7); // sensors are loaded whatever the fans
-    QCOMPARE(controller.loadAllTempSensors().size(), 7);
-    if (!warning.isEmpty()) {
-        QVERIFY(logHas(warning));
+    smc.setUnreadable("FNum", fnum < 0);
+    m_pPrefs->setString("Fans", cachedFans);
+    m_pPrefs->setString("TempSensors", cachedSensors);
+    QFanControl& controller = start(smc);
+    QCOMPARE(mapped(controller.fans(), [](const FanInfo* p) { return p->GetName(); }), fans);
+    QVERIFY(!controller.GetFan(fans.size()) && !controller.GetFan(-1));
+    QCOMPARE(mapped(controller.allSensors(), [](const QTempSensor* p) { return p->GetKey(); }),
+             allSensors);
+    const bool bFresh = cachedFans.isEmpty();
+    QCOMPARE(smc.indexCalls() > 0, bFresh); // the key index is walked on a fresh start only
+    QCOMPARE(m_pPrefs->getString("Fans"), bFresh ? fans.join(',') : cachedFans);
+    QCOMPARE(m_pPrefs->getString("TempSensors"), bFresh ? allSensors.join(',') : cachedSensors);
+    QCOMPARE(m_Log.count("INFO", "QFanControl::Init - first start"), bFresh ? 1 : 0);
+    QCOMPARE(m_Log.count("INFO", "number of supported SMART sensors: 0"), 1);
+    const QStringList warnings = warning.split('|', Qt::SkipEmptyParts);
+    QCOMPARE(m_Log.count("WARN", ""), warnings.size()); // nothing else is worth a warning
+    for (const QString& text : warnings) {
+        QVERIFY2(m_Log.count("WARN", text) == 1, qPrintable(text));
     }
 }
 
@@ -232,10 +229,8 @@ void tst_FanControl::filterAtStart_data()
 
     QTest::newRow("0.0 is no reading") << 0.0 << false << "skipping sensor TC0P with value of 0";
     QTest::newRow("127.9 shown") << 127.9 << true << "";
-    QTest::newRow("128.0 out of range")
-        << 128.0 << false << "smc_get_temp - skipping sensor TC0P with value of 128";
+    QTest::newRow("128.0 out of range") << 128.0 << false << "smc_get_temp - skipping sensor TC0P";
     QTest::newRow("unreadable") << -1.0 << false << "skipping sensor TC0P with value of -1";
-    QTest::newRow("just above zero") << 0.5 << true << "";
 }
 
 void tst_FanControl::filterAtStart()
@@ -244,315 +239,320 @@ void tst_FanControl::filterAtStart()
     QFETCH(bool, shown);
     QFETCH(QString, warning);
 
-    QMemorySmcControl smc;
-    addMachine(smc);
+    QReadLogSmc smc;
+    addMachine(smc, 1);
     smc.setTemperature("TZ9Z", 0.0); // not in the sensor table: never read, never warned
-    if (celsius < 0) {
-        smc.setUnreadable("TC0P");
-    } else {
-        smc.setTemperature("TC0P", celsius);
-    }
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
-
+    smc.setTemperature("TC0P", qMax(celsius, 0.0));
+    smc.setUnreadable("TC0P", celsius < 0);
+    QFanControl& controller = start(smc);
     QCOMPARE(controller.sensorByKey("TC0P") != nullptr, shown);
-    QVERIFY(keysOf(controller.allSensors()).contains("TC0P")); // tried again next start
-    QVERIFY(controller.sensorByKey("TZ9Z") == nullptr);
-    QVERIFY(controller.sensorByKey("TA0P") != nullptr);
-    if (!warning.isEmpty()) {
-        QVERIFY(logHas(warning));
-    }
-    QVERIFY(!newLogLines().join('\n').contains("TZ9Z"));
+    QVERIFY(controller.allSensors().size() == 8); // the skipped one is tried again next start
+    QVERIFY(controller.sensorByKey("TA0P") && !controller.sensorByKey("TZ9Z"));
+    QVERIFY(!smc.reads.contains("TZ9Z"));
+    QCOMPARE(m_Log.count("WARN", shown ? "TC0P" : warning), shown ? 0 : 1);
 }
 
 void tst_FanControl::modesAtStart_data()
 {
     QTest::addColumn<int>("maskByte"); // -1: "FS! " cannot be read
     QTest::addColumn<QString>("stored0");
-    QTest::addColumn<QString>("mode0");
-    QTest::addColumn<bool>("manual0");
-    QTest::addColumn<QString>("mode1");
-    QTest::addColumn<bool>("manual1");
-    QTest::addColumn<QStringList>("maskWrites");
+    QTest::addColumn<QString>("modes"); // "<mode 0>|<mode 1>", a trailing M for a manual fan
+    QTest::addColumn<QStringList>("maskWrites"); // values written to "FS! "
     QTest::addColumn<QString>("warning");
 
-    QTest::newRow("mask 0x02, nothing stored")
-        << 0x02 << ""
-        << "0" << false << "" << true << QStringList{"FS! =0002"} << "";
-    QTest::newRow("mask unreadable: all automatic")
-        << -1 << ""
-        << "0" << false << "0" << false << QStringList{"FS! =0000", "FS! =0000"}
-        << "cannot read the fan mode mask";
-    QTest::newRow("stored constant")
-        << 0 << "1,2500"
-        << "1,2500" << true << "0" << false << QStringList{"FS! =0001", "FS! =0001"} << "";
-    QTest::newRow("stored sensor mode")
-        << 0 << "2,TC0P,45,80"
-        << "2,TC0P,45,80" << true << "0" << false << QStringList{"FS! =0001", "FS! =0001"} << "";
-    QTest::newRow("stored sensor gone") << 0 << "2,TQ0P,45,80"
-                                        << "" << false << "0" << false << QStringList{"FS! =0000"}
-                                        << "sensor TQ0P of the stored mode is not available";
-    QTest::newRow("stored garbage")
-        << 0x03 << "zzz"
-        << "0" << false << "" << true << QStringList{"FS! =0002"} << "unreadable stored mode 'zzz'";
-    QTest::newRow("stored 1 without speed")
-        << 0 << "1x"
-        << "0" << false << "0" << false << QStringList{"FS! =0000", "FS! =0000"}
-        << "unreadable stored mode '1x'";
-    QTest::newRow("stored speed not a number")
-        << 0 << "1,abc"
-        << "0" << false << "0" << false << QStringList{"FS! =0000", "FS! =0000"}
-        << "stored speed in '1,abc' is not usable";
+    const auto add = [](const char* name, int mask, const char* stored, const char* modes,
+                        const char* writes, const char* warning = "") {
+        QTest::newRow(name) << mask << QString(stored) << QString(modes)
+                            << QString(writes).split(' ', Qt::SkipEmptyParts) << QString(warning);
+    };
+    add("mask 0x02, nothing stored", 0x02, "", "0|M", "0002");
+    add("mask unreadable: all automatic", -1, "", "0|0", "0000 0000", "cannot read the fan");
+    add("stored constant", 0, "1,2500", "1,2500M|0", "0001 0001");
+    add("stored sensor mode", 0, "2,TC0P,45,80", "2,TC0P,45,80M|0", "0001 0001");
+    add("stored sensor gone: bit cleared", 0x01, "2,TQ0P,45,80", "|0", "0000 0000",
+        "sensor TQ0P of the stored mode is not available");
+    add("stored sensor read 0: bit cleared", 0x03, "2,TB0T,45,80", "|M", "0002",
+        "sensor TB0T of the stored mode is not available");
+    add("stored garbage", 0x03, "zzz", "0|M", "0002", "stored mode 'zzz'");
+    add("stored 1 without speed", 0, "1x", "0|0", "0000 0000", "mode '1x'");
+    add("stored speed not a number", 0, "1,abc", "0|0", "0000 0000", "'1,abc' is not");
 }
 
 void tst_FanControl::modesAtStart()
 {
     QFETCH(int, maskByte);
     QFETCH(QString, stored0);
-    QFETCH(QString, mode0);
-    QFETCH(bool, manual0);
-    QFETCH(QString, mode1);
-    QFETCH(bool, manual1);
+    QFETCH(QString, modes);
     QFETCH(QStringList, maskWrites);
     QFETCH(QString, warning);
 
-    QMemorySmcControl smc;
-    addMachine(smc);
-    if (maskByte < 0) {
-        smc.setUnreadable("FS! ");
-    } else {
-        smc.setKey("FS! ", "ui16", QMemorySmcControl::twoBytes(0, maskByte));
-    }
+    QReadLogSmc smc;
+    addMachine(smc, 2);
+    smc.setTemperature("TB0T", 0.0);
+    smc.setKey("FS! ", "ui16", QMemorySmcControl::twoBytes(0, qMax(maskByte, 0)));
+    smc.setUnreadable("FS! ", maskByte < 0);
     if (!stored0.isEmpty()) {
         m_pPrefs->setString("Fan_0", stored0);
     }
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
-
-    FanInfo* pFan0 = controller.GetFan(0);
-    FanInfo* pFan1 = controller.GetFan(1);
-    QCOMPARE(pFan0->GetControlMode().toString(), mode0);
-    QCOMPARE(pFan0->IsManual(), manual0);
-    QCOMPARE(pFan1->GetControlMode().toString(), mode1);
-    QCOMPARE(pFan1->IsManual(), manual1);
-    QCOMPARE(writesOf(smc), maskWrites);
-    if (pFan0->GetControlMode().GetMode() == FanControlMode::ModeSensor) {
-        QCOMPARE(pFan0->GetControlMode().getSensor(), controller.sensorByKey("TC0P"));
-    }
-    if (!warning.isEmpty()) {
-        QVERIFY(logHas(warning));
-    }
+    QFanControl& controller = start(smc);
+    QCOMPARE(mapped(controller.fans(),
+                    [](const FanInfo* p) {
+                        return p->GetControlMode().toString() + (p->IsManual() ? "M" : "");
+                    })
+                 .join('|'),
+             modes);
+    QCOMPARE(writesOf(smc).replaceInStrings("FS! =", ""), maskWrites);
+    const FanControlMode mode0 = controller.GetFan(0)->GetControlMode();
+    QCOMPARE(mode0.getSensor(), mode0.GetMode() == 2 ? controller.sensorByKey("TC0P") : nullptr);
+    QCOMPARE(m_Log.count("WARN", "LoadFansControlMode") + m_Log.count("WARN", "fan mode mask"),
+             warning.isEmpty() ? 0 : 1);
+    QVERIFY(warning.isEmpty() || m_Log.count("WARN", warning) == 1);
+    m_pController.reset(); // saves every mode
+    // A mode that could not be applied keeps its stored text for a later start.
+    const QString text0 = modes.section('|', 0, 0).remove('M');
+    QCOMPARE(m_pPrefs->getString("Fan_0"), text0.isEmpty() ? stored0 : text0);
 }
 
-void tst_FanControl::badCache_data()
+void tst_FanControl::speedWrites_data()
 {
-    QTest::addColumn<QString>("cachedFans");
-    QTest::addColumn<QString>("cachedSensors");
-    QTest::addColumn<int>("fanCount"); // "FNum"; -1: unreadable
-    QTest::addColumn<QStringList>("fans");
-    QTest::addColumn<QStringList>("sensors");
-    QTest::addColumn<QStringList>("warnings");
-
-    QTest::newRow("more cached fans than the controller has")
-        << "CPU,ODD,HDD"
-        << "TC0P" << 2 << QStringList{"CPU", "ODD"} << QStringList{"TC0P"}
-        << QStringList{"3 cached fans, the controller has 2"};
-    QTest::newRow("controller fan count unreadable")
-        << "CPU,ODD"
-        << "TC0P" << -1 << QStringList{} << QStringList{"TC0P"}
-        << QStringList{"2 cached fans, the controller has 0"};
-    QTest::newRow("sensor keys that cannot be SMC keys")
-        << "CPU" << QString::fromUtf8("TC0P,,TOOLONG,T\u00e9XX,TA0P,T\tXX") << 1
-        << QStringList{"CPU"} << QStringList{"TA0P", "TC0P"}
-        << QStringList{"skipping cached sensor key ''", "skipping cached sensor key 'TOOLONG'",
-                       QString::fromUtf8("skipping cached sensor key 'T\u00e9XX'")};
-    QTest::newRow("empty fan name")
-        << "CPU,,ODD"
-        << "" << 3 << QStringList{"CPU", "Fan 1", "ODD"} << QStringList{} << QStringList{};
-}
-
-void tst_FanControl::badCache()
-{
-    QFETCH(QString, cachedFans);
-    QFETCH(QString, cachedSensors);
-    QFETCH(int, fanCount);
-    QFETCH(QStringList, fans);
-    QFETCH(QStringList, sensors);
-    QFETCH(QStringList, warnings);
-
-    QMemorySmcControl smc;
-    addMachine(smc, qMax(fanCount, 0));
-    if (fanCount < 0) {
-        smc.setUnreadable("FNum");
-    }
-    m_pPrefs->setString("Fans", cachedFans);
-    m_pPrefs->setString("TempSensors", cachedSensors);
-    for (int i = 0; i < 3; ++i) {
-        m_pPrefs->setString(QString("Fan_%1").arg(i), "1,2000");
-    }
-    {
-        QFanControl controller(&smc, &m_Clock);
-        controller.Init();
-        QCOMPARE(namesOf(controller), fans);
-        QCOMPARE(keysOf(controller.sensors()), sensors);
-        for (int i = 0; i < 4; ++i) {
-            controller.SetFanRPM(i, 2000);
-        }
-    }
-    // No key of a fan beyond the controller's count was ever written.
-    for (const QByteArray& key : smc.writtenKeys()) {
-        QVERIFY2(key == "FS! " || (key.startsWith('F') && key.mid(1, 1).toInt() < fans.size()),
-                 key.constData());
-    }
-    // The cache itself is left as it was.
-    QCOMPARE(m_pPrefs->getString("Fans"), cachedFans);
-    QCOMPARE(m_pPrefs->getString("TempSensors"), cachedSensors);
-    for (const QString& warning : warnings) {
-        QVERIFY(logHas(warning));
-    }
-}
-
-void tst_FanControl::ninthFanNeverManual()
-{
-    QMemorySmcControl smc;
-    addMachine(smc, 9);
-    for (int i = 0; i < 9; ++i) {
-        m_pPrefs->setString(QString("Fan_%1").arg(i), "1,2000");
-    }
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
-    QCOMPARE(controller.fanCount(), 9);
-    QVERIFY(controller.GetFan(8)->IsManual());
-    QCOMPARE(smc.value("FS! ").toHex(), QByteArray("00ff"));
-    smc.clearWrites();
-    controller.SetFanRPM(8, 2400);
-    QCOMPARE(writesOf(smc), (QStringList{"FS! =00ff", "F8Tg=2580"}));
-    QVERIFY(logHas("fan 8 cannot be put under manual control"));
-}
-
-void tst_FanControl::speedWriteReassertsManualBit_data()
-{
-    QTest::addColumn<QList<int>>("pauses"); // seconds before each write
+    QTest::addColumn<QList<int>>("pauses");    // seconds before each write
+    QTest::addColumn<int>("lostBefore");       // write before which the controller forgets the mask
+    QTest::addColumn<bool>("keepsForgetting"); // and keeps forgetting it
     QTest::addColumn<QStringList>("writes");
 
-    const QString mask = "FS! =0001";
-    const QString target = "F0Tg=2710"; // 2500 RPM
+    const QString m = "FS! =0001";
+    const QString t = target(0, 2500);
     QTest::newRow("every second: mask once")
-        << QList<int>{0, 1, 1, 1} << QStringList{mask, target, target, target, target};
+        << QList<int>{0, 1, 1, 1} << -1 << false << QStringList{m, t, t, t, t};
     QTest::newRow("pause of 3 s: mask again")
-        << QList<int>{0, 1, 3} << QStringList{mask, target, target, mask, target};
+        << QList<int>{0, 1, 3} << -1 << false << QStringList{m, t, t, m, t};
     QTest::newRow("pause of 2 s: not yet")
-        << QList<int>{0, 2, 2} << QStringList{mask, target, target, target};
+        << QList<int>{0, 2, 2} << -1 << false << QStringList{m, t, t, t};
+    QTest::newRow("mask forgotten: set again at the next check")
+        << QList<int>{0, 1, 1, 1, 1} << 2 << false << QStringList{m, t, t, t, m, t, t};
+    QTest::newRow("mask keeps being forgotten: set every 3 s, warned once")
+        << QList<int>{0, 1, 1, 1, 1, 1, 1} << 1 << true
+        << QStringList{m, t, t, t, m, t, t, t, m, t};
 }
 
-void tst_FanControl::speedWriteReassertsManualBit()
+void tst_FanControl::speedWrites()
 {
     QFETCH(QList<int>, pauses);
+    QFETCH(int, lostBefore);
+    QFETCH(bool, keepsForgetting);
     QFETCH(QStringList, writes);
 
-    QMemorySmcControl smc;
+    QReadLogSmc smc;
     addMachine(smc, 1);
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
+    m_pPrefs->setString("Fan_0", "1,2500");
+    QFanControl& controller = start(smc);
     smc.clearWrites();
-    for (int pause : pauses) {
-        m_Clock.advanceSecs(pause);
-        controller.SetFanRPM(0, 2500);
+    for (int i = 0; i < pauses.size(); ++i) {
+        m_Clock.advanceSecs(pauses.at(i));
+        if (i == lostBefore) {
+            smc.setKey("FS! ", "ui16", QByteArray(2, '\0'));
+            smc.bMaskForgotten = keepsForgetting;
+        }
+        QCOMPARE(controller.SetFanRPM(0, 2500), 0);
     }
     QCOMPARE(writesOf(smc), writes);
-    QVERIFY(controller.GetFan(0)->IsManual());
+    QCOMPARE(m_Log.count("WARN", "fan 0 lost its manual bit"), lostBefore >= 0 ? 1 : 0);
     QCOMPARE(controller.SetFanRPM(1, 2500), -1); // no such fan: nothing written
     QCOMPARE(writesOf(smc), writes);
 }
 
-void tst_FanControl::backToAutomaticClearsBitOnly()
+// The control pass copies a sensor-based fan's mode, then the user hands the fan back to the
+// system before the pass writes: the fan must stay automatic.
+void tst_FanControl::userPicksAutomaticDuringControlPass()
 {
-    QMemorySmcControl smc;
-    addMachine(smc);
-    m_pPrefs->setString("Fan_1", "1,3000");
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
-    QCOMPARE(smc.value("FS! ").toHex(), QByteArray("0002"));
-    controller.SetFanRPM(1, 3000);
-    smc.clearWrites();
-    controller.GetFan(1)->SetControlMode(FanControlMode::automatic());
-    QCOMPARE(writesOf(smc), QStringList{"FS! =0000"});
-    QVERIFY(logHas("Set fans mode 0"));
-}
-
-void tst_FanControl::modesSavedAndKept()
-{
-    QMemorySmcControl smc;
-    addMachine(smc, 3);
-    m_pPrefs->setString("Fan_1", "2,TQ0P,40,70"); // sensor not on this machine
-    {
-        QFanControl controller(&smc, &m_Clock);
-        controller.Init();
-        controller.GetFan(0)->SetControlMode(FanControlMode::sensor("TG0D", 45, 70));
-        controller.GetFan(2)->SetControlMode(FanControlMode::constant(2222));
-    }
-    QCOMPARE(m_pPrefs->getString("Fan_0"), QString("2,TG0D,45,70"));
-    QCOMPARE(m_pPrefs->getString("Fan_1"), QString("2,TQ0P,40,70"));
-    QCOMPARE(m_pPrefs->getString("Fan_2"), QString("1,2222"));
-
-    smc.clearWrites();
-    QFanControl again(&smc, &m_Clock);
-    again.Init();
-    QCOMPARE(again.GetFan(0)->GetControlMode().getSensor(), again.sensorByKey("TG0D"));
-    QCOMPARE(again.GetFan(2)->GetControlMode().GetConstantRPM(), 2222);
-    QCOMPARE(smc.value("FS! ").toHex(), QByteArray("0005"));
-}
-
-void tst_FanControl::speedReads_data()
-{
-    QTest::addColumn<bool>("currentOnly");
-    QTest::addColumn<bool>("currentReadable");
-    QTest::addColumn<int>("rpm");
-    QTest::addColumn<int>("rpmMin");
-    QTest::addColumn<int>("rpmMax");
-
-    QTest::newRow("full") << false << true << 1750 << 1100 << 5900;
-    QTest::newRow("current only") << true << true << 1750 << 1000 << 6000;
-    QTest::newRow("current unreadable") << true << false << 0 << 1000 << 6000;
-}
-
-void tst_FanControl::speedReads()
-{
-    QFETCH(bool, currentOnly);
-    QFETCH(bool, currentReadable);
-    QFETCH(int, rpm);
-    QFETCH(int, rpmMin);
-    QFETCH(int, rpmMax);
-
-    QMemorySmcControl smc;
+    QReadLogSmc smc;
     addMachine(smc, 1);
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
+    m_pPrefs->setString("Fan_0", "2,TC0P,40,70");
+    QFanControl& controller = start(smc);
     controller.UpdateFanInfo(0, false);
-    QCOMPARE(controller.GetFan(0)->GetRPM(), 1500);
-    smc.setFanSpeedKey("F0Ac", 1750);
-    smc.setFanSpeedKey("F0Mn", 1100);
-    smc.setFanSpeedKey("F0Mx", 5900);
-    smc.setUnreadable("F0Ac", !currentReadable);
-    controller.UpdateFanInfo(0, currentOnly);
-    controller.UpdateFanInfo(5, false); // no such fan: ignored
-    QCOMPARE(controller.GetFan(0)->GetRPM(), rpm);
-    QCOMPARE(controller.GetFan(0)->GetRPMMin(), rpmMin);
-    QCOMPARE(controller.GetFan(0)->GetRPMMax(), rpmMax);
+    controller.UpdateTempSensor(controller.sensorByKey("TC0P"));
+    FanInfo* pFan = controller.GetFan(0);
+    smc.clearWrites();
+    m_Clock.onNextRead = [pFan] { pFan->SetControlMode(FanControlMode::automatic()); };
+    runControlPass(controller);
+    QCOMPARE(writesOf(smc), QStringList{"FS! =0000"});
+    QVERIFY(!pFan->IsManual());
+}
+
+void tst_FanControl::updatePassReads_data()
+{
+    QTest::addColumn<bool>("visible");
+    QTest::addColumn<bool>("currentOnly");
+    QTest::addColumn<QString>("traySensor");
+    QTest::addColumn<QString>("followed"); // sensor of the sensor-based fan, or empty
+    QTest::addColumn<QStringList>("reads");
+
+    const auto add = [](const char* name, bool visible, bool currentOnly, const char* tray,
+                        const char* followed, const char* reads) {
+        QTest::newRow(name) << visible << currentOnly << QString(tray) << QString(followed)
+                            << QString(reads).split(' ');
+    };
+    add("visible: all", true, true, "", "", "F0Ac F1Ac TA0P TB0T TC0D TC0P TG0D Tm0P Ts0P");
+    add("hidden: nothing needed", false, true, "", "", "F0Ac F1Ac");
+    add("hidden, full: limits too", false, false, "", "", "F0Ac F0Mn F0Mx F1Ac F1Mn F1Mx");
+    add("hidden: menu-bar sensor", false, true, "TC0P", "", "F0Ac F1Ac TC0P");
+    add("hidden: followed sensor", false, true, "", "TG0D", "F0Ac F1Ac TG0D");
+}
+
+// An update pass reads the fans' current speeds (limits only when asked) and the sensors needed.
+void tst_FanControl::updatePassReads()
+{
+    QFETCH(bool, visible);
+    QFETCH(bool, currentOnly);
+    QFETCH(QString, traySensor);
+    QFETCH(QString, followed);
+    QFETCH(QStringList, reads);
+
+    QReadLogSmc smc;
+    addMachine(smc, 2);
+    QFanControl& controller = start(smc);
+    if (!followed.isEmpty()) {
+        controller.GetFan(1)->SetControlMode(FanControlMode::sensor(followed, 40, 70));
+    }
+    smc.setTemperature("TG0D", 41.5);
+    smc.setFanSpeedKey("F1Ac", 1750);
+    smc.setFanSpeedKey("F1Mn", 1150);
+    QStringList reported; // what the window is told: fan indexes, then sensor rows
+    FanControlLoopUtils::UpdatePassHooks hooks;
+    hooks.fanUpdated = [&](int i) { reported << QString::number(i); };
+    hooks.sensorUpdated = [&](int row, double value) {
+        reported << QString("%1=%2").arg(row).arg(value);
+    };
+    smc.reads.clear();
+    QVERIFY(
+        runUpdatePass(controller, controller.sensors(), currentOnly, visible, traySensor, hooks));
+    QCOMPARE(smc.reads, reads);
+    const QStringList rows{"TA0P", "TB0T", "TC0D", "TC0P", "TG0D", "Tm0P", "Ts0P"};
+    QStringList expected{"0", "1"};
+    for (const QString& key : reads.filter(QRegularExpression("^T"))) {
+        expected << QString("%1=%2").arg(rows.indexOf(key)).arg(key == "TG0D" ? 41.5 : 45);
+    }
+    QCOMPARE(reported, expected);
+    QCOMPARE(controller.GetFan(1)->GetRPM(), 1750);
+    QCOMPARE(controller.GetFan(1)->GetRPMMin(), currentOnly ? 0 : 1150);
+}
+
+// A sensor that fails during updates keeps its last value, so its fan keeps its speed.
+void tst_FanControl::unreadableSensorKeepsFanSpeed()
+{
+    for (const bool unreadable : {true, false}) { // else it reads out of range
+        QReadLogSmc smc;
+        addMachine(smc, 1);
+        smc.setTemperature("TC0P", 60.0);
+        m_pPrefs->setString("Fan_0", "2,TC0P,40,70");
+        QFanControl& controller = start(smc);
+        runUpdatePass(controller, controller.sensors(), false, true, QString());
+        runControlPass(controller);
+        QCOMPARE(writesOf(smc).last(), target(0, 4155)); // lo(60) + 1: climbing at half rate
+        smc.setUnreadable("TC0P", unreadable);
+        smc.setTemperature("TC0P", 130.0);
+        for (int i = 0; i < 3; ++i) {
+            m_Clock.advanceSecs(1);
+            runUpdatePass(controller, controller.sensors(), true, true, QString());
+            runControlPass(controller);
+        }
+        QCOMPARE(controller.sensorByKey("TC0P")->GetValue(), 60.0);
+        QCOMPARE(writesOf(smc).last(), target(0, 4158)); // three more half-rate steps
+    }
+}
+
+void tst_FanControl::controlPassCommands_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("current");
+    QTest::addColumn<double>("celsius");
+    QTest::addColumn<bool>("justChanged");
+    QTest::addColumn<int>("commanded"); // -1: nothing written
+
+    // Fan 1000..6000 RPM; sensor-based rows: start 40, max 70, step 166, fan at 1500.
+    const QString c = "1,2000";
+    const QString s = "2,TC0P,40,70";
+    QTest::newRow("30 above: left alone") << c << 2030 << 45.0 << false << -1;
+    QTest::newRow("31 above: commanded") << c << 2031 << 45.0 << false << 2000;
+    QTest::newRow("31 below: commanded") << c << 1969 << 45.0 << false << 2000;
+    QTest::newRow("just changed, on target: commanded") << c << 2000 << 45.0 << true << 2000;
+    QTest::newRow("speed not read yet") << c << -1 << 45.0 << true << -1;
+    QTest::newRow("above the maximum, at maximum") << "1,16383" << 6000 << 45.0 << false << -1;
+    QTest::newRow("above the maximum: to it") << "1,16383" << 3000 << 45.0 << false << 6000;
+    QTest::newRow("below the minimum: to it") << "1,100" << 1500 << 45.0 << false << 1000;
+    QTest::newRow("sensor never read (0.0)") << s << 1500 << 0.0 << false << -1;
+    QTest::newRow("below start: minimum") << s << 1500 << 39.4 << false << 1000;
+    QTest::newRow("rounds up to start: climbs from lo") << s << 1500 << 39.5 << false << 1001;
+    QTest::newRow("fan below band: lo + 1") << s << 1500 << 60.4 << false << 4155;
+    QTest::newRow("above max: maximum") << s << 1500 << 71.0 << false << 6000;
+    QTest::newRow("automatic writes nothing") << "0" << 3000 << 71.0 << true << -1;
+}
+
+void tst_FanControl::controlPassCommands()
+{
+    QFETCH(QString, mode);
+    QFETCH(int, current);
+    QFETCH(double, celsius);
+    QFETCH(bool, justChanged);
+    QFETCH(int, commanded);
+
+    QReadLogSmc smc;
+    addMachine(smc, 1);
+    QFanControl& controller = start(smc);
+    FanInfo* pFan = controller.GetFan(0);
+    pFan->SetControlMode(FanControlMode::fromString(mode));
+    if (!justChanged) {
+        pFan->resetControlModeJustChanged();
+    }
+    pFan->updateRpmValues(current, 1000, 6000);
+    controller.sensorByKey("TC0P")->SetValue(celsius);
+    smc.clearWrites();
+
+    QVERIFY(runControlPass(controller));
+    const QStringList expected =
+        commanded < 0 ? QStringList() : QStringList{"FS! =0001", target(0, commanded)};
+    QCOMPARE(writesOf(smc), expected);
+    QCOMPARE(pFan->isControlModeJustChanged(), justChanged && (current == -1 || mode == "0"));
 }
 
 void tst_FanControl::readOnlyWritesNothing()
 {
-    QMemorySmcControl smc;
-    addMachine(smc);
+    QReadLogSmc smc;
+    addMachine(smc, 1);
     m_pPrefs->setString("Fan_0", "1,2500");
     QCoreServices::setReadOnly(true, "smbfs");
-    QFanControl controller(&smc, &m_Clock);
-    controller.Init();
+    QFanControl& controller = start(smc);
+    controller.GetFan(0)->updateRpmValues(1500, 1000, 6000);
+    QVERIFY(runControlPass(controller));
     controller.SetFanRPM(0, 2500);
-    controller.GetFan(1)->SetControlMode(FanControlMode::constant(2000));
-    QVERIFY(smc.writes().isEmpty());
+    QCOMPARE(writesOf(smc), QStringList());
     QCOMPARE(controller.GetFan(0)->GetControlMode().GetConstantRPM(), 2500);
+}
+
+// The controller restarts (as after a wake from sleep) while the program is commanding a fan
+// every second: the fan is taken back within a few seconds, with one warning.
+void tst_FanControl::maskRestoredAfterControllerRestart()
+{
+    using namespace SimMachineUtils;
+    QVector<QSimKey> keys = fanKeys(0, "CPU", 1200, 1000, 6000);
+    keys << numberKey("FNum", "ui8 ", 1, 1) << numberKey("FS! ", "ui16", 0, 2);
+    QSimMachine m(keys);
+    m.start();
+    const auto maskOf = [](QSimSmc& sim) {
+        QByteArray bytes;
+        return sim.value("FS! ", bytes) ? bytes.toHex() : QByteArray();
+    };
+    m.pController->GetFan(0)->SetControlMode(FanControlMode::constant(4000));
+    runSeconds(m, 3); // ramping up from 1200 RPM: a write every second
+    QVERIFY(std::abs(m.pController->GetFan(0)->GetRPM() - 4000) > 30);
+    m.sim.setKeys(keys); // every key back to its first value, mask 0
+    int nSecondsWithout = 0;
+    runSeconds(m, 8, [&] { nSecondsWithout += maskOf(m.sim) != "0001"; });
+    QVERIFY2(nSecondsWithout <= 3, qPrintable(QString::number(nSecondsWithout)));
+    runSeconds(m, 30);
+    QCOMPARE(maskOf(m.sim), QByteArray("0001"));
+    QVERIFY(std::abs(m.pController->GetFan(0)->GetRPM() - 4000) <= 30);
+    QCOMPARE(m_Log.count("WARN", "fan 0 lost its manual bit"), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_FanControl)

@@ -1,456 +1,125 @@
 #include "settings/QPreferences.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
-
-#include <atomic>
-#include <memory>
-#include <vector>
-
-Q_DECLARE_METATYPE(QList<int>)
 
 class TestPreferences : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_Dir;
+    QString m_Ini; // one per row: the settings files are cached by name and time
 
 private slots:
-    void initTestCase();
-    void init();
+    void init() { m_Ini = m_Dir.filePath(QTest::currentDataTag()); }
 
-    void cacheSemantics_data();
-    void cacheSemantics();
-    void storedValues_data();
-    void storedValues();
-    void handEditedFile_data();
-    void handEditedFile();
-    void dateTimeRoundTrip_data();
-    void dateTimeRoundTrip();
-    void withoutBackend_data();
-    void withoutBackend();
-    void nativeStoreLivesInUserConfig();
-    void concurrentReadersAndWriters();
-    void malformedFileIsKept_data();
-    void malformedFileIsKept();
-    void unreadableFileIsNeverWritten();
-
-private:
-    QString iniPath() const { return m_pDir->filePath(QStringLiteral("test.ini")); }
-    void writeFile(const QString& path, const QByteArray& content);
-    QByteArray readFile(const QString& path);
-
-    QTemporaryDir m_ConfigHome;
-    std::unique_ptr<QTemporaryDir> m_pDir;
-};
-
-void TestPreferences::initTestCase()
-{
-    QVERIFY(m_ConfigHome.isValid());
-    // QSettings remembers the per-user folder at first use, so point it away from the real
-    // user's settings before any store exists.
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_ConfigHome.path()));
-}
-
-void TestPreferences::init()
-{
-    m_pDir.reset(new QTemporaryDir);
-    QVERIFY(m_pDir->isValid());
-}
-
-void TestPreferences::writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QFile::WriteOnly | QFile::Truncate));
-    QCOMPARE(file.write(content), qint64(content.size()));
-}
-
-QByteArray TestPreferences::readFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QFile::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
-// Each step is "set:N", "read:D" (getInt with default D), "remove" or "clear"; every read's
-// result is compared in order. A second store on the same file then shows what reached disk.
-void TestPreferences::cacheSemantics_data()
-{
-    QTest::addColumn<QStringList>("steps");
-    QTest::addColumn<QList<int>>("expectedReads");
-    QTest::addColumn<int>("expectedOnDisk");
-
-    QTest::newRow("missing key caches the first default")
-        << QStringList{"read:-1", "read:5"} << QList<int>{-1, -1} << -9;
-    QTest::newRow("set value wins over any default")
-        << QStringList{"set:3", "read:-1", "read:5"} << QList<int>{3, 3} << 3;
-    QTest::newRow("set replaces a cached default")
-        << QStringList{"read:-1", "set:3", "read:5"} << QList<int>{-1, 3} << 3;
-    QTest::newRow("remove forgets value and cached default")
-        << QStringList{"set:3", "read:-1", "remove", "read:5", "read:7"} << QList<int>{3, 5, 5}
-        << -9;
-    QTest::newRow("clear forgets everything")
-        << QStringList{"set:3", "clear", "read:5"} << QList<int>{5} << -9;
-    QTest::newRow("set after clear persists")
-        << QStringList{"set:3", "clear", "set:4", "read:-1"} << QList<int>{4} << 4;
-}
-
-void TestPreferences::cacheSemantics()
-{
-    QFETCH(QStringList, steps);
-    QFETCH(QList<int>, expectedReads);
-    QFETCH(int, expectedOnDisk);
-
-    const QString key = QStringLiteral("trayFan");
-    QList<int> reads;
+    // Steps: "kind=value" sets, "kind?expected" gets and compares ("int:D?" reads with default
+    // D, else -1), "remove", "clear", and "reopen" goes on with a fresh store on the same file,
+    // so that what reached the disk is checked and not the cache.
+    void steps_data()
     {
-        QPreferences prefs(iniPath());
-        for (const QString& step : steps) {
-            const QString arg = step.section(':', 1);
-            if (step.startsWith("set:"))
-                prefs.setInt(key, arg.toInt());
-            else if (step.startsWith("read:"))
-                reads << prefs.getInt(key, arg.toInt());
-            else if (step == "remove")
-                prefs.remove(key);
-            else if (step == "clear")
-                prefs.clear();
-        }
-        prefs.sync();
+        QTest::addColumn<QString>("steps");
+        QTest::newRow("missing int caches its default") << "int:-1?-1 int:5?-1 reopen int:5?5";
+        QTest::newRow("set wins over defaults") << "int:-1?-1 int=3 int:5?3 reopen int:5?3";
+        QTest::newRow("remove forgets") << "int=3 remove int:5?5 int:7?5 reopen int:7?7";
+        QTest::newRow("clear forgets") << "int=3 clear int:5?5 reopen string?";
+        QTest::newRow("string") << "string=2,TC0P,40,70 reopen string?2,TC0P,40,70";
+        QTest::newRow("int as string") << "int=42 reopen string?42";
+        QTest::newRow("text as int is not set") << "string=seven int?-1 reopen int?-1";
+        QTest::newRow("list") << "list=a|b,c reopen list?a|b,c";
+        QTest::newRow("rect") << "rect=7 reopen rect?7 int=3 rect?null";
+        QTest::newRow("date")
+            << "date=2026-07-15T13:45:59.987Z reopen date?2026-07-15T13:45:59.000Z";
+        QTest::newRow("no date") << "date? string=tuesday date?";
     }
-    QCOMPARE(reads, expectedReads);
 
-    QPreferences reopened(iniPath());
-    QCOMPARE(reopened.getInt(key, -9), expectedOnDisk);
-}
-
-// A value written through one store and read back through a fresh one on the same file, so
-// the encoding on disk is what is checked, not the cache.
-void TestPreferences::storedValues_data()
-{
-    QTest::addColumn<QString>("setter");
-    QTest::addColumn<QVariant>("value");
-    QTest::addColumn<QString>("getter");
-    QTest::addColumn<QVariant>("expected");
-
-    QTest::newRow("string") << "string" << QVariant("English.xml") << "string"
-                            << QVariant("English.xml");
-    QTest::newRow("string with commas stays one string")
-        << "string" << QVariant("F0Ac,F1Ac") << "string" << QVariant("F0Ac,F1Ac");
-    QTest::newRow("mode text") << "string" << QVariant("2,TC0P,40,70") << "string"
-                               << QVariant("2,TC0P,40,70");
-    QTest::newRow("non-ascii string") << "string" << QVariant(QString::fromUtf8("Fläche °C"))
-                                      << "string" << QVariant(QString::fromUtf8("Fläche °C"));
-    QTest::newRow("string list") << "list" << QVariant(QStringList{"a", "b,c", ""}) << "list"
-                                 << QVariant(QStringList{"a", "b,c", ""});
-    QTest::newRow("int") << "int" << QVariant(-1) << "int" << QVariant(-1);
-    QTest::newRow("int read as string") << "int" << QVariant(42) << "string" << QVariant("42");
-    QTest::newRow("numeric string read as int")
-        << "string" << QVariant("7") << "int" << QVariant(7);
-    QTest::newRow("text read as int is not set")
-        << "string" << QVariant("seven") << "int" << QVariant(-1);
-    QTest::newRow("rect") << "rect" << QVariant(QRect(10, 20, 640, 480)) << "rect"
-                          << QVariant(QRect(10, 20, 640, 480));
-    QTest::newRow("int read as rect is null")
-        << "int" << QVariant(3) << "rect" << QVariant(QRect());
-}
-
-namespace {
-void setTyped(QPreferences& prefs, const QString& kind, const QString& key, const QVariant& value)
-{
-    if (kind == "string")
-        prefs.setString(key, value.toString());
-    else if (kind == "list")
-        prefs.setStringList(key, value.toStringList());
-    else if (kind == "int")
-        prefs.setInt(key, value.toInt());
-    else if (kind == "rect")
-        prefs.setRect(key, value.toRect());
-    else if (kind == "datetime")
-        prefs.setDateTime(key, value.toDateTime());
-}
-
-QVariant getTyped(const QPreferences& prefs, const QString& kind, const QString& key)
-{
-    if (kind == "string")
-        return prefs.getString(key);
-    if (kind == "list")
-        return prefs.getStringList(key);
-    if (kind == "int")
-        return prefs.getInt(key, -1);
-    if (kind == "rect")
-        return prefs.getRect(key);
-    if (kind == "datetime")
-        return prefs.getDateTime(key);
-    return QVariant();
-}
-} // namespace
-
-void TestPreferences::storedValues()
-{
-    QFETCH(QString, setter);
-    QFETCH(QVariant, value);
-    QFETCH(QString, getter);
-    QFETCH(QVariant, expected);
-
+    void steps()
     {
-        QPreferences prefs(iniPath());
-        setTyped(prefs, setter, "Key", value);
-        QCOMPARE(getTyped(prefs, getter, "Key"), expected);
-    }
-    QPreferences reopened(iniPath());
-    QCOMPARE(getTyped(reopened, getter, "Key"), expected);
-}
-
-// Files edited by hand or left by another version: odd values read as the getter's empty value
-// or the caller's "not set" default.
-void TestPreferences::handEditedFile_data()
-{
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<QString>("getter");
-    QTest::addColumn<QVariant>("expected");
-
-    QTest::newRow("unquoted comma list as string")
-        << QByteArray("Key=F0Ac,F1Ac") << "string" << QVariant("F0Ac,F1Ac");
-    QTest::newRow("word as int") << QByteArray("Key=abc") << "int" << QVariant(-1);
-    QTest::newRow("empty as int") << QByteArray("Key=") << "int" << QVariant(-1);
-    QTest::newRow("short rect") << QByteArray("Key=@Rect(1 2 3)") << "rect" << QVariant(QRect());
-    QTest::newRow("garbage variant")
-        << QByteArray("Key=@Variant(\\0\\0\\0\\x7fzz)") << "string" << QVariant(QString());
-    QTest::newRow("date text without time") << QByteArray("Key=2026-03-04") << "datetime"
-                                            << QVariant(QDateTime(QDate(2026, 3, 4), QTime(0, 0)));
-    QTest::newRow("date text garbage")
-        << QByteArray("Key=next tuesday") << "datetime" << QVariant(QDateTime());
-    QTest::newRow("date stored as int")
-        << QByteArray("Key=5") << "datetime" << QVariant(QDateTime());
-}
-
-void TestPreferences::handEditedFile()
-{
-    QFETCH(QByteArray, line);
-    QFETCH(QString, getter);
-    QFETCH(QVariant, expected);
-
-    writeFile(iniPath(), "[General]\n" + line + "\nOther=1\n");
-    QPreferences prefs(iniPath());
-    const QVariant actual = getTyped(prefs, getter, "Key");
-    if (getter == "datetime")
-        QCOMPARE(actual.toDateTime().isValid(), expected.toDateTime().isValid());
-    QCOMPARE(actual, expected);
-    QCOMPARE(prefs.getInt("Other", -1), 1);
-}
-
-void TestPreferences::dateTimeRoundTrip_data()
-{
-    QTest::addColumn<QDateTime>("value");
-    QTest::addColumn<QDateTime>("expected");
-
-    const QDate day(2026, 7, 15);
-    QTest::newRow("local, milliseconds dropped")
-        << QDateTime(day, QTime(13, 45, 59, 987)) << QDateTime(day, QTime(13, 45, 59));
-    QTest::newRow("utc keeps its offset")
-        << QDateTime(day, QTime(23, 59, 58), Qt::UTC) << QDateTime(day, QTime(23, 59, 58), Qt::UTC);
-    QTest::newRow("fixed offset") << QDateTime(day, QTime(1, 2, 3), Qt::OffsetFromUTC, -5 * 3600)
-                                  << QDateTime(day, QTime(1, 2, 3), Qt::OffsetFromUTC, -5 * 3600);
-    QTest::newRow("invalid stays invalid") << QDateTime() << QDateTime();
-}
-
-void TestPreferences::dateTimeRoundTrip()
-{
-    QFETCH(QDateTime, value);
-    QFETCH(QDateTime, expected);
-
-    const QString key = QStringLiteral("UpdateChecker_NextCheck");
-    {
-        QPreferences prefs(iniPath());
-        prefs.setDateTime(key, value);
-        const QDateTime cached = prefs.getDateTime(key);
-        QCOMPARE(cached.isValid(), expected.isValid());
-        QCOMPARE(cached, expected);
-    }
-    QPreferences reopened(iniPath());
-    const QDateTime stored = reopened.getDateTime(key);
-    QCOMPARE(stored.isValid(), expected.isValid());
-    QCOMPARE(stored, expected);
-    if (expected.isValid())
-        QCOMPARE(stored.toMSecsSinceEpoch() % 1000, qint64(0));
-}
-
-void TestPreferences::withoutBackend_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QVariant>("value");
-    QTest::addColumn<QVariant>("empty");
-
-    QTest::newRow("string") << "string" << QVariant("x") << QVariant(QString());
-    QTest::newRow("list") << "list" << QVariant(QStringList{"x"}) << QVariant(QStringList());
-    QTest::newRow("int") << "int" << QVariant(4) << QVariant(-1);
-    QTest::newRow("rect") << "rect" << QVariant(QRect(1, 2, 3, 4)) << QVariant(QRect());
-    QTest::newRow("datetime") << "datetime" << QVariant(QDateTime::fromSecsSinceEpoch(1e9))
-                              << QVariant(QDateTime());
-}
-
-void TestPreferences::withoutBackend()
-{
-    QFETCH(QString, kind);
-    QFETCH(QVariant, value);
-    QFETCH(QVariant, empty);
-
-    QPreferences prefs(nullptr);
-    QCOMPARE(getTyped(prefs, kind, "Key"), empty);
-    setTyped(prefs, kind, "Key", value);
-    QCOMPARE(getTyped(prefs, kind, "Key"), empty);
-    // The default is handed back, not remembered.
-    QCOMPARE(prefs.getInt("Other", 5), 5);
-    QCOMPARE(prefs.getInt("Other", 6), 6);
-    prefs.remove("Key");
-    prefs.clear();
-    prefs.sync();
-    QCOMPARE(prefs.isMemoryOnly(), false);
-}
-
-void TestPreferences::nativeStoreLivesInUserConfig()
-{
-    const QString expectedFile = m_ConfigHome.filePath(QStringLiteral("brightfold/thermora.conf"));
-    {
-        QPreferences prefs(QStringLiteral("thermora"), QStringLiteral("brightfold"));
-        prefs.clear();
-        prefs.setInt("EnableLog", 1);
-        prefs.sync();
-    }
-    QVERIFY2(QFileInfo::exists(expectedFile), qPrintable(expectedFile));
-    QSettings direct(expectedFile, QSettings::IniFormat);
-    QCOMPARE(direct.value("EnableLog").toInt(), 1);
-}
-
-// The update worker reads while the GUI thread writes. Cache and file are updated under one
-// lock: no write is lost, and whatever write came last is the value in both.
-void TestPreferences::concurrentReadersAndWriters()
-{
-    QPreferences prefs(iniPath());
-    const int nThreads = 4;
-    const int nRounds = 1000;
-    std::atomic<int> nReady{0};
-    std::vector<std::unique_ptr<QThread>> threads;
-    for (int t = 0; t < nThreads; ++t) {
-        threads.emplace_back(QThread::create([&prefs, &nReady, t]() {
-            // Start together so that the threads really overlap.
-            ++nReady;
-            while (nReady.load() < nThreads)
-                QThread::yieldCurrentThread();
-            for (int i = 0; i < nRounds; ++i) {
-                prefs.setInt(QStringLiteral("shared"), t * nRounds + i);
-                prefs.setString(QStringLiteral("t%1_%2").arg(t).arg(i), QString::number(i));
-                prefs.getString(QStringLiteral("traySensor"));
-                prefs.getInt(QStringLiteral("uncached%1_%2").arg(t).arg(i), -1);
-                if (i % 50 == 0)
-                    prefs.remove(QStringLiteral("uncached%1_%2").arg(t).arg(i));
+        QFETCH(QString, steps);
+        std::unique_ptr<QPreferences> pPrefs(new QPreferences(m_Ini));
+        for (const QString& step : steps.split(' ')) {
+            const int nSplit = step.indexOf(QRegularExpression("[=?]"));
+            const QString kind = step.left(nSplit).section(':', 0, 0);
+            const QString value = step.mid(nSplit + 1);
+            const QRect rect(value.toInt(), value.toInt() + 1, 640, 480);
+            if (step == "reopen") {
+                pPrefs->sync();
+                pPrefs.reset(new QPreferences(m_Ini));
+            } else if (step == "remove" || step == "clear") {
+                step == "remove" ? pPrefs->remove("Key") : pPrefs->clear();
+            } else if (step.at(nSplit) == '=') {
+                if (kind == "int")
+                    pPrefs->setInt("Key", value.toInt());
+                else if (kind == "string")
+                    pPrefs->setString("Key", value);
+                else if (kind == "list")
+                    pPrefs->setStringList("Key", value.split('|'));
+                else if (kind == "rect")
+                    pPrefs->setRect("Key", rect);
+                else
+                    pPrefs->setDateTime("Key", QDateTime::fromString(value, Qt::ISODateWithMs));
+            } else {
+                const int nDefault = step.left(nSplit).section(':', 1).toInt();
+                const QString actual =
+                    kind == "int" ? QString::number(pPrefs->getInt("Key", nDefault ? nDefault : -1))
+                    : kind == "string" ? pPrefs->getString("Key")
+                    : kind == "list"   ? pPrefs->getStringList("Key").join('|')
+                    : kind == "rect"
+                        ? (pPrefs->getRect("Key") == rect ? value : "null")
+                        : pPrefs->getDateTime("Key").toUTC().toString(Qt::ISODateWithMs);
+                QVERIFY2(actual == value, qPrintable(step + " gave " + actual));
             }
-        }));
-    }
-    for (auto& thread : threads)
-        thread->start();
-    for (auto& thread : threads)
-        QVERIFY(thread->wait(60000));
-
-    prefs.sync();
-    QPreferences reopened(iniPath());
-    int nLost = 0;
-    for (int t = 0; t < nThreads; ++t) {
-        for (int i = 0; i < nRounds; ++i) {
-            const QString key = QStringLiteral("t%1_%2").arg(t).arg(i);
-            if (prefs.getString(key) != QString::number(i) ||
-                reopened.getString(key) != QString::number(i))
-                ++nLost;
         }
     }
-    QCOMPARE(nLost, 0);
-    const int nShared = prefs.getInt("shared", -1);
-    QVERIFY(nShared >= 0 && nShared < nThreads * nRounds);
-    QCOMPARE(reopened.getInt("shared", -1), nShared);
 
-    prefs.setInt("shared", -7);
-    prefs.sync();
-    QCOMPARE(prefs.getInt("shared", 1), -7);
-    QCOMPARE(QPreferences(iniPath()).getInt("shared", 1), -7);
-}
-
-// The original bytes of a file the settings parser cannot fully read must survive the next
-// write, and whatever it could read is still used.
-void TestPreferences::malformedFileIsKept_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("expectCopy");
-    QTest::addColumn<int>("expectedEnableLog");
-
-    QByteArray binary;
-    for (int i = 0; i < 512; ++i)
-        binary.append(char((i * 73 + 11) % 256));
-
-    QTest::newRow("well formed") << QByteArray("[General]\nEnableLog=1\n") << false << 1;
-    QTest::newRow("binary noise") << binary << true << -1;
-    QTest::newRow("text without keys") << QByteArray("hello\nworld\n") << true << -1;
-    QTest::newRow("unclosed quote hides later keys")
-        << QByteArray("EnableLog=1\n\"broken\nFans=F0Ac\n") << true << 1;
-    QTest::newRow("unclosed section")
-        << QByteArray("EnableLog=1\n[General\nFans=F0Ac\n") << true << 1;
-}
-
-void TestPreferences::malformedFileIsKept()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(bool, expectCopy);
-    QFETCH(int, expectedEnableLog);
-
-    writeFile(iniPath(), content);
-    const QString copy = iniPath() + ".corrupt";
-    if (expectCopy)
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("malformed.*kept as .*\\.corrupt$"));
+    // A broken file is copied aside (each its own copy) and what could be read is used; an
+    // unreadable one is never written. Row: EnableLog; the warning; Fans.
+    void badFiles_data()
     {
-        QPreferences prefs(iniPath());
-        QCOMPARE(prefs.getInt("EnableLog", -1), expectedEnableLog);
-        prefs.setString("Machine", "MacBookPro8,1");
-        prefs.sync();
-        QCOMPARE(prefs.isMemoryOnly(), false);
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("row");
+        QTest::newRow("well formed") << QByteArray("[General]\nEnableLog=1\n") << "1;;";
+        QTest::newRow("hand-edited list") << QByteArray("EnableLog=1\nFans=F0,F1\n") << "1;;F0,F1";
+        QTest::newRow("unclosed quote")
+            << QByteArray("EnableLog=1\nFans=F0\n\"x\n") << "1;malformed.*kept as .*corrupt;F0";
+        QTest::newRow("binary noise")
+            << QByteArray("\x01\xff[\x80=\n\"\x02") << "-1;malformed.*kept as .*corrupt;";
+        QTest::newRow("unreadable") << QByteArray("dir") << "-1;cannot be read. changes will not;";
+        QTest::newRow("no backend") << QByteArray() << "-1;;";
     }
-    QCOMPARE(QFileInfo::exists(copy), expectCopy);
-    if (expectCopy)
-        QCOMPARE(readFile(copy), content);
-    QCOMPARE(QPreferences(iniPath()).getString("Machine"), QString("MacBookPro8,1"));
 
-    if (expectCopy) {
-        // A second broken file does not replace the first copy.
-        writeFile(iniPath(), content);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("kept as .*\\.corrupt\\.2$"));
-        QPreferences again(iniPath());
-        QCOMPARE(readFile(copy), content);
-        QCOMPARE(readFile(copy + ".2"), content);
+    void badFiles()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, row);
+        const QString warning = row.section(';', 1, 1);
+        if (content == "dir")
+            QVERIFY(QDir().mkpath(m_Ini + "/keep"));
+        for (int nRound = 0; nRound < 2; ++nRound) {
+            QFile file(m_Ini);
+            QVERIFY(content == "dir" || content.isNull() ||
+                    (file.open(QFile::WriteOnly) && file.write(content) == content.size()));
+            file.close();
+            if (!warning.isEmpty())
+                QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warning));
+            std::unique_ptr<QPreferences> pStore(content.isNull() ? new QPreferences(nullptr)
+                                                                  : new QPreferences(m_Ini));
+            QCOMPARE(pStore->getInt("EnableLog", -1), row.section(';', 0, 0).toInt());
+            QCOMPARE(pStore->getString("Fans"), row.section(';', 2));
+            QCOMPARE(pStore->isMemoryOnly(), warning.contains("cannot"));
+            pStore->setString("Machine", "MacBookPro8,1");
+            QCOMPARE(pStore->getString("Machine"), content.isNull() ? "" : "MacBookPro8,1");
+            QCOMPARE(pStore->getRect("Machine"), QRect());
+            pStore->sync();
+        }
+        QFile copy(m_Ini + ".corrupt");
+        QCOMPARE(copy.open(QFile::ReadOnly) && copy.readAll() == content, warning.contains("kept"));
+        QCOMPARE(QFile(m_Ini + ".corrupt.2").exists(), warning.contains("kept"));
+        QCOMPARE(QFileInfo(m_Ini + "/keep").isDir(), warning.contains("cannot"));
+        QCOMPARE(QSettings(m_Ini, QSettings::IniFormat).value("Machine").toString(),
+                 content.isNull() || content == "dir" ? "" : "MacBookPro8,1");
     }
-}
-
-void TestPreferences::unreadableFileIsNeverWritten()
-{
-    // A folder where the file should be: nothing can be read, so nothing may be written.
-    QVERIFY(QDir().mkpath(iniPath()));
-    writeFile(iniPath() + "/keep", "data");
-
-    QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression("cannot be read; changes will not be saved"));
-    QPreferences prefs(iniPath());
-    QVERIFY(prefs.isMemoryOnly());
-    QCOMPARE(prefs.getInt("EnableLog", -1), -1);
-    prefs.setInt("EnableLog", 1);
-    QCOMPARE(prefs.getInt("EnableLog", -1), 1); // this session still sees its changes
-    prefs.clear();
-    prefs.sync();
-    QVERIFY(QFileInfo(iniPath()).isDir());
-    QCOMPARE(readFile(iniPath() + "/keep"), QByteArray("data"));
-}
+};
 
 QTEST_GUILESS_MAIN(TestPreferences)
 #include "tst_preferences.moc"

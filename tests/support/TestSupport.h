@@ -2,8 +2,7 @@
 
 #include <QString>
 
-// Paths that CTest hands every test through its environment, with fall-backs for running a
-// test binary by hand from the build tree.
+// Paths that CTest hands every test, with fall-backs for a test run by hand from the build tree.
 namespace TestSupport {
 QString binDir();      // build/bin: thermora, smc, thermora-smcsim
 QString sourceDir();   // the repository root

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalSocket>
 #include <QMainWindow>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -17,7 +18,10 @@
 #include <csignal>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -35,8 +39,43 @@ void onTerminationSignal(int)
     (void)nIgnored;
 }
 
-// Local socket paths are limited to about 108 bytes; stay well below.
-const int kMaxServerPathLength = 100;
+// The parent of the per-user instance folders. Deliberately not $TMPDIR or $XDG_RUNTIME_DIR:
+// starts from a terminal, a desktop session or a service manager see different environments
+// but must all find the one running instance.
+const char kInstanceParent[] = "/tmp";
+// Another user may have taken our folder name first (anyone can create names in /tmp). Every
+// start of ours walks the same short list of names and stops at the first folder that is ours,
+// so all of them agree while nobody else can lock us out with one folder.
+const int kInstanceFolderChoices = 8;
+
+// A folder that only this user can enter: created with mode 0700, or found owned by this user
+// (not through a link) and made 0700 again.
+bool makePrivateFolder(const QByteArray& path)
+{
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    const bool bOurs = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == getuid();
+    const bool bPrivate = bOurs && ((info.st_mode & 0077) == 0 || ::fchmod(fd, 0700) == 0);
+    ::close(fd);
+    return bPrivate;
+}
+
+QString privateInstanceFolder()
+{
+    const QString base =
+        QStringLiteral("%1/thermora-%2").arg(QLatin1String(kInstanceParent)).arg(getuid());
+    for (int n = 0; n < kInstanceFolderChoices; ++n) {
+        const QString folder = n == 0 ? base : base + QStringLiteral(".%1").arg(n);
+        if (makePrivateFolder(QFile::encodeName(folder)))
+            return folder;
+        QLOG_WARN() << "Instance folder" << folder << "is not this user's own; skipped";
+    }
+    return QString();
+}
 
 QString programPath()
 {
@@ -47,18 +86,57 @@ QString programPath()
 
 namespace AppPlatformUtils {
 
-// Shared-memory keys and socket names in /tmp are machine-wide on Linux, so the key carries
-// the user id. The per-user runtime folder (private to the user, cleared at logout) holds the
-// socket when the session has one.
 QString singleInstanceKey()
 {
-    const QString name = QLatin1String(kThermoraInstanceKey) + QString::number(getuid());
-    const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (runtimeDir.isEmpty() || !QFileInfo(runtimeDir).isDir() ||
-        !QFileInfo(runtimeDir).isWritable())
-        return name;
-    const QString path = QDir(runtimeDir).absoluteFilePath(name);
-    return path.toUtf8().size() < kMaxServerPathLength ? path : name;
+    const QString folder = privateInstanceFolder();
+    return folder.isEmpty() ? QString()
+                            : folder + QLatin1Char('/') + QLatin1String(kThermoraInstanceKey);
+}
+
+bool isPeerSameUser(const QLocalSocket& socket)
+{
+    struct ucred peer;
+    socklen_t nLength = sizeof(peer);
+    const int fd = int(socket.socketDescriptor());
+    return fd >= 0 && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &nLength) == 0 &&
+           peer.uid == getuid();
+}
+
+void preferLeanGraphics()
+{
+    // The xcb platform otherwise loads the GLX integration and with it the whole software
+    // OpenGL stack (tens of megabytes resident) that no widget here draws with.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+}
+
+struct QInstanceLock::Impl
+{
+    QByteArray path;
+    int fd = -1;
+};
+
+QInstanceLock::QInstanceLock(const QString& key) : d(new Impl)
+{
+    d->path = QFile::encodeName(key + QStringLiteral(".lock"));
+}
+
+QInstanceLock::~QInstanceLock()
+{
+    if (d->fd >= 0)
+        ::close(d->fd); // releases the lock
+}
+
+// flock, unlike a shared-memory segment, goes away with the process that held it.
+QInstanceLock::Result QInstanceLock::tryLock()
+{
+    if (d->fd < 0)
+        d->fd = ::open(d->path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (d->fd < 0)
+        return Unavailable;
+    if (::flock(d->fd, LOCK_EX | LOCK_NB) == 0)
+        return Acquired;
+    return errno == EWOULDBLOCK ? Busy : Unavailable;
 }
 
 bool queryFileSystem(const QString& folder, QString& typeName, bool& bNoSuid)

@@ -3,11 +3,15 @@
 #include "app/FileSystemRules.h"
 #include "app/app.h"
 
+#include <QLocalSocket>
+#include <QSharedMemory>
+
 #import <AppKit/AppKit.h>
 #import <CoreServices/CoreServices.h>
 #import <Foundation/Foundation.h>
 
 #include <sys/mount.h>
+#include <unistd.h>
 
 // The login-item list API is the one that works on every supported system version.
 #pragma clang diagnostic push
@@ -51,6 +55,36 @@ namespace AppPlatformUtils {
 QString singleInstanceKey()
 {
     return QLatin1String(kThermoraInstanceKey);
+}
+
+bool isPeerSameUser(const QLocalSocket& socket)
+{
+    uid_t peerUid = 0;
+    gid_t peerGid = 0;
+    const int fd = int(socket.socketDescriptor());
+    return fd >= 0 && getpeereid(fd, &peerUid, &peerGid) == 0 && peerUid == getuid();
+}
+
+// The Cocoa platform has no separate OpenGL integration to leave out.
+void preferLeanGraphics()
+{}
+
+struct QInstanceLock::Impl
+{
+    explicit Impl(const QString& key) : memory(key) {}
+    QSharedMemory memory;
+};
+
+QInstanceLock::QInstanceLock(const QString& key) : d(new Impl(key))
+{}
+
+QInstanceLock::~QInstanceLock() = default;
+
+QInstanceLock::Result QInstanceLock::tryLock()
+{
+    if (d->memory.create(1, QSharedMemory::ReadWrite))
+        return Acquired;
+    return d->memory.error() == QSharedMemory::AlreadyExists ? Busy : Unavailable;
 }
 
 bool queryFileSystem(const QString& folder, QString& typeName, bool& bNoSuid)

@@ -1,7 +1,7 @@
 #include "smc/SmcPlatformUtils.h"
 
 #include "smc/QSmcControlMac.h"
-#include "smc/mac/QSmcTransportIOKit.h"
+#include "smc/base/mac/QSmcTransportIOKit.h"
 
 QSmcControl* SmcPlatformUtils::createControl()
 {

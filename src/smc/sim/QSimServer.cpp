@@ -1,8 +1,8 @@
 #include "smc/sim/QSimServer.h"
 
+#include "smc/base/SimSocketUtils.h"
+#include "smc/base/SimWire.h"
 #include "smc/sim/QSimSmc.h"
-#include "smc/sim/SimSocketUtils.h"
-#include "smc/sim/SimWire.h"
 
 #include <QFileInfo>
 
@@ -57,7 +57,7 @@ bool QSimServer::listen(const QString& path, QString* pError)
         if (!S_ISSOCK(info.st_mode))
             return fail(QStringLiteral("%1 exists and is not a socket").arg(path));
         int nErrno = 0;
-        const int fd = connectTo(path, 1000, nullptr, &nErrno);
+        const int fd = connectTo(native.toStdString(), 1000, nullptr, &nErrno);
         if (fd >= 0) {
             ::close(fd);
             return fail(QStringLiteral("another simulator already serves on %1").arg(path));
@@ -155,22 +155,23 @@ void QSimServer::serve(Connection* pConnection)
     peerUid(fd, nUid);
     while (!m_bStopping.load()) {
         SimWire::FrameHeader header;
-        QByteArray payload;
+        std::string payload;
         if (receiveFrame(fd, header, payload) != IoOk)
             break; // closed, or not our wire format: drop this connection only
-        QByteArray reply;
+        std::string reply;
         if (header.type == SimWire::SimFrameCall) {
-            quint32 nSelector = 0;
+            uint32_t nSelector = 0;
             SMCKeyData_t input{};
             SMCKeyData_t output{};
             SimWire::decodeCall(payload, nSelector, input);
             const int nResult = m_Sim.call(nSelector, input, output, nUid);
             reply =
                 SimWire::encodeFrame(SimWire::SimFrameCallReply,
-                                     SimWire::encodeCall(static_cast<quint32>(nResult), output));
+                                     SimWire::encodeCall(static_cast<uint32_t>(nResult), output));
         } else if (header.type == SimWire::SimFrameModel) {
-            reply = SimWire::encodeFrame(SimWire::SimFrameModelReply,
-                                         m_Sim.model().toUtf8().left(SimWire::kMaxModelSize));
+            reply = SimWire::encodeFrame(
+                SimWire::SimFrameModelReply,
+                m_Sim.model().toUtf8().left(SimWire::kMaxModelSize).toStdString());
         } else {
             break; // a reply type sent to the server
         }

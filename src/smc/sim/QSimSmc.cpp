@@ -120,7 +120,7 @@ int QSimSmc::call(uint32_t selector, const SMCKeyData_t& input, SMCKeyData_t& ou
     ++m_nCalls;
     std::memset(&output, 0, sizeof output);
     if (selector != kSmcMethodSelector)
-        return kIOReturnBadArgument;
+        return kSmcReturnBadArgument;
     if (input.command == SmcCmdWriteBytes) {
         // A slow write holds its caller, not the controller: other calls go on meanwhile.
         int nDelay = 0;
@@ -146,53 +146,53 @@ int QSimSmc::handle(const SMCKeyData_t& input, SMCKeyData_t& output, uint32_t nP
     case SmcCmdReadBytes: {
         const int nIndex = indexOf(input.key);
         if (nIndex < 0)
-            return kIOReturnNotFound;
+            return kSmcReturnNotFound;
         const QSimKey& key = m_Keys.at(nIndex);
         if (m_ReadFaults.contains(key.key))
-            return kIOReturnError;
+            return kSmcReturnError;
         if (input.dataSize > sizeof output.bytes)
-            return kIOReturnBadArgument;
+            return kSmcReturnBadArgument;
         const int nSize = std::min<int>(static_cast<int>(input.dataSize), key.bytes.size());
         std::memcpy(output.bytes, key.bytes.constData(), static_cast<size_t>(nSize));
         output.dataSize = static_cast<uint32_t>(nSize);
         ++m_nReads;
-        return kIOReturnSuccess;
+        return kSmcReturnSuccess;
     }
     case SmcCmdWriteBytes: {
         if (m_bRootWritesOnly && nPeerUid != 0)
-            return kIOReturnNotPrivileged;
+            return kSmcReturnNotPrivileged;
         const int nIndex = indexOf(input.key);
         if (nIndex < 0)
-            return kIOReturnNotFound;
+            return kSmcReturnNotFound;
         QSimKey& key = m_Keys[nIndex];
         if (key.key == SimDumpUtils::kKeyCountKey)
-            return kIOReturnNotPrivileged;
+            return kSmcReturnNotPrivileged;
         if (input.dataSize != static_cast<uint32_t>(key.bytes.size()))
-            return kIOReturnError;
+            return kSmcReturnError;
         key.bytes = QByteArray(reinterpret_cast<const char*>(input.bytes), key.bytes.size());
         ++m_nWrites;
-        return kIOReturnSuccess;
+        return kSmcReturnSuccess;
     }
     case SmcCmdReadIndex:
         if (input.index >= static_cast<uint32_t>(m_Keys.size()))
-            return kIOReturnBadArgument;
+            return kSmcReturnBadArgument;
         if (m_IndexFaults.contains(static_cast<int>(input.index)))
-            return kIOReturnError;
+            return kSmcReturnError;
         output.key = SimDumpUtils::packCode(m_Keys.at(static_cast<int>(input.index)).key);
         output.index = input.index;
-        return kIOReturnSuccess;
+        return kSmcReturnSuccess;
     case SmcCmdReadKeyInfo: {
         const int nIndex = indexOf(input.key);
         if (nIndex < 0)
-            return kIOReturnNotFound;
+            return kSmcReturnNotFound;
         const QSimKey& key = m_Keys.at(nIndex);
         output.dataSize = static_cast<uint32_t>(key.bytes.size());
         output.dataType = SimDumpUtils::packCode(key.type);
         output.dataAttributes = key.attributes;
-        return kIOReturnSuccess;
+        return kSmcReturnSuccess;
     }
     default:
-        return kIOReturnBadArgument;
+        return kSmcReturnBadArgument;
     }
 }
 

@@ -22,14 +22,14 @@ class QClock;
 // structure-method calls of the real service, with fans and temperatures that move (see
 // QSimDynamics) and faults that tests can switch on. Every method is thread safe.
 //
-// Calls (selector 2 only, anything else is kIOReturnBadArgument):
+// Calls (selector 2 only, anything else is kSmcReturnBadArgument):
 //   5  read: the first dataSize bytes of the key's value (dataSize above the value's size reads
-//      the whole value); unknown key kIOReturnNotFound;
-//   6  write: the key must exist (kIOReturnNotFound) and dataSize must equal its size
-//      (kIOReturnError); "#KEY" cannot be written (kIOReturnNotPrivileged); with root writes only,
-//      a peer whose uid is not 0 gets kIOReturnNotPrivileged;
-//   8  the key at index (kIOReturnBadArgument out of range);
-//   9  size, packed type and attributes of the key (kIOReturnNotFound when unknown).
+//      the whole value); unknown key kSmcReturnNotFound;
+//   6  write: the key must exist (kSmcReturnNotFound) and dataSize must equal its size
+//      (kSmcReturnError); "#KEY" cannot be written (kSmcReturnNotPrivileged); with root writes
+//      only, a peer whose uid is not 0 gets kSmcReturnNotPrivileged;
+//   8  the key at index (kSmcReturnBadArgument out of range);
+//   9  size, packed type and attributes of the key (kSmcReturnNotFound when unknown).
 class QSimSmc
 {
 public:

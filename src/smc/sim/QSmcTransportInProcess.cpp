@@ -26,7 +26,7 @@ int QSmcTransportInProcess::call(uint32_t selector, const SMCKeyData_t& input, S
     if (!m_bOpen) {
         // Like a closed connection: no service behind it.
         std::memset(&output, 0, sizeof output);
-        return kIOReturnError;
+        return kSmcReturnError;
     }
     return m_pSim->call(selector, input, output, m_nUid);
 }

@@ -1,5 +1,6 @@
 #include "smc/sim/SimDumpUtils.h"
 #include "helpers/HexUtils.h"
+#include "smc/base/SmcCodecUtils.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -32,35 +33,9 @@ quint64 bigEndian(const QByteArray& bytes)
     return nValue;
 }
 
-QByteArray number(double dValue)
-{
-    return QByteArray::number(dValue, 'g', 7);
-}
-
-// Text with everything that would break the line or the parser's view of it replaced.
-QByteArray printableText(const QByteArray& bytes)
-{
-    QByteArray text;
-    for (char c : bytes) {
-        if (c == '\0')
-            break;
-        text += isPrintable(c) ? c : '.';
-    }
-    return text;
-}
-
-// "spXY" and "fpXY": signed or unsigned 16-bit fixed point with Y (hexadecimal) fraction bits.
 bool decodeFixedPoint(const QByteArray& type, const QByteArray& bytes, double& dValue)
 {
-    if (bytes.size() != 2 || (!type.startsWith("sp") && !type.startsWith("fp")))
-        return false;
-    const int nFraction = HexUtils::digitValue(type.at(3));
-    if (nFraction < 0 || HexUtils::digitValue(type.at(2)) < 0)
-        return false;
-    const quint16 nRaw = static_cast<quint16>(bigEndian(bytes));
-    const double dRaw = type.at(0) == 's' ? static_cast<qint16>(nRaw) : nRaw;
-    dValue = dRaw / static_cast<double>(1 << nFraction);
-    return true;
+    return SmcCodecUtils::decodeFixedPoint(type.toStdString(), bytes.toStdString(), dValue);
 }
 
 } // namespace
@@ -91,16 +66,6 @@ bool isIntegerType(const QByteArray& type, int nSize, bool& bSigned)
            ((type == "ui32" || type == "si32") && nSize == 4);
 }
 
-float floatFromLittleEndian(const QByteArray& bytes)
-{
-    quint32 nBits = 0;
-    for (int i = 3; i >= 0; --i)
-        nBits = (nBits << 8) | static_cast<quint8>(bytes.at(i));
-    float fValue = 0;
-    std::memcpy(&fValue, &nBits, sizeof fValue);
-    return fValue;
-}
-
 void storeBigEndian(quint64 nValue, QByteArray& bytes)
 {
     for (int i = bytes.size() - 1; i >= 0; --i, nValue >>= 8)
@@ -123,7 +88,7 @@ bool SimDumpUtils::decodeNumber(const QByteArray& type, const QByteArray& bytes,
         return true;
     }
     if (type == "flt " && bytes.size() == 4) {
-        dValue = floatFromLittleEndian(bytes);
+        dValue = SmcCodecUtils::floatFromLittleEndian(bytes.constData());
         return std::isfinite(dValue);
     }
     return false;
@@ -164,43 +129,15 @@ bool SimDumpUtils::encodeNumber(const QByteArray& type, double dValue, QByteArra
 
 QByteArray SimDumpUtils::decodeValue(const QByteArray& type, const QByteArray& bytes)
 {
-    const int nSize = bytes.size();
-    double dValue = 0;
-    if (decodeFixedPoint(type, bytes, dValue))
-        return number(dValue);
-    if ((type == "ui8 " && nSize == 1) || (type == "ui16" && nSize == 2) ||
-        (type == "ui32" && nSize == 4))
-        return QByteArray::number(bigEndian(bytes));
-    if (type == "si8 " && nSize == 1)
-        return QByteArray::number(static_cast<qint8>(bigEndian(bytes)));
-    if (type == "si16" && nSize == 2)
-        return QByteArray::number(static_cast<qint16>(bigEndian(bytes)));
-    if (type == "si32" && nSize == 4)
-        return QByteArray::number(static_cast<qint32>(bigEndian(bytes)));
-    if (type == "flag" && nSize == 1)
-        return bytes.at(0) ? "true" : "false";
-    if (type == "flt " && nSize == 4) // an IEEE single in little-endian order
-        return number(floatFromLittleEndian(bytes));
-    if (type.startsWith("ch8"))
-        return '"' + printableText(bytes) + '"';
-    if (type == "{fds" && nSize == 16)
-        return '"' + printableText(bytes.mid(4)) + '"';
-    return QByteArray();
+    return QByteArray::fromStdString(
+        SmcCodecUtils::decodeValue(type.toStdString(), bytes.toStdString()));
 }
 
 QByteArray SimDumpUtils::formatDumpLine(const QByteArray& key, const QByteArray& type,
                                         const QByteArray& bytes)
 {
-    QByteArray line =
-        "  " + key.leftJustified(4, ' ', true) + "  [" + type.leftJustified(4, ' ', true) + "]  ";
-    const QByteArray value = decodeValue(type, bytes);
-    if (!value.isEmpty())
-        line += value + ' ';
-    line += "(bytes";
-    for (char c : bytes)
-        line += ' ' + QByteArray::number(static_cast<quint8>(c), 16).rightJustified(2, '0');
-    line += ')';
-    return line;
+    return QByteArray::fromStdString(
+        SmcCodecUtils::formatDumpLine(key.toStdString(), type.toStdString(), bytes.toStdString()));
 }
 
 QByteArray SimDumpUtils::formatDump(const QVector<QSimKey>& keys)

@@ -4,20 +4,22 @@
 //     smc -l          every key in key-index order, one dump line each
 //     smc -r -k KEY   one key
 // Failures print one line on standard error and exit non-zero (the program ignores both).
-#include "smc/QSmcControlMac.h"
-#include "smc/SmcKeyToolUtils.h"
-#include "smc/SmcValueUtils.h"
-#include "smc/sim/SimDumpUtils.h"
+// It links the C and C++ runtime alone: a set-user-ID program carries no more code than it uses.
+#include "smc/base/QSmcCallTransport.h"
+#include "smc/base/SmcCodecUtils.h"
+#include "smc/base/SmcKeyToolUtils.h"
+#include "smc/base/SmcProtocolUtils.h"
 
-#include <QStringList>
-
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 using namespace SmcKeyToolUtils;
 
@@ -28,69 +30,87 @@ namespace {
 constexpr int kExitFailed = 1;
 constexpr int kExitRefused = 2;
 
-int complain(int nExitCode, const QString& message)
+int complain(int nExitCode, const std::string& message)
 {
-    fprintf(stderr, "smc: %s\n", qUtf8Printable(message));
+    fprintf(stderr, "smc: %s\n", message.c_str());
     return nExitCode;
 }
 
-QString keyForMessage(const QByteArray& key)
+// Keys are shown quoted, each byte as its Latin-1 character in UTF-8.
+std::string keyForMessage(const char* key)
 {
-    return QStringLiteral("\"%1\"").arg(QString::fromLatin1(key));
+    std::string text = "\"";
+    for (size_t i = 0; i < 4 && key[i] != '\0'; ++i) {
+        const unsigned char c = static_cast<unsigned char>(key[i]);
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else {
+            text += static_cast<char>(0xC0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return text + "\"";
 }
 
-int writeKey(QSmcControlMac& backend, const Request& request)
+std::string resultCode(int nResult)
+{
+    char text[16];
+    snprintf(text, sizeof text, "%08x", static_cast<unsigned>(nResult));
+    return text;
+}
+
+int writeKey(QSmcCallTransport* pTransport, const Request& request)
 {
     SMCVal_t val;
     memset(&val, 0, sizeof(val));
-    memcpy(val.key, request.key.constData(), 4);
+    memcpy(val.key, request.key.data(), 4);
     val.dataSize = static_cast<uint32_t>(request.value.size());
-    memcpy(val.bytes, request.value.constData(), static_cast<size_t>(request.value.size()));
-    const int nResult = backend.SMCWriteKey(val);
-    if (nResult != kIOReturnSuccess)
-        return complain(kExitFailed,
-                        QStringLiteral("writing %1 failed (%2)")
-                            .arg(keyForMessage(request.key))
-                            .arg(static_cast<uint32_t>(nResult), 8, 16, QLatin1Char('0')));
+    memcpy(val.bytes, request.value.data(), request.value.size());
+    const int nResult = SmcProtocolUtils::writeKey(pTransport, val);
+    if (nResult != kSmcReturnSuccess)
+        return complain(kExitFailed, "writing " + keyForMessage(val.key) + " failed (" +
+                                         resultCode(nResult) + ")");
     return 0;
 }
 
 // Prints one key as a dump line; false (with a message) when it cannot be read.
-bool printKey(QSmcControlMac& backend, const char* key)
+bool printKey(QSmcCallTransport* pTransport, const char* key)
 {
     SMCVal_t val;
-    const int nResult = backend.SMCReadKey(key, &val);
-    if (nResult != kIOReturnSuccess) {
-        complain(kExitFailed, QStringLiteral("reading %1 failed (%2)")
-                                  .arg(keyForMessage(QByteArray(key, 4)))
-                                  .arg(static_cast<uint32_t>(nResult), 8, 16, QLatin1Char('0')));
+    const int nResult = SmcProtocolUtils::readKey(pTransport, key, &val);
+    if (nResult != kSmcReturnSuccess) {
+        complain(kExitFailed,
+                 "reading " + keyForMessage(key) + " failed (" + resultCode(nResult) + ")");
         return false;
     }
-    const int nSize = static_cast<int>(qMin<uint32_t>(val.dataSize, sizeof(val.bytes)));
-    const QByteArray line =
-        SimDumpUtils::formatDumpLine(QByteArray(val.key, 4), QByteArray(val.dataType, 4),
-                                     QByteArray(reinterpret_cast<const char*>(val.bytes), nSize));
-    printf("%s\n", line.constData());
+    const size_t nSize = std::min<size_t>(val.dataSize, sizeof(val.bytes));
+    const std::string line =
+        SmcCodecUtils::formatDumpLine(std::string(val.key, 4), std::string(val.dataType, 4),
+                                      std::string(reinterpret_cast<const char*>(val.bytes), nSize));
+    printf("%s\n", line.c_str());
     return true;
 }
 
-int listKeys(QSmcControlMac& backend)
+int listKeys(QSmcCallTransport* pTransport)
 {
-    unsigned char count[4] = {0, 0, 0, 0};
-    if (backend.OS_ReadKey("#KEY", count, sizeof(count)) != 0)
-        return complain(kExitFailed, QStringLiteral("the key count \"#KEY\" cannot be read"));
-    const uint32_t nCount = SmcValueUtils::decodeKeyCount(count);
+    SMCVal_t count;
+    if (SmcProtocolUtils::readKey(pTransport, "#KEY", &count) != kSmcReturnSuccess)
+        return complain(kExitFailed, "the key count \"#KEY\" cannot be read");
+    // A shorter value leaves the rest of the count zero.
+    unsigned char bytes[4] = {0, 0, 0, 0};
+    memcpy(bytes, count.bytes, std::min<size_t>(count.dataSize, sizeof(bytes)));
+    const uint32_t nCount = SmcCodecUtils::decodeKeyCount(bytes);
 
     int nExitCode = 0;
     for (uint32_t index = 0; index < nCount; ++index) {
         applesmc_entry entry;
         memset(&entry, 0, sizeof(entry));
-        if (backend.OS_GetKeyInfoByIndex(static_cast<int>(index), &entry) != 0) {
-            complain(kExitFailed, QStringLiteral("key index %1 cannot be read").arg(index));
+        if (SmcProtocolUtils::keyInfoByIndex(pTransport, static_cast<int>(index), &entry) != 0) {
+            complain(kExitFailed, "key index " + std::to_string(index) + " cannot be read");
             nExitCode = kExitFailed;
             continue;
         }
-        if (!printKey(backend, entry.key))
+        if (!printKey(pTransport, entry.key))
             nExitCode = kExitFailed;
     }
     fflush(stdout);
@@ -116,6 +136,19 @@ bool standardDescriptorsOpen()
     return true;
 }
 
+int run(const Request& request, QSmcCallTransport* pTransport)
+{
+    switch (request.mode) {
+    case Mode::Write:
+        return writeKey(pTransport, request);
+    case Mode::List:
+        return listKeys(pTransport);
+    case Mode::ReadOne:
+        return printKey(pTransport, request.key.c_str()) ? 0 : kExitFailed;
+    }
+    return kExitFailed;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -123,50 +156,34 @@ int main(int argc, char** argv)
     if (!standardDescriptorsOpen())
         return kExitFailed;
 
-    // Latin-1 keeps every byte as one character, so anything beyond ASCII is refused below.
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLatin1(argv[i]);
-
+    const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
     Request request;
-    QString error;
+    std::string error;
     if (!parseArguments(args, &request, &error))
         return complain(kExitRefused, error);
     if (request.mode == Mode::Write && !isWritableKey(request.key))
-        return complain(
-            kExitRefused,
-            QStringLiteral("key %1 may not be written").arg(keyForMessage(request.key)));
+        return complain(kExitRefused,
+                        "key " + keyForMessage(request.key.c_str()) + " may not be written");
 
     // Only the simulator's socket is taken from the caller's environment, and only as a place
     // to connect to without privileges. Nothing else of it survives.
     const char* socketEnv = getenv("THERMORA_SMC_SOCKET");
-    const QByteArray socketFromEnv = socketEnv ? QByteArray(socketEnv) : QByteArray();
+    const std::string socketFromEnv = socketEnv ? socketEnv : "";
     clearEnvironment();
 
-    Target target = SmcKeyToolUtils::target(socketFromEnv);
+    const Target target = SmcKeyToolUtils::target(socketFromEnv);
+    std::unique_ptr<QSmcCallTransport> pTransport(target.pTransport);
     bool bPrivileged = true;
     if (request.mode != Mode::Write || !target.bConnectPrivileged) {
-        if (!dropPrivileges(&error)) {
-            delete target.pTransport;
+        if (!dropPrivileges(&error))
             return complain(kExitFailed, error);
-        }
         bPrivileged = false;
     }
 
-    QSmcControlMac backend(target.pTransport);
-    if (!backend.Open())
-        return complain(kExitFailed, QStringLiteral("cannot open %1").arg(target.description));
+    if (!pTransport || !pTransport->open())
+        return complain(kExitFailed, "cannot open " + target.description);
 
     if (bPrivileged && !target.bWritePrivileged && !dropPrivileges(&error))
         return complain(kExitFailed, error);
-
-    switch (request.mode) {
-    case Mode::Write:
-        return writeKey(backend, request);
-    case Mode::List:
-        return listKeys(backend);
-    case Mode::ReadOne:
-        return printKey(backend, request.key.constData()) ? 0 : kExitFailed;
-    }
-    return kExitFailed;
+    return run(request, pTransport.get());
 }

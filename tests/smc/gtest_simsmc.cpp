@@ -1,0 +1,191 @@
+// The simulated controller: its answers, faults and the directions of its fan and thermal model.
+#include "helpers/QClock.h"
+#include "smc/sim/QSimSmc.h"
+#include "support/QSimMachine.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+using SimMachineUtils::request;
+
+namespace {
+
+QByteArray number(const char* type, double dValue, int nSize = 2)
+{
+    QByteArray bytes(nSize, '\0');
+    SimDumpUtils::encodeNumber(type, dValue, bytes);
+    return bytes;
+}
+
+// Fans of 1000..5000 and 1200..3000 RPM, sensors (one dead), other keys: 18 with "#KEY".
+QVector<QSimKey> smallTable()
+{
+    QVector<QSimKey> keys = {{"FNum", "ui8 ", "\x02"}, {"TB2T", "sp78", QByteArray(2, 0)}};
+    keys += {{"FS! ", "ui16", QByteArray(2, 0)}, {"TCSC", "ui8 ", "\x04"}};
+    keys += {{"RPlt", "ch8*", "j42"}, {"MSDW", "flag", QByteArray()}};
+    for (const char* key : {"F0Ac", "F0Mn", "F0Tg", "F0Mx", "F1Ac", "F1Mn", "F1Tg", "F1Mx"})
+        keys.append({key, "fpe2",
+                     number("fpe2", key[3] == 'x' ? 5000 - 2000 * (key[1] - '0')
+                                                  : 1000 + 200 * (key[1] - '0'))});
+    for (const char* key : {"TC0P", "TC0D", "TA0P"})
+        keys.append({key, "sp78", number("sp78", key[1] == 'C' ? 45 + 3 * (key[3] == 'D') : 30)});
+    return keys;
+}
+
+class SimSmc : public ::testing::Test
+{
+protected:
+    SimSmc() { setUp(m_Sim); }
+    void setUp(QSimSmc& sim, quint64 nSeed = 7)
+    {
+        QSimDynamicsParams params;
+        params.dAmbient = 24;
+        params.nSeed = nSeed;
+        params.dNoise = 0.1;
+        params.dRampRpmPerSec = 500;
+        params.dAutoLow = 50;
+        params.dAutoHigh = 80;
+        sim.setKeys(smallTable(), params);
+    }
+    int write(const char* key, const QByteArray& bytes, uint32_t nUid = 0, QSimSmc* pSim = nullptr)
+    {
+        SMCKeyData_t input = request(SmcCmdWriteBytes, key, uint32_t(bytes.size()));
+        memcpy(input.bytes, bytes.constData(), size_t(bytes.size()));
+        SMCKeyData_t output;
+        return (pSim ? *pSim : m_Sim).call(kSmcMethodSelector, input, output, nUid);
+    }
+    double read(const char* key, const char* type = "fpe2", int nSize = 2, QSimSmc* pSim = nullptr)
+    {
+        SMCKeyData_t output;
+        double dValue = std::nan("");
+        if ((pSim ? *pSim : m_Sim).call(2, request(SmcCmdReadBytes, key, nSize), output) == 0)
+            SimDumpUtils::decodeNumber(
+                type, QByteArray(reinterpret_cast<char*>(output.bytes), nSize), dValue);
+        return dValue;
+    }
+    QManualClock m_Clock;
+    QSimSmc m_Sim{&m_Clock};
+};
+
+} // namespace
+
+TEST_F(SimSmc, Commands)
+{
+    // answer: key|size|type|attributes|first four value bytes
+    auto row = [this](uint32_t selector, int command, const char* key, uint32_t size,
+                      uint32_t index, int result, const char* answer) {
+        SMCKeyData_t output;
+        memset(&output, 0xAB, sizeof output);
+        const SMCKeyData_t input = request(uint8_t(command), *key ? key : nullptr, size, index);
+        EXPECT_EQ(m_Sim.call(selector, input, output), result) << answer;
+        if (result != 0)
+            return;
+        EXPECT_EQ(
+            QString("%1|%2|%3|%4|%5")
+                .arg(QString(SimDumpUtils::unpackCode(output.key)))
+                .arg(output.dataSize)
+                .arg(output.dataType ? QString(SimDumpUtils::unpackCode(output.dataType)) : "")
+                .arg(output.dataAttributes)
+                .arg(QString(QByteArray(reinterpret_cast<char*>(output.bytes), 4).toHex())),
+            QString(answer));
+    };
+    row(2, 5, "TC0P", 2, 0, 0, "TC0P|2||0|2d000000");
+    row(2, 5, "FNum", 4, 0, 0, "FNum|1||0|02000000"); // beyond the value: the whole value
+    row(2, 5, "#KEY", 4, 0, 0, "#KEY|4||0|00000012");
+    row(2, 5, "TX9Z", 2, 0, kSmcReturnNotFound, "");
+    row(2, 5, "TC0P", 33, 0, kSmcReturnBadArgument, "");
+    row(2, 9, "FS! ", 0, 0, 0, "FS! |2|ui16|212|00000000");
+    row(2, 8, "", 0, 0, 0, "#KEY|0||0|00000000");
+    row(2, 8, "", 0, 17, 0, "TCSC|0||0|00000000");
+    row(2, 8, "", 0, 18, kSmcReturnBadArgument, "");
+    row(3, 5, "TC0P", 2, 0, kSmcReturnBadArgument, "");
+    row(2, 7, "TC0P", 2, 0, kSmcReturnBadArgument, "");
+}
+
+TEST_F(SimSmc, Faults)
+{
+    m_Sim.setReadFault("TC0D", true);
+    EXPECT_TRUE(std::isnan(read("TC0D", "sp78")));
+    EXPECT_FALSE(std::isnan(read("TC0P", "sp78")));
+    SMCKeyData_t output;
+    m_Sim.setIndexFault(3, true);
+    EXPECT_EQ(m_Sim.call(2, request(SmcCmdReadIndex, nullptr, 0, 3), output), kSmcReturnError);
+    EXPECT_EQ(m_Sim.call(2, request(SmcCmdReadIndex, nullptr, 0, 4), output), 0);
+    // A hot sensor reads with the high bit of its first byte set, while the model runs.
+    m_Sim.setHotSensor("TC0P", 130.0);
+    m_Clock.advanceSecs(5);
+    EXPECT_EQ(read("TC0P", "ui16"), double(0x8200));
+    m_Sim.setHotSensor("TC0P", std::nan(""));
+    m_Clock.advanceSecs(1);
+    EXPECT_LT(read("TC0P", "sp78"), 60);
+}
+
+// A manual fan ramps (500 RPM/s at most) to its clamped target; the cool automatic one idles.
+TEST_F(SimSmc, ManualFanRampsToClampedTarget)
+{
+    auto row = [this](int nFan, int nTarget, int nExpected) {
+        SCOPED_TRACE(nTarget);
+        setUp(m_Sim);
+        const QByteArray tg = "F" + QByteArray::number(nFan) + "Tg";
+        const QByteArray ac = "F" + QByteArray::number(nFan) + "Ac";
+        EXPECT_EQ(write("FS! ", QByteArray(1, 0) + char(1 << nFan)), 0);
+        EXPECT_EQ(write(tg, number("fpe2", nTarget)), 0);
+        const double dStart = read(ac);
+        m_Clock.advanceSecs(1);
+        const double dAfterOne = read(ac);
+        EXPECT_LE(std::abs(dAfterOne - dStart), 500.5);
+        EXPECT_GE((nExpected - dStart) * (dAfterOne - dStart), 0);
+        EXPECT_EQ(dAfterOne != dStart, nExpected != qRound(dStart));
+        m_Clock.advanceSecs(60);
+        EXPECT_EQ(qRound(read(ac)), nExpected);
+        EXPECT_EQ(read(tg), double(nTarget)); // stays as written
+        EXPECT_EQ(qRound(read(nFan ? "F0Ac" : "F1Ac")), nFan ? 1000 : 1200);
+    };
+    row(0, 3000, 3000);
+    row(0, 9000, 5000);
+    row(1, 200, 1200);
+    row(1, 2400, 2400);
+}
+
+TEST_F(SimSmc, AutoFanFollowsTemperature)
+{
+    m_Sim.setLoadOverride(0.0);
+    m_Clock.advanceSecs(120);
+    EXPECT_EQ(qRound(read("F0Ac")), 1000);
+    m_Sim.setLoadOverride(1.0);
+    m_Clock.advanceSecs(300);
+    // The curve's point for the hottest processor sensor; the target key is left alone.
+    const double dHot = m_Sim.temperature("TC0D");
+    EXPECT_GT(dHot, 55);
+    EXPECT_NEAR(read("F0Ac"), 1000 + 4000 * qBound(0.0, (dHot - 50) / 30, 1.0), 60);
+    EXPECT_EQ(read("F0Tg"), 1000.0);
+}
+
+// Same load, fans pinned at minimum in one machine and at maximum in the other.
+TEST_F(SimSmc, TemperaturesFollowLoadAndAirflow)
+{
+    QSimSmc fast(&m_Clock);
+    setUp(fast);
+    for (QSimSmc* pSim : {&m_Sim, &fast}) {
+        pSim->setLoadOverride(0.05);
+        write("FS! ", QByteArray("\x00\x03", 2), 0, pSim);
+    }
+    write("F0Tg", number("fpe2", 5000), 0, &fast);
+    write("F1Tg", number("fpe2", 3000), 0, &fast);
+    const double dIdle = m_Sim.temperature("TC0P");
+    for (QSimSmc* pSim : {&m_Sim, &fast})
+        pSim->setLoadOverride(1.0);
+    m_Clock.advanceSecs(300);
+    const double dLoaded = m_Sim.temperature("TC0P");
+    EXPECT_GT(dLoaded, dIdle + 10);
+    EXPECT_LT(fast.temperature("TC0P"), dLoaded - 3);
+    EXPECT_LT(fast.temperature("TA0P"), m_Sim.temperature("TA0P"));
+    EXPECT_NEAR(read("TC0P", "sp78"), dLoaded, 0.11); // the model's value within the noise
+    EXPECT_EQ(read("TB2T", "sp78"), 0.0);             // a dead sensor stays dead
+    EXPECT_EQ(read("TCSC", "ui8 ", 1), 4.0);          // a "T" key that is no temperature
+    m_Sim.setLoadOverride(0.05);
+    m_Clock.advanceSecs(600);
+    EXPECT_NEAR(m_Sim.temperature("TC0P"), dIdle, 1.0);
+}
