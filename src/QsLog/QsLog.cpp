@@ -117,6 +117,7 @@ Logger::Logger() : d(new LoggerImpl)
 Logger::~Logger()
 {
     // Every queued line is written before the destinations go away.
+    waitForWrites();
     d->threadPool.waitForDone(-1);
     ThreadHandoff::take(d.get());
 }

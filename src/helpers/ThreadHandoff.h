@@ -39,4 +39,18 @@ inline void take(const void* pToken)
 #endif
 }
 
+// A worker's whole run: it takes what its starter handed over when it begins and gives back
+// what it did when it ends, for whoever waits for it to finish.
+class WorkerScope
+{
+public:
+    explicit WorkerScope(const void* pToken) : m_pToken(pToken) { take(m_pToken); }
+    ~WorkerScope() { give(m_pToken); }
+    WorkerScope(const WorkerScope&) = delete;
+    WorkerScope& operator=(const WorkerScope&) = delete;
+
+private:
+    const void* m_pToken;
+};
+
 } // namespace ThreadHandoff

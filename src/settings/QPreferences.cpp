@@ -2,6 +2,7 @@
 
 #include "QsLog/QsLog.h"
 
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -12,17 +13,32 @@ QPreferences::QPreferences(const QString& application, const QString& organizati
 {
     m_pSettings = new QSettings(QSettings::NativeFormat, QSettings::UserScope, organization,
                                 application, this);
+    m_pSettings->installEventFilter(this);
     checkBackend();
 }
 
 QPreferences::QPreferences(const QString& iniFilePath, QObject* pParent) : QObject(pParent)
 {
     m_pSettings = new QSettings(iniFilePath, QSettings::IniFormat, this);
+    m_pSettings->installEventFilter(this);
     checkBackend();
 }
 
 QPreferences::QPreferences(QObject* pParent) : QObject(pParent)
 {}
+
+// QSettings writes its changes to disk on its own, from an event it posts to itself, on the thread
+// it lives in and without the store's lock, while a worker may be changing it. That write is
+// done here instead, under the lock.
+bool QPreferences::eventFilter(QObject* pWatched, QEvent* pEvent)
+{
+    if (pWatched != m_pSettings || pEvent->type() != QEvent::UpdateRequest)
+        return QObject::eventFilter(pWatched, pEvent);
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    if (!m_bMemoryOnly)
+        m_pSettings->sync();
+    return true;
+}
 
 // QSettings never reports a broken file by failing: it keeps what it could parse (status()
 // FormatError, found only once every key has been parsed) and rewrites the whole file from that

@@ -56,6 +56,9 @@ public:
     // copied aside): values then change in memory only and the file is left as it was.
     bool isMemoryOnly() const;
 
+protected:
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+
 private:
     void checkBackend();
     static QString freeBackupName(const QString& fileName);

@@ -10,6 +10,7 @@
 #include "core/QTempSensor.h"
 #include "core/TemperatureScaleHelpers.h"
 #include "helpers/QCoreServices.h"
+#include "helpers/ThreadHandoff.h"
 #include "localization/QLanguageLoader.h"
 #include "settings/QPreferences.h"
 #include "ui/GraphicHelpers.h"
@@ -106,6 +107,7 @@ QFanControlMainWindow::QFanControlMainWindow(QWidget* pParent, Qt::WindowFlags f
     // fills: it is created first so that the two never meet.
     createTrayIcon();
 
+    ThreadHandoff::give(this);
     m_ThreadInit =
         QtConcurrent::run(&m_WorkerPool, this, &QFanControlMainWindow::InitialLoadThread);
 
@@ -138,6 +140,7 @@ QFanControlMainWindow::~QFanControlMainWindow()
     // first: they use the controller deleted below.
     stopWorkers();
     m_WorkerPool.waitForDone();
+    ThreadHandoff::take(this);
 
     delete m_pFanControl;
     m_pFanControl = nullptr;
@@ -498,6 +501,7 @@ void QFanControlMainWindow::OnInitFinished(int)
     createTrayIconMenu();
     FillFansTable();
     FillSensorsTable();
+    ThreadHandoff::give(this);
     m_ThreadUpdate = QtConcurrent::run(&m_WorkerPool, this, &QFanControlMainWindow::UpdateThread);
     if (!QCoreServices::isReadOnly())
         m_ThreadControl =
@@ -566,6 +570,15 @@ void QFanControlMainWindow::OnSensorUpdate(int row, double value)
         updateTrayIcon();
 }
 
+// Queued calls from the workers arrive here: what a worker wrote before it emitted is visible
+// to the slot (the hand-off itself goes through Qt's event queue).
+bool QFanControlMainWindow::event(QEvent* pEvent)
+{
+    if (pEvent->type() == QEvent::MetaCall)
+        ThreadHandoff::take(this);
+    return QMainWindow::event(pEvent);
+}
+
 // --- Workers --------------------------------------------------------------------------------
 
 bool QFanControlMainWindow::isStopRequested() const
@@ -600,16 +613,19 @@ bool QFanControlMainWindow::checkWriteRightsHook()
 
 void QFanControlMainWindow::InitialLoadThread()
 {
+    const ThreadHandoff::WorkerScope handoff(this);
     if (m_pFanControl)
         m_pFanControl->Init();
     if (!QCoreServices::isReadOnly() && checkWriteRightsHook())
         QMetaObject::invokeMethod(
             this, [this] { QMyApplication::activateAppTopmost(this); }, Qt::QueuedConnection);
+    ThreadHandoff::give(this);
     emit init_finished(0);
 }
 
 void QFanControlMainWindow::UpdateThread()
 {
+    const ThreadHandoff::WorkerScope handoff(this);
     if (!m_pFanControl)
         return;
     const QVector<QTempSensor*> sensors = m_pFanControl->sensors();
@@ -617,8 +633,14 @@ void QFanControlMainWindow::UpdateThread()
 
     FanControlLoopUtils::UpdatePassHooks hooks;
     hooks.stopRequested = [this] { return isStopRequested(); };
-    hooks.fanUpdated = [this](int nFan) { emit fan_update(nFan); };
-    hooks.sensorUpdated = [this](int nRow, double value) { emit sensor_update(nRow, value); };
+    hooks.fanUpdated = [this](int nFan) {
+        ThreadHandoff::give(this);
+        emit fan_update(nFan);
+    };
+    hooks.sensorUpdated = [this](int nRow, double value) {
+        ThreadHandoff::give(this);
+        emit sensor_update(nRow, value);
+    };
 
     for (;;) {
         const bool bVisible = m_bWindowVisible.load();
@@ -634,6 +656,7 @@ void QFanControlMainWindow::UpdateThread()
 
 void QFanControlMainWindow::ControlFanSpeedThread()
 {
+    const ThreadHandoff::WorkerScope handoff(this);
     if (!m_pFanControl)
         return;
     const std::function<bool()> stop = [this] { return isStopRequested(); };
@@ -664,6 +687,7 @@ void QFanControlMainWindow::waitForThreadsFinished()
         nBudget -= m_nExitWaitStepMsecs;
     }
     if (nBudget > 0) {
+        ThreadHandoff::take(this);
         QLOG_INFO() << "waitForThreadsFinished: Quit OK";
         return;
     }

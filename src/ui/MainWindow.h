@@ -101,6 +101,7 @@ protected:
     void closeEvent(QCloseEvent* pEvent) override;
     void keyPressEvent(QKeyEvent* pEvent) override;
     void changeEvent(QEvent* pEvent) override;
+    bool event(QEvent* pEvent) override;
     void showEvent(QShowEvent* pEvent) override;
     void hideEvent(QHideEvent* pEvent) override;
 

@@ -106,7 +106,11 @@ int QSimSmc::keyCount() const
 QVector<QSimKey> QSimSmc::keys() const
 {
     std::lock_guard<std::mutex> lock(m_Mutex);
-    return m_Keys;
+    // A copy of its own: a shared one would be copied or changed later outside the lock, while
+    // a server thread changes the table.
+    QVector<QSimKey> copy = m_Keys;
+    copy.detach();
+    return copy;
 }
 
 int QSimSmc::indexOf(uint32_t nKey) const
