@@ -5,8 +5,9 @@
 #include "support/QMemoryLogDestination.h"
 
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
+
+#include <thread>
 
 #include <ctime>
 
@@ -137,16 +138,14 @@ private slots:
         Logger::instance().setLoggingLevel(TraceLevel);
         QSharedPointer<QMemoryLogDestination> memory(new QMemoryLogDestination);
         Logger::instance().addDestination(memory);
-        std::vector<std::unique_ptr<QThread>> threads;
-        for (int t = 0; t < 3; ++t) {
-            threads.emplace_back(QThread::create([t] {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 3; ++t)
+            threads.emplace_back([t] {
                 for (int i = 0; i < 500; ++i)
                     QLOG_DEBUG() << "thread" << t << "seq" << i << QString(40, '#');
-            }));
-            threads.back()->start();
-        }
-        for (auto& thread : threads)
-            QVERIFY(thread->wait(60000));
+            });
+        for (std::thread& thread : threads)
+            thread.join();
         Logger::destroyInstance();
         const QRegularExpression whole("^DEBUG 2026-01-01T00:00:00\\.123 \\S+ @ \\d+ thread (\\d) "
                                        "seq (\\d+) \"#{40}\" $");

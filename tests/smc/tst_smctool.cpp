@@ -148,7 +148,7 @@ void TestSmcTool::runs_data()
         2, digit);
     row("empty value", "-k,F0Tg,-w,", 2, "value: at least one byte is needed");
     row("33 bytes", qPrintable("-k,F0Tg,-w," + QString(66, '0')), 2, "value: more than 32 bytes");
-    for (const char* key : {"FNum", "F0Mn", "F0tg", "FaTg", "F0TG", "G0Tg", "FS!!"})
+    for (const char* key : {"FNum", "F0Mn", "F0tg", "FaTg", "F:Tg", "F/Tg", "F0TG", "G0Tg", "FS!!"})
         row(key, qPrintable(QString("-k,%1,-w,0000").arg(key)), 2,
             QString("key \"%1\" may not be written").arg(key));
     row("size mismatch", "-k,F0Tg,-w,177000", 1, "writing \"F0Tg\" failed (e00002bc)");

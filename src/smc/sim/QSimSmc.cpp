@@ -60,9 +60,25 @@ bool QSimSmc::loadDump(const QString& path, const QSimDynamicsParams& dynamics, 
     return true;
 }
 
+// The table shares no data with the caller's copy: the server threads change it under the lock
+// while the caller's copy is changed or released without it, and Qt's shared data counts are
+// not enough for that.
+static QVector<QSimKey> unsharedCopy(const QVector<QSimKey>& keys)
+{
+    QVector<QSimKey> copy;
+    copy.reserve(keys.size());
+    for (const QSimKey& key : keys) {
+        copy.append(key);
+        copy.last().key = QByteArray(key.key.constData(), key.key.size());
+        copy.last().type = QByteArray(key.type.constData(), key.type.size());
+        copy.last().bytes = QByteArray(key.bytes.constData(), key.bytes.size());
+    }
+    return copy;
+}
+
 void QSimSmc::setKeys(const QVector<QSimKey>& keys, const QSimDynamicsParams& dynamics)
 {
-    QVector<QSimKey> table = keys;
+    QVector<QSimKey> table = unsharedCopy(keys);
     SimDumpUtils::finishTable(table);
     for (QSimKey& key : table) {
         if (key.attributes == 0)
@@ -106,11 +122,7 @@ int QSimSmc::keyCount() const
 QVector<QSimKey> QSimSmc::keys() const
 {
     std::lock_guard<std::mutex> lock(m_Mutex);
-    // A copy of its own: a shared one would be copied or changed later outside the lock, while
-    // a server thread changes the table.
-    QVector<QSimKey> copy = m_Keys;
-    copy.detach();
-    return copy;
+    return unsharedCopy(m_Keys);
 }
 
 int QSimSmc::indexOf(uint32_t nKey) const
@@ -239,7 +251,8 @@ bool QSimSmc::value(const QByteArray& key, QByteArray& bytes)
     const int nIndex = m_Index.value(key, -1);
     if (nIndex < 0)
         return false;
-    bytes = m_Keys.at(nIndex).bytes;
+    const QByteArray& stored = m_Keys.at(nIndex).bytes;
+    bytes = QByteArray(stored.constData(), stored.size()); // unshared, as in keys()
     return true;
 }
 
@@ -250,7 +263,7 @@ bool QSimSmc::setValue(const QByteArray& key, const QByteArray& bytes)
     if (nIndex < 0 || m_Keys.at(nIndex).bytes.size() != bytes.size() ||
         key == SimDumpUtils::kKeyCountKey)
         return false;
-    m_Keys[nIndex].bytes = bytes;
+    m_Keys[nIndex].bytes = QByteArray(bytes.constData(), bytes.size()); // unshared
     return true;
 }
 
