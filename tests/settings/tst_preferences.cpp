@@ -4,6 +4,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <thread>
+
 class TestPreferences : public QObject
 {
     Q_OBJECT
@@ -118,6 +120,32 @@ private slots:
         QCOMPARE(QFileInfo(m_Ini + "/keep").isDir(), warning.contains("cannot"));
         QCOMPARE(QSettings(m_Ini, QSettings::IniFormat).value("Machine").toString(),
                  content.isNull() || content == "dir" ? "" : "MacBookPro8,1");
+    }
+
+    // The window's worker writes the cache while the window reads and QSettings writes to disk
+    // from its own posted event: no write is lost (the thread sanitizer pass sees any missing
+    // lock).
+    void threads()
+    {
+        m_Ini = m_Dir.filePath("threads");
+        QPreferences prefs(m_Ini);
+        std::thread writer([&prefs] {
+            for (int i = 0; i < 200; ++i)
+                prefs.setInt(QStringLiteral("w%1").arg(i), i);
+        });
+        for (int i = 0; i < 200; ++i) {
+            prefs.setString(QStringLiteral("m%1").arg(i), QString::number(i));
+            prefs.getInt(QStringLiteral("w%1").arg(i), 0);
+            QCoreApplication::processEvents();
+        }
+        writer.join();
+        QCoreApplication::processEvents();
+        prefs.sync();
+        QSettings disk(m_Ini, QSettings::IniFormat);
+        for (int i = 0; i < 200; i += 37) {
+            QCOMPARE(disk.value(QStringLiteral("w%1").arg(i)).toInt(), i);
+            QCOMPARE(disk.value(QStringLiteral("m%1").arg(i)).toString(), QString::number(i));
+        }
     }
 };
 
