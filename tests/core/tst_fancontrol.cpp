@@ -386,17 +386,20 @@ void tst_FanControl::updatePassReads_data()
     QTest::addColumn<QString>("traySensor");
     QTest::addColumn<QString>("followed"); // sensor of the sensor-based fan, or empty
     QTest::addColumn<QStringList>("reads");
+    QTest::addColumn<int>("stopAt"); // the stop request that answers true; 0: none
 
     const auto add = [](const char* name, bool visible, bool currentOnly, const char* tray,
-                        const char* followed, const char* reads) {
+                        const char* followed, const char* reads, int stopAt = 0) {
         QTest::newRow(name) << visible << currentOnly << QString(tray) << QString(followed)
-                            << QString(reads).split(' ');
+                            << QString(reads).split(' ') << stopAt;
     };
     add("visible: all", true, true, "", "", "F0Ac F1Ac TA0P TB0T TC0D TC0P TG0D Tm0P Ts0P");
     add("hidden: nothing needed", false, true, "", "", "F0Ac F1Ac");
     add("hidden, full: limits too", false, false, "", "", "F0Ac F0Mn F0Mx F1Ac F1Mn F1Mx");
     add("hidden: menu-bar sensor", false, true, "TC0P", "", "F0Ac F1Ac TC0P");
     add("hidden: followed sensor", false, true, "", "TG0D", "F0Ac F1Ac TG0D");
+    add("stopped after the first fan", true, true, "", "", "F0Ac", 1);
+    add("stopped after the first sensor", true, true, "", "", "F0Ac F1Ac TA0P", 3);
 }
 
 // An update pass reads the fans' current speeds (limits only when asked) and the sensors needed.
@@ -407,6 +410,7 @@ void tst_FanControl::updatePassReads()
     QFETCH(QString, traySensor);
     QFETCH(QString, followed);
     QFETCH(QStringList, reads);
+    QFETCH(int, stopAt);
 
     QReadLogSmc smc;
     addMachine(smc, 2);
@@ -419,14 +423,21 @@ void tst_FanControl::updatePassReads()
     smc.setFanSpeedKey("F1Mn", 1150);
     QStringList reported; // what the window is told: fan indexes, then sensor rows
     FanControlLoopUtils::UpdatePassHooks hooks;
+    int nStopChecks = 0;
+    hooks.stopRequested = [&] { return ++nStopChecks == stopAt; };
     hooks.fanUpdated = [&](int i) { reported << QString::number(i); };
     hooks.sensorUpdated = [&](int row, double value) {
         reported << QString("%1=%2").arg(row).arg(value);
     };
     smc.reads.clear();
-    QVERIFY(
-        runUpdatePass(controller, controller.sensors(), currentOnly, visible, traySensor, hooks));
+    QCOMPARE(
+        runUpdatePass(controller, controller.sensors(), currentOnly, visible, traySensor, hooks),
+        stopAt == 0);
     QCOMPARE(smc.reads, reads);
+    if (stopAt != 0) {
+        QCOMPARE(reported, QStringList({"0", "1"}).mid(0, stopAt - 1)); // nothing after the stop
+        return;
+    }
     const QStringList rows{"TA0P", "TB0T", "TC0D", "TC0P", "TG0D", "Tm0P", "Ts0P"};
     QStringList expected{"0", "1"};
     for (const QString& key : reads.filter(QRegularExpression("^T"))) {
