@@ -101,6 +101,9 @@ private slots:
     void listsEveryKeyOfAProfile();
     void privilegesOnlyForTheTrustedSocket();
     void serverDropsOnlyAConnectionThatSendsGarbage();
+    void daemonArguments_data();
+    void daemonArguments();
+    void daemonServesUntilTerminated();
 
 private:
     QTemporaryDir m_Dir;
@@ -256,6 +259,61 @@ void TestSmcTool::serverDropsOnlyAConnectionThatSendsGarbage()
         ::close(fd);
         QCOMPARE(runProgram(smcTool(), {"-r", "-k", "FNum"}, m_SocketPath).nExitCode, 0);
     }
+}
+
+// The simulator daemon refuses what it cannot serve, with its exit code and one line.
+void TestSmcTool::daemonArguments_data()
+{
+    QTest::addColumn<QString>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+    const QString sock = "--socket," + m_Dir.filePath("d.sock");
+    const auto row = [](const char* name, const QString& args, int code, const QString& error) {
+        QTest::newRow(name) << args << code << error;
+    };
+    row("help", "--help", 0, "");
+    row("nothing", "", 2, "--socket PATH is required (see --help)");
+    row("no machine", sock, 2, "give exactly one of --profile and --dump (see --help)");
+    row("two machines", sock + ",--profile,a,--dump,b", 2,
+        "give exactly one of --profile and --dump (see --help)");
+    row("unknown option", "--bogus,1", 2, "unknown option \"--bogus\" (see --help)");
+    row("missing value", "--socket", 2, "--socket needs a value (see --help)");
+    row("bad seed", sock + ",--seed,x", 2, "bad value \"x\" for --seed (see --help)");
+    row("short fault key", sock + ",--fault-read,F0", 2,
+        "--fault-read needs a four-character key, got \"F0\" (see --help)");
+    row("slow write of 0 ms", sock + ",--fault-slow-write,F0Tg=0", 2,
+        "bad value \"F0Tg=0\" for --fault-slow-write (see --help)");
+}
+
+void TestSmcTool::daemonArguments()
+{
+    QFETCH(QString, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+    const ProcessRun run = runProgram(TestSupport::binDir() + "/thermora-smcsim",
+                                      args.isEmpty() ? QStringList() : args.split(','), QString());
+    QCOMPARE(run.nExitCode, exitCode);
+    QCOMPARE(QString(run.err), error.isEmpty() ? error : "thermora-smcsim: " + error + "\n");
+    QCOMPARE(run.out.startsWith("usage: thermora-smcsim"), exitCode == 0);
+}
+
+// A shipped profile is served to the tool until a SIGTERM, which ends the daemon cleanly.
+void TestSmcTool::daemonServesUntilTerminated()
+{
+    const QString socket = m_Dir.filePath("daemon.sock");
+    QProcess daemon;
+    daemon.start(TestSupport::binDir() + "/thermora-smcsim",
+                 {"--socket", socket, "--profile", "MacBookPro8,2"});
+    QVERIFY(daemon.waitForReadyRead(20000));
+    QVERIFY2(daemon.readAllStandardOutput().startsWith("thermora-smcsim: serving"),
+             daemon.readAllStandardError().constData());
+    const ProcessRun read = runProgram(smcTool(), {"-r", "-k", "FNum"}, socket);
+    QCOMPARE(read.nExitCode, 0);
+    QVERIFY2(read.out.startsWith("  FNum  [ui8 ]  2"), read.out.constData());
+    daemon.terminate();
+    QVERIFY(daemon.waitForFinished(20000));
+    QCOMPARE(daemon.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(daemon.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestSmcTool)
