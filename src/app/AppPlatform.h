@@ -4,7 +4,6 @@
 
 #include <memory>
 
-class QLocalSocket;
 class QMainWindow;
 
 // What start-up needs from the operating system beyond the toolkit. Each platform folder
@@ -15,9 +14,6 @@ namespace AppPlatformUtils {
 // user whatever its environment, and out of reach of other users. Empty when no such name can
 // be had: the program then runs without the single-instance check.
 QString singleInstanceKey();
-
-// Whether the process at the other end of a connected local socket runs as this user.
-bool isPeerSameUser(const QLocalSocket& socket);
 
 // Turns off what a widgets program does not need and would only load (the OpenGL stack),
 // unless the user asked for it. Must run before the application object exists.

@@ -7,11 +7,23 @@
 #include "helpers/QCoreServices.h"
 #include "localization/QLanguageLoader.h"
 #include "settings/QPreferences.h"
+#include "smc/base/SimSocketUtils.h"
 #include "ui/MainWindow.h"
 
 #include <QLocalServer>
+#include <QLocalSocket>
+
+#include <unistd.h>
 
 namespace {
+
+// Whether the process at the other end of a connected local socket runs as this user.
+bool isPeerSameUser(const QLocalSocket& socket)
+{
+    uint32_t nUid = 0;
+    const int fd = int(socket.socketDescriptor());
+    return fd >= 0 && SimSocketUtils::peerUid(fd, nUid) && nUid == getuid();
+}
 
 const int kKnockTimeoutMs = 500;
 const qint64 kLogMaxSizeBytes = 10485760;
@@ -114,7 +126,7 @@ QSingleApplication::Knock QSingleApplication::knockAtRunningInstance(const QStri
         QLOG_WARN() << m_Socket.errorString();
         return Knock::NoAnswer;
     }
-    const bool bSameUser = AppPlatformUtils::isPeerSameUser(m_Socket);
+    const bool bSameUser = isPeerSameUser(m_Socket);
     m_Socket.disconnectFromServer();
     return bSameUser ? Knock::Heard : Knock::Foreign;
 }
@@ -135,7 +147,7 @@ void QSingleApplication::slotKnock()
 {
     while (QLocalSocket* pPeer = m_pServer->nextPendingConnection()) {
         // Anyone who can reach the socket (another user's root, say) must not pull us forward.
-        const bool bSameUser = AppPlatformUtils::isPeerSameUser(*pPeer);
+        const bool bSameUser = isPeerSameUser(*pPeer);
         pPeer->disconnectFromServer();
         pPeer->deleteLater();
         if (bSameUser)

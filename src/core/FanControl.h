@@ -92,9 +92,9 @@ private:
 
     // "FNum", limited to the fans that per-fan keys can name; -1 when unreadable.
     int readFanCount();
-    // "FS! " reads without the fan's bit (false when it cannot be read).
     // True at most once per re-assertion period per fan: time to read the mask again.
     bool takeMaskCheckTurn(int index, quint32 now);
+    // "FS! " reads without the fan's bit (false when it cannot be read).
     bool maskLacksFan(int index);
     void addSensor(const QString& key);
     int readKey(const QByteArray& key, unsigned char* pBuffer, unsigned char size);

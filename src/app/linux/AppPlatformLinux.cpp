@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocalSocket>
 #include <QMainWindow>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -91,15 +90,6 @@ QString singleInstanceKey()
     const QString folder = privateInstanceFolder();
     return folder.isEmpty() ? QString()
                             : folder + QLatin1Char('/') + QLatin1String(kThermoraInstanceKey);
-}
-
-bool isPeerSameUser(const QLocalSocket& socket)
-{
-    struct ucred peer;
-    socklen_t nLength = sizeof(peer);
-    const int fd = int(socket.socketDescriptor());
-    return fd >= 0 && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &nLength) == 0 &&
-           peer.uid == getuid();
 }
 
 void preferLeanGraphics()

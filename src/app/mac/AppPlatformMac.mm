@@ -3,7 +3,6 @@
 #include "app/FileSystemRules.h"
 #include "app/app.h"
 
-#include <QLocalSocket>
 #include <QSharedMemory>
 
 #import <AppKit/AppKit.h>
@@ -55,14 +54,6 @@ namespace AppPlatformUtils {
 QString singleInstanceKey()
 {
     return QLatin1String(kThermoraInstanceKey);
-}
-
-bool isPeerSameUser(const QLocalSocket& socket)
-{
-    uid_t peerUid = 0;
-    gid_t peerGid = 0;
-    const int fd = int(socket.socketDescriptor());
-    return fd >= 0 && getpeereid(fd, &peerUid, &peerGid) == 0 && peerUid == getuid();
 }
 
 // The Cocoa platform has no separate OpenGL integration to leave out.

@@ -50,10 +50,9 @@ quint32 SimDumpUtils::packCode(const QByteArray& fourChars)
 
 QByteArray SimDumpUtils::unpackCode(quint32 nCode)
 {
-    QByteArray chars(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        chars[i] = static_cast<char>((nCode >> (24 - 8 * i)) & 0xFF);
-    return chars;
+    char chars[5];
+    SmcCodecUtils::unpackCode(chars, nCode);
+    return QByteArray(chars, 4);
 }
 
 namespace {
