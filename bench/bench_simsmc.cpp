@@ -2,9 +2,9 @@
 // the cost of catching the thermal model up after a long pause.
 
 #include "helpers/QClock.h"
-#include "smc/sim/QSimServer.h"
-#include "smc/sim/QSimSmc.h"
-#include "smc/sim/QSmcTransportSocket.h"
+#include "sim/QSimServer.h"
+#include "sim/QSimSmc.h"
+#include "smc/QSmcTransportSocket.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,11 +1,11 @@
 // SMC access costs: one key read round trip and one temperature-key enumeration, against the
 // in-process simulator and against the simulator daemon over its socket, and the CPU time of
 // one write by the key-writing tool. Figures only.
+#include "sim/QSimSmc.h"
+#include "sim/SimDumpUtils.h"
 #include "smc/QSmcControlMac.h"
-#include "smc/sim/QSimSmc.h"
-#include "smc/sim/QSmcTransportInProcess.h"
-#include "smc/sim/QSmcTransportSocket.h"
-#include "smc/sim/SimDumpUtils.h"
+#include "smc/QSmcTransportInProcess.h"
+#include "smc/QSmcTransportSocket.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,7 +5,7 @@
 #include "core/SensorControl.h"
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
-#include "smc/sim/QSmcTransportInProcess.h"
+#include "smc/QSmcTransportInProcess.h"
 #include "support/QHookClock.h"
 #include "support/QLogCapture.h"
 #include "support/QMemorySmcControl.h"

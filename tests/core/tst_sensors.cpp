@@ -4,8 +4,8 @@
 #include "core/SysInfoHelpers.h"
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
-#include "smc/sim/QSimServer.h"
-#include "smc/sim/QSimSmc.h"
+#include "sim/QSimServer.h"
+#include "sim/QSimSmc.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -1,8 +1,8 @@
 // The SMC value formats to the byte, the hexadecimal text handed to the key-writing tool, and
 // the key dump, the text form of a key table that the simulator loads and the tool lists.
+#include "sim/QSimProfile.h"
+#include "sim/SimDumpUtils.h"
 #include "smc/SmcValueUtils.h"
-#include "smc/sim/QSimProfile.h"
-#include "smc/sim/SimDumpUtils.h"
 
 #include <QTemporaryDir>
 

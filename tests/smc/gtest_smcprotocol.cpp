@@ -2,8 +2,8 @@
 // program's writes through the key-writing tool (arguments, environment, a missing tool).
 #include "helpers/QClock.h"
 #include "smc/QSmcControlMac.h"
+#include "smc/QSmcTransportInProcess.h"
 #include "smc/SmcToolUtils.h"
-#include "smc/sim/QSmcTransportInProcess.h"
 #include "support/QMemoryLogDestination.h"
 #include "support/QSimMachine.h"
 

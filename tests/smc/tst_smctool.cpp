@@ -1,10 +1,10 @@
 // The key-writing tool as a process against a controller served from here: what it writes and
 // refuses, its listing, its privileges, and the server's checks of its peers and frames.
 #include "helpers/QClock.h"
+#include "sim/QSimServer.h"
+#include "sim/QSimSmc.h"
 #include "smc/base/SimSocketUtils.h"
 #include "smc/base/SmcKeyToolUtils.h"
-#include "smc/sim/QSimServer.h"
-#include "smc/sim/QSimSmc.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>

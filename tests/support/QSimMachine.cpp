@@ -1,8 +1,8 @@
 #include "support/QSimMachine.h"
 
 #include "core/QTempSensor.h"
-#include "smc/sim/QSmcTransportInProcess.h"
-#include "smc/sim/SimDumpUtils.h"
+#include "sim/SimDumpUtils.h"
+#include "smc/QSmcTransportInProcess.h"
 
 #include <cstring>
 

@@ -2,8 +2,8 @@
 
 #include "core/FanControl.h"
 #include "helpers/QClock.h"
+#include "sim/QSimSmc.h"
 #include "smc/QSmcControlMac.h"
-#include "smc/sim/QSimSmc.h"
 
 #include <QScopedPointer>
 #include <QVector>

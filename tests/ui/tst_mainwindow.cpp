@@ -7,7 +7,7 @@
 #include "helpers/QCoreServices.h"
 #include "localization/QLanguageLoader.h"
 #include "settings/QPreferences.h"
-#include "smc/sim/QSmcTransportInProcess.h"
+#include "smc/QSmcTransportInProcess.h"
 #include "support/QMemoryLogDestination.h"
 #include "support/QSimMachine.h"
 #include "ui/FanControlDialog.h"

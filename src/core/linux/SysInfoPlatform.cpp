@@ -2,7 +2,7 @@
 
 #include "QsLog/QsLog.h"
 #include "core/SysInfoHelpers.h"
-#include "smc/sim/QSmcTransportSocket.h"
+#include "smc/QSmcTransportSocket.h"
 
 namespace {
 QString askSimulator(const QString& socketPath)

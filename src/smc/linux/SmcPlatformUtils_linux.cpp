@@ -2,7 +2,7 @@
 
 #include "smc/QSmcControlMac.h"
 #include "smc/QSmcControlNone.h"
-#include "smc/sim/QSmcTransportSocket.h"
+#include "smc/QSmcTransportSocket.h"
 
 // This machine reaches an SMC only through the simulator daemon named by THERMORA_SMC_SOCKET;
 // the protocol backend runs unchanged over its socket. Without it there is no SMC yet: a

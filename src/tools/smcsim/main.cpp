@@ -1,8 +1,8 @@
 // thermora-smcsim: serves a simulated System Management Controller on a Unix-domain socket.
 
-#include "smc/sim/QSimProfile.h"
-#include "smc/sim/QSimServer.h"
-#include "smc/sim/QSimSmc.h"
+#include "sim/QSimProfile.h"
+#include "sim/QSimServer.h"
+#include "sim/QSimSmc.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "smc/sim/QSimSmc.h"
+#include "sim/QSimSmc.h"
 
 #include "helpers/QClock.h"
 #include "helpers/QCoreServices.h"

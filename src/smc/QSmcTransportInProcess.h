@@ -1,7 +1,7 @@
 #pragma once
 
+#include "sim/QSimSmc.h"
 #include "smc/QSmcTransport.h"
-#include "smc/sim/QSimSmc.h"
 
 #include <QSharedPointer>
 

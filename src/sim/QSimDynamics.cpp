@@ -1,4 +1,4 @@
-#include "smc/sim/QSimDynamics.h"
+#include "sim/QSimDynamics.h"
 
 #include <cmath>
 #include <limits>

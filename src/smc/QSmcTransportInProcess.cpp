@@ -1,4 +1,4 @@
-#include "smc/sim/QSmcTransportInProcess.h"
+#include "smc/QSmcTransportInProcess.h"
 
 #include <cstring>
 

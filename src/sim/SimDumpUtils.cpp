@@ -1,4 +1,4 @@
-#include "smc/sim/SimDumpUtils.h"
+#include "sim/SimDumpUtils.h"
 #include "helpers/HexUtils.h"
 #include "smc/base/SmcCodecUtils.h"
 

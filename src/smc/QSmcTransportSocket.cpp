@@ -1,4 +1,4 @@
-#include "smc/sim/QSmcTransportSocket.h"
+#include "smc/QSmcTransportSocket.h"
 
 QSmcTransportSocket::QSmcTransportSocket(const QString& socketPath, int nTimeoutMsecs)
     : m_SocketPath(socketPath), m_Client(socketPath.toLocal8Bit().toStdString(), nTimeoutMsecs)

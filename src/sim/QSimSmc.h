@@ -1,9 +1,9 @@
 #pragma once
 
+#include "sim/QSimDynamics.h"
+#include "sim/QSimProfile.h"
+#include "sim/SimDumpUtils.h"
 #include "smc/SmcKeyData.h"
-#include "smc/sim/QSimDynamics.h"
-#include "smc/sim/QSimProfile.h"
-#include "smc/sim/SimDumpUtils.h"
 
 #include <QByteArray>
 #include <QHash>

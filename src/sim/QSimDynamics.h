@@ -1,7 +1,7 @@
 #pragma once
 
-#include "smc/sim/QSimProfile.h"
-#include "smc/sim/SimDumpUtils.h"
+#include "sim/QSimProfile.h"
+#include "sim/SimDumpUtils.h"
 
 #include <QHash>
 #include <QVector>

@@ -9,10 +9,10 @@
 #include "helpers/QClock.h"
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
+#include "sim/QSimSmc.h"
 #include "smc/QSmcControlMac.h"
+#include "smc/QSmcTransportInProcess.h"
 #include "smc/SmcValueUtils.h"
-#include "smc/sim/QSimSmc.h"
-#include "smc/sim/QSmcTransportInProcess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

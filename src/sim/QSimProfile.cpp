@@ -1,4 +1,4 @@
-#include "smc/sim/QSimProfile.h"
+#include "sim/QSimProfile.h"
 
 #include <QDir>
 #include <QFile>

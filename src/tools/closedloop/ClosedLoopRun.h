@@ -1,6 +1,6 @@
 #pragma once
 
-#include "smc/sim/QSimProfile.h"
+#include "sim/QSimProfile.h"
 
 #include <QString>
 #include <QStringList>

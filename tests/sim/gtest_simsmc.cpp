@@ -1,6 +1,6 @@
 // The simulated controller: its answers, faults and the directions of its fan and thermal model.
 #include "helpers/QClock.h"
-#include "smc/sim/QSimSmc.h"
+#include "sim/QSimSmc.h"
 #include "support/QSimMachine.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
-#include "smc/sim/QSimServer.h"
+#include "sim/QSimServer.h"
 
+#include "sim/QSimSmc.h"
 #include "smc/base/SimSocketUtils.h"
 #include "smc/base/SimWire.h"
-#include "smc/sim/QSimSmc.h"
 
 #include <QFileInfo>
 
