@@ -226,6 +226,17 @@ bool QTempSensor::IsSensorSupported(const MachineFacts& machine, const QString& 
     return false;
 }
 
+int QTempSensor::tableRow(const QString& key)
+{
+    int nRow = 0;
+    for (const SensorRow& row : kSensorTable) {
+        if (key == QLatin1String(row.key))
+            return nRow;
+        ++nRow;
+    }
+    return -1;
+}
+
 QTempSensor::MachineFacts QTempSensor::machineFacts()
 {
     // A function-local static is initialised exactly once, even by concurrent first calls.

@@ -54,6 +54,9 @@ public:
     // This machine's facts, taken once per process from the registered machine information
     // (defaults when none is registered at the first call).
     static MachineFacts machineFacts();
+    // Position of the first sensor-table row for key (whatever the machine), or -1: tools that
+    // pick "the first processor sensor" go by this order.
+    static int tableRow(const QString& key);
 
 protected:
     QString m_Key;

@@ -7,6 +7,13 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+// Whatever a dump holds, the model works inside these bounds: a float key may hold 7.9e28 or
+// NaN, and no such value may reach an integer conversion or swamp the arithmetic.
+constexpr int kMaxFans = 32;
+constexpr double kMaxRpm = 100000.0;
+constexpr double kMinCelsius = -100.0;
+constexpr double kMaxCelsius = 300.0;
+
 QByteArray fanKey(const char* format, int nFan)
 {
     return QByteArray(format).replace("%u", QByteArray::number(nFan));
@@ -33,15 +40,31 @@ bool isTemperatureType(const QSimKey& key)
 } // namespace
 
 QSimDynamics::QSimDynamics(const QSimDynamicsParams& params) : m_Params(params)
-{}
+{
+    // Parameters come from files too; keep them where the model stays finite.
+    m_Params.dAmbient = qBound(kMinCelsius, m_Params.dAmbient, 100.0);
+    m_Params.dAirflow = qBound(0.0, m_Params.dAirflow, 100.0);
+    m_Params.dRampRpmPerSec = qBound(1.0, m_Params.dRampRpmPerSec, kMaxRpm);
+    m_Params.dNoise = qBound(0.0, m_Params.dNoise, 10.0);
+    for (auto& row : m_Params.sensors)
+        row.second.dTauSecs = std::max(0.1, row.second.dTauSecs);
+    m_Params.defaults.dTauSecs = std::max(0.1, m_Params.defaults.dTauSecs);
+}
 
-double QSimDynamics::readNumber(const QVector<QSimKey>& table, int nIndex, double dDefault) const
+double QSimDynamics::readNumber(const QVector<QSimKey>& table, int nIndex, double dDefault,
+                                double dLow, double dHigh) const
 {
     double dValue = dDefault;
     if (nIndex < 0 ||
-        !SimDumpUtils::decodeNumber(table.at(nIndex).type, table.at(nIndex).bytes, dValue))
+        !SimDumpUtils::decodeNumber(table.at(nIndex).type, table.at(nIndex).bytes, dValue) ||
+        std::isnan(dValue))
         return dDefault;
-    return dValue;
+    return qBound(dLow, dValue, dHigh);
+}
+
+double QSimDynamics::readRpm(const QVector<QSimKey>& table, int nIndex, double dDefault) const
+{
+    return readNumber(table, nIndex, dDefault, 0.0, kMaxRpm);
 }
 
 void QSimDynamics::bind(const QVector<QSimKey>& table, const QHash<QByteArray, int>& index)
@@ -49,8 +72,9 @@ void QSimDynamics::bind(const QVector<QSimKey>& table, const QHash<QByteArray, i
     m_Fans.clear();
     m_Sensors.clear();
     m_nMaskIndex = index.value("FS! ", -1);
-    const double dFans = readNumber(table, index.value("FNum", -1), 0);
-    for (int i = 0; i < static_cast<int>(dFans) && i < 32; ++i) {
+    const int nFans =
+        static_cast<int>(readNumber(table, index.value("FNum", -1), 0, 0, double(kMaxFans)));
+    for (int i = 0; i < nFans; ++i) {
         Fan fan;
         fan.nAc = index.value(fanKey("F%uAc", i), -1);
         fan.nTg = index.value(fanKey("F%uTg", i), -1);
@@ -58,7 +82,7 @@ void QSimDynamics::bind(const QVector<QSimKey>& table, const QHash<QByteArray, i
         fan.nMx = index.value(fanKey("F%uMx", i), -1);
         if (fan.nAc < 0 || fan.nMx < 0)
             break; // the controller's fans are numbered without gaps
-        fan.dActual = readNumber(table, fan.nAc, 0);
+        fan.dActual = readRpm(table, fan.nAc, 0);
         fan.dAutoTarget = fan.dActual;
         m_Fans.append(fan);
     }
@@ -69,7 +93,7 @@ void QSimDynamics::bind(const QVector<QSimKey>& table, const QHash<QByteArray, i
         Sensor sensor;
         sensor.nIndex = i;
         sensor.key = key.key;
-        sensor.dTemp = readNumber(table, i, 0);
+        sensor.dTemp = readNumber(table, i, 0, kMinCelsius, kMaxCelsius);
         sensor.bDead = sensor.dTemp == 0.0;
         sensor.bProcessor = key.key.startsWith("TC");
         sensor.params = m_Params.sensor(key.key);
@@ -90,7 +114,7 @@ double QSimDynamics::airflowShare(const QVector<QSimKey>& table) const
 {
     double dShare = 0, dWeights = 0;
     for (int i = 0; i < m_Fans.size(); ++i) {
-        const double dMax = readNumber(table, m_Fans.at(i).nMx, 0);
+        const double dMax = readRpm(table, m_Fans.at(i).nMx, 0);
         const double dWeight = i < m_Params.fanAirflow.size() ? m_Params.fanAirflow.at(i) : 1.0;
         dWeights += dWeight;
         if (dMax > 0)
@@ -128,12 +152,12 @@ void QSimDynamics::step(const QVector<QSimKey>& table, double dSimSecs)
         qBound(0.0, (dHottest - m_Params.dAutoLow) / (m_Params.dAutoHigh - m_Params.dAutoLow), 1.0);
     for (int i = 0; i < m_Fans.size(); ++i) {
         Fan& fan = m_Fans[i];
-        const double dMin = readNumber(table, fan.nMn, 0);
-        const double dMax = std::max(dMin, readNumber(table, fan.nMx, dMin));
+        const double dMin = readRpm(table, fan.nMn, 0);
+        const double dMax = std::max(dMin, readRpm(table, fan.nMx, dMin));
         fan.dAutoTarget = dMin + (dMax - dMin) * dCurve;
         const bool bManual = i < 8 && (nMask & (1u << i));
         const double dTarget =
-            bManual ? qBound(dMin, readNumber(table, fan.nTg, dMin), dMax) : fan.dAutoTarget;
+            bManual ? qBound(dMin, readRpm(table, fan.nTg, dMin), dMax) : fan.dAutoTarget;
         const double dMaxChange = m_Params.dRampRpmPerSec * dt;
         fan.dActual += qBound(-dMaxChange, dTarget - fan.dActual, dMaxChange);
     }

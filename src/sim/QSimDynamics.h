@@ -68,7 +68,10 @@ private:
         bool bForced = false;
     };
 
-    double readNumber(const QVector<QSimKey>& table, int nIndex, double dDefault) const;
+    // A key's value bounded to dLow..dHigh; dDefault when missing, unreadable or NaN.
+    double readNumber(const QVector<QSimKey>& table, int nIndex, double dDefault, double dLow,
+                      double dHigh) const;
+    double readRpm(const QVector<QSimKey>& table, int nIndex, double dDefault) const;
     double airflowShare(const QVector<QSimKey>& table) const;
     double hottestProcessor() const;
     double noise(const Sensor& sensor, double dSimSecs) const;

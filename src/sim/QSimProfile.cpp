@@ -147,6 +147,16 @@ double QSimDynamicsParams::loadAt(double dSecsSinceStart) const
 
 bool QSimProfile::load(const QString& path, QSimProfile& profile, QString* pError)
 {
+    return parse(path, profile, true, pError);
+}
+
+bool QSimProfile::loadDynamics(const QString& path, QSimProfile& profile, QString* pError)
+{
+    return parse(path, profile, false, pError);
+}
+
+bool QSimProfile::parse(const QString& path, QSimProfile& profile, bool bNeedDump, QString* pError)
+{
     auto fail = [&](const QString& message) {
         if (pError)
             *pError = message;
@@ -181,7 +191,7 @@ bool QSimProfile::load(const QString& path, QSimProfile& profile, QString* pErro
                             .arg(nLine)
                             .arg(line, section));
     }
-    if (result.dumpPath.isEmpty())
+    if (bNeedDump && result.dumpPath.isEmpty())
         return fail(
             QStringLiteral("%1: the profile names no dump (dump = FILE in [machine])").arg(path));
     if (result.dynamics.dAutoHigh <= result.dynamics.dAutoLow)

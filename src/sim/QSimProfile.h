@@ -72,6 +72,8 @@ struct QSimProfile
 
     // Reads a profile file; on error *pError names the file and line.
     static bool load(const QString& path, QSimProfile& profile, QString* pError);
+    // Reads a profile file for its dynamics alone: a file without [machine] (no dump) will do.
+    static bool loadDynamics(const QString& path, QSimProfile& profile, QString* pError);
 
     // Finds a profile given by name ("MacPro4,1") or by path. Names are looked up as
     // "<name>.profile" in searchDirs in order.
@@ -80,4 +82,7 @@ struct QSimProfile
     // Where profiles live for a program in binDir: $THERMORA_PROFILES_DIR, the build's
     // "<bin>/../share/thermora/profiles", and a "profiles" folder of the source tree above binDir.
     static QStringList defaultSearchDirs(const QString& binDir);
+
+private:
+    static bool parse(const QString& path, QSimProfile& profile, bool bNeedDump, QString* pError);
 };

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -17,13 +18,49 @@
 
 using namespace SimSocketUtils;
 
-QSimServer::QSimServer(QSimSmc& sim) : m_Sim(sim)
+namespace {
+
+qint64 monotonicMsecs()
 {
-    if (::pipe(m_WakePipe) == 0) {
-        for (int fd : m_WakePipe)
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void openPipe(int (&fds)[2])
+{
+    if (::pipe(fds) == 0) {
+        for (int fd : fds)
             ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        ::fcntl(m_WakePipe[1], F_SETFL, O_NONBLOCK);
+        ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+        ::fcntl(fds[1], F_SETFL, O_NONBLOCK);
     }
+}
+
+void poke(int fd)
+{
+    if (fd >= 0) {
+        const char c = 'x';
+        const ssize_t n = ::write(fd, &c, 1);
+        (void)n; // a full pipe already holds a wake-up
+    }
+}
+
+void drain(int fd)
+{
+    char buffer[64];
+    while (::read(fd, buffer, sizeof buffer) > 0) {
+    }
+}
+
+} // namespace
+
+QSimServer::QSimServer(QSimSmc& sim, const QSimServerLimits& limits) : m_Sim(sim), m_Limits(limits)
+{
+    m_Limits.nMaxClients = std::max(1, m_Limits.nMaxClients);
+    m_Limits.nIdleMsecs = std::max(1, m_Limits.nIdleMsecs);
+    m_Limits.nAcceptRetryMsecs = std::max(1, m_Limits.nAcceptRetryMsecs);
+    openPipe(m_WakePipe);
+    openPipe(m_DonePipe);
 }
 
 QSimServer::~QSimServer()
@@ -32,10 +69,25 @@ QSimServer::~QSimServer()
     reapFinished(true);
     if (m_nListenFd >= 0)
         ::close(m_nListenFd);
-    for (int fd : m_WakePipe) {
+    for (int fd : {m_WakePipe[0], m_WakePipe[1], m_DonePipe[0], m_DonePipe[1]}) {
         if (fd >= 0)
             ::close(fd);
     }
+}
+
+int QSimServer::liveConnections() const
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    int nLive = 0;
+    for (const auto& pConnection : m_Connections)
+        nLive += pConnection->fd >= 0 ? 1 : 0;
+    return nLive;
+}
+
+int QSimServer::pollTimeout() const
+{
+    return m_nAcceptRetryAt > 0 ? int(std::max<qint64>(0, m_nAcceptRetryAt - monotonicMsecs()))
+                                : -1;
 }
 
 bool QSimServer::listen(const QString& path, QString* pError)
@@ -86,22 +138,35 @@ bool QSimServer::listen(const QString& path, QString* pError)
 void QSimServer::run()
 {
     while (!m_bStopping.load() && m_nListenFd >= 0) {
-        pollfd fds[2] = {{m_nListenFd, POLLIN, 0}, {m_WakePipe[0], POLLIN, 0}};
-        const int nReady = ::poll(fds, 2, -1);
+        if (m_nAcceptRetryAt > 0 && monotonicMsecs() >= m_nAcceptRetryAt)
+            m_nAcceptRetryAt = 0;
+        // The listening socket is watched only while a client may be taken on; otherwise a
+        // waiting client would keep poll returning at once. Only this thread changes the list.
+        const bool bAccepting =
+            m_nAcceptRetryAt == 0 && int(m_Connections.size()) < m_Limits.nMaxClients;
+        pollfd fds[3] = {{m_WakePipe[0], POLLIN, 0},
+                         {m_DonePipe[0], POLLIN, 0},
+                         {bAccepting ? m_nListenFd : -1, POLLIN, 0}};
+        const int nReady = ::poll(fds, 3, pollTimeout());
         if (nReady < 0 && errno == EINTR)
             continue;
-        if (nReady < 0 || (fds[1].revents & POLLIN))
+        if (nReady < 0 || (fds[0].revents & POLLIN))
             break;
-        if (fds[0].revents & POLLIN)
+        if (fds[1].revents & POLLIN) {
+            drain(m_DonePipe[0]);
+            reapFinished(false);
+        }
+        if (fds[2].revents & POLLIN)
             acceptOne();
-        reapFinished(false);
     }
     m_bStopping = true;
     m_SleepCondition.notify_all();
     {
         std::lock_guard<std::mutex> lock(m_Mutex);
-        for (auto& pConnection : m_Connections)
-            ::shutdown(pConnection->fd, SHUT_RDWR); // wakes its thread out of recv
+        for (auto& pConnection : m_Connections) {
+            if (pConnection->fd >= 0)
+                ::shutdown(pConnection->fd, SHUT_RDWR); // wakes its thread out of recv
+        }
     }
     reapFinished(true);
     if (m_nListenFd >= 0) {
@@ -115,11 +180,7 @@ void QSimServer::run()
 void QSimServer::stop()
 {
     m_bStopping.store(true);
-    if (m_WakePipe[1] >= 0) {
-        const char c = 'x';
-        const ssize_t n = ::write(m_WakePipe[1], &c, 1);
-        (void)n; // a full pipe already holds a wake-up
-    }
+    poke(m_WakePipe[1]);
 }
 
 void QSimServer::sleepInterruptibly(int nMsecs)
@@ -132,9 +193,15 @@ void QSimServer::sleepInterruptibly(int nMsecs)
 void QSimServer::acceptOne()
 {
     const int fd = ::accept(m_nListenFd, nullptr, nullptr);
-    if (fd < 0)
+    if (fd < 0) {
+        // Out of descriptors or memory: the client stays queued and is taken when some are
+        // free again. Other errors concern only the client that gave up meanwhile.
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+            m_nAcceptRetryAt = monotonicMsecs() + m_Limits.nAcceptRetryMsecs;
         return;
+    }
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    setTimeouts(fd, m_Limits.nIdleMsecs); // a silent client is dropped after the idle time
 #ifdef SO_NOSIGPIPE
     const int nOne = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &nOne, sizeof nOne);
@@ -157,7 +224,7 @@ void QSimServer::serve(Connection* pConnection)
         SimWire::FrameHeader header;
         std::string payload;
         if (receiveFrame(fd, header, payload) != IoOk)
-            break; // closed, or not our wire format: drop this connection only
+            break; // closed, idle too long, or not our wire format: drop this connection only
         std::string reply;
         if (header.type == SimWire::SimFrameCall) {
             uint32_t nSelector = 0;
@@ -178,8 +245,15 @@ void QSimServer::serve(Connection* pConnection)
         if (sendAll(fd, reply) != IoOk)
             break;
     }
-    ::shutdown(fd, SHUT_RDWR); // the peer sees the end now; the descriptor is closed when reaped
+    {
+        // Closed here rather than when reaped, under the lock that run() takes to shut
+        // connections down, so that a number reused by a new descriptor is never shut.
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        ::close(fd);
+        pConnection->fd = -1;
+    }
     pConnection->bDone = true;
+    poke(m_DonePipe[1]); // run() joins this thread now, not when the next client arrives
 }
 
 void QSimServer::reapFinished(bool bAll)
@@ -199,6 +273,7 @@ void QSimServer::reapFinished(bool bAll)
     for (auto& pConnection : finished) {
         if (pConnection->thread.joinable())
             pConnection->thread.join();
-        ::close(pConnection->fd);
+        if (pConnection->fd >= 0)
+            ::close(pConnection->fd); // a connection whose thread never started
     }
 }

@@ -18,8 +18,11 @@ namespace {
 const char kUsage[] =
     "usage: thermora-smcsim --socket PATH (--profile NAME|FILE | --dump FILE [--model ID])\n"
     "                       [--seed N] [--root-writes-only]\n"
+    "                       [--max-clients N] [--idle-timeout SECS]\n"
     "                       [--fault-read KEY] [--fault-slow-write KEY[=MSECS]]\n"
     "                       [--fault-hot KEY[=CELSIUS]] [--fault-index N]\n"
+    "  --max-clients N          clients served at once, more wait (default 64)\n"
+    "  --idle-timeout SECS      a client silent this long is dropped (default 30)\n"
     "  --fault-read KEY         reads of KEY fail (repeatable)\n"
     "  --fault-slow-write KEY   writes of KEY take MSECS (default 3000) before they apply\n"
     "  --fault-hot KEY          sensor KEY reads CELSIUS (default 130)\n"
@@ -42,6 +45,7 @@ struct Options
     bool bSeed = false;
     quint64 nSeed = 1;
     bool bRootWritesOnly = false;
+    QSimServerLimits limits;
     QList<QByteArray> readFaults;
     QList<QPair<QByteArray, int>> slowWrites;
     QList<QPair<QByteArray, double>> hotSensors;
@@ -93,6 +97,13 @@ Options parseOptions(const QStringList& args)
         } else if (option == "--seed") {
             options.bSeed = true;
             options.nSeed = arg.toULongLong(&bOk);
+        } else if (option == "--max-clients") {
+            options.limits.nMaxClients = arg.toInt(&bOk);
+            bOk = bOk && options.limits.nMaxClients > 0;
+        } else if (option == "--idle-timeout") {
+            const double dSecs = arg.toDouble(&bOk);
+            bOk = bOk && dSecs > 0 && dSecs <= 86400;
+            options.limits.nIdleMsecs = bOk ? int(dSecs * 1000) : 0;
         } else if (option == "--fault-read") {
             options.readFaults << splitKey(option, arg, value);
             bOk = value.isEmpty();
@@ -201,7 +212,7 @@ int main(int argc, char* argv[])
         return 2;
     }
 
-    QSimServer server(sim);
+    QSimServer server(sim, options.limits);
     sim.setSlowWriteHandler([&server](int nMsecs) { server.sleepInterruptibly(nMsecs); });
     g_pServer = &server;
     struct sigaction action;
