@@ -78,10 +78,7 @@ QSimServer::~QSimServer()
 int QSimServer::liveConnections() const
 {
     std::lock_guard<std::mutex> lock(m_Mutex);
-    int nLive = 0;
-    for (const auto& pConnection : m_Connections)
-        nLive += pConnection->fd >= 0 ? 1 : 0;
-    return nLive;
+    return int(m_Connections.size());
 }
 
 int QSimServer::pollTimeout() const

@@ -49,7 +49,7 @@ public:
     void sleepInterruptibly(int nMsecs);
 
     quint64 connectionCount() const { return m_nConnections.load(); }
-    // Connections open now.
+    // Connections held now; one that ended is let go at once.
     int liveConnections() const;
 
 private:

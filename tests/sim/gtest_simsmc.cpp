@@ -189,3 +189,20 @@ TEST_F(SimSmc, TemperaturesFollowLoadAndAirflow)
     m_Clock.advanceSecs(600);
     EXPECT_NEAR(m_Sim.temperature("TC0P"), dIdle, 1.0);
 }
+
+TEST_F(SimSmc, CorruptNumbersInTheTableAreBounded)
+{
+    // A fan count, a maximum, a target and a sensor as floats far beyond anything real.
+    const QByteArray huge = number("flt ", 7.9e28, 4);
+    QVector<QSimKey> keys = {{"FNum", "flt ", huge}, {"FS! ", "ui16", QByteArray("\0\1", 2)}};
+    keys += {{"F0Mx", "flt ", huge}, {"F0Tg", "flt ", huge}, {"TC0P", "flt ", huge}};
+    for (const char* key : {"F0Ac", "F0Mn", "F1Ac", "F1Mn", "F1Mx"})
+        keys.append({key, "fpe2", number("fpe2", key[3] == 'x' ? 3000 : 1000)});
+    m_Sim.setKeys(keys);
+    m_Clock.advanceSecs(30);
+    ASSERT_EQ(m_Sim.fanCount(), 2);
+    EXPECT_GT(m_Sim.fanSpeed(0), 1000.0); // manual, ramping towards a bounded target
+    EXPECT_LE(m_Sim.fanSpeed(0), 100000.0);
+    EXPECT_LE(m_Sim.fanSpeed(1), 3000.0);
+    EXPECT_LE(m_Sim.temperature("TC0P"), 300.0);
+}

@@ -249,6 +249,8 @@ bool QRunner::run(QString* pError)
     if (!setUp(pError) || !openCsv(pError))
         return false;
     QVector<bool> faultDone(m_Options.faults.size());
+    for (int i = 0; i < m_Options.faults.size(); ++i)
+        faultDone[i] = m_Options.faults[i].dAtSecs <= 0; // applied before the first reading
     const double dSimCpu0 = m_pTransport->simCpuSecs();
     m_nStart = m_Clock.msecsSinceEpoch();
     const qint64 nEnd = m_nStart + qRound64(m_Options.dMinutes * 60000.0);
@@ -341,6 +343,11 @@ bool QRunner::setUp(QString* pError)
     }
     m_Summary.nReadFloor = nFans + needed.size();
 
+    // Faults from second 0 are there from the first reading on, after the sensors were found.
+    for (const ClosedLoopFault& fault : m_Options.faults) {
+        if (fault.dAtSecs <= 0)
+            applyFault(fault, m_Sim);
+    }
     // One full update so that every fan knows its minimum and maximum, then the mode.
     FanControlLoopUtils::runUpdatePass(*m_pController, m_pController->sensors(), false, true,
                                        QString());
