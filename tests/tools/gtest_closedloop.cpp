@@ -21,40 +21,31 @@ int runTool(const QStringList& args, QString& output)
     return bDone && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
-QString profile(const char* file)
-{
-    return qEnvironmentVariable("THERMORA_PROFILES_DIR") + "/" + file;
-}
-
 } // namespace
 
 TEST(ClosedLoop, OptionsAndWhatTheRunReports)
 {
-    const QStringList mini = {"--profile", "Macmini5,1", "--minutes", "1"};
-    const struct
+    const char* const kDump = "--dump ~/Macmini5,1.dump --model Macmini5,1 --mode auto";
+    const struct Row // ~ stands for the profiles' folder
     {
-        QStringList args;
+        QString args;
         int nExit;
         const char* expected;
-    } rows[] = {
-        {{"--help"}, 0, "--compare"},
-        {{"--help"}, 0, "--fault <fault>"},
-        {mini + QStringList{"--mode", "auto"}, 0, "auto: watched TC0C"},
-        {mini + QStringList{"--mode", "sensor:TC0P,50,70", "--watch", "TC0D"}, 0, "watched TC0D"},
-        {mini + QStringList{"--mode", "sensor:TC0P,50,70", "--fault", "zero:TC0P@0"}, 0,
-         "targets none"},
-        {mini + QStringList{"--mode", "curve:TC0P,50:1000"}, 1, "at least two points"},
-        {mini + QStringList{"--mode", "auto", "--fault", "melt:TC0P@5"}, 2, "bad fault"},
-        {{"--dump", profile("Macmini5,1.dump"), "--model", "Macmini5,1", "--mode", "auto"},
-         0,
-         "dynamics   default"},
-        {{"--dump", profile("Macmini5,1.dump"), "--model", "Macmini5,1", "--mode", "auto",
-          "--dynamics", profile("MacPro4,1.profile")},
-         0,
-         "dynamics   from"}};
+    } rows[] = {{"--help", 0, "--fault <fault>"},
+                {"--mode auto", 0, "auto: watched TC0C"},
+                {"--mode sensor:TC0P,50,70 --watch TC0D", 0, "watched TC0D"},
+                {"--mode sensor:TC0P,50,70 --fault zero:TC0P@0", 0, "targets none"},
+                {"--mode curve:TC0P,50:1000", 1, "at least two points"},
+                {"--mode auto --fault melt:TC0P@5", 2, "bad fault"},
+                {kDump, 0, "dynamics   default"},
+                {kDump + QString(" --dynamics ~/MacPro4,1.profile"), 0, "dynamics   from"}};
     for (const auto& row : rows) {
+        QString args = row.args;
+        args.replace('~', qEnvironmentVariable("THERMORA_PROFILES_DIR"));
+        if (!args.startsWith("--d") && args != "--help")
+            args += " --profile Macmini5,1 --minutes 1";
         QString output;
-        EXPECT_EQ(runTool(row.args, output), row.nExit) << qPrintable(row.args.join(' '));
+        EXPECT_EQ(runTool(args.split(' '), output), row.nExit) << qPrintable(args);
         EXPECT_TRUE(output.contains(QLatin1String(row.expected))) << qPrintable(output);
     }
 }
@@ -63,37 +54,25 @@ TEST(ClosedLoop, ComparisonTableHoldsItsInvariants)
 {
     QTemporaryDir dir;
     const QStringList modes = {"sensor:TC0P,50,60", "curve:TC0P,45:2000,60:6200,hyst=2"};
-    QString output;
-    ASSERT_EQ(runTool(QStringList{"--profile", "MacBookPro8,2", "--csv", dir.filePath("run.csv"),
-                                  "--compare"} +
-                          modes,
-                      output),
-              0)
-        << qPrintable(output);
-    const QStringList lines = output.split('\n');
-    const int nHeader = lines.indexOf(QRegularExpression("^ +\\|-+ idle -+\\|-+ sustained load -+"
-                                                         "\\|-+ bursts -+\\|$"));
-    ASSERT_GE(nHeader, 0) << qPrintable(output);
-    const QRegularExpression fanRange("^    (\\d)  .*  (\\d+)\\.\\.(\\d+) RPM$");
-    QVector<QPair<int, int>> ranges;
-    for (const QString& line : lines) {
-        const auto match = fanRange.match(line);
-        if (match.hasMatch())
-            ranges.append({match.captured(2).toInt(), match.captured(3).toInt()});
-    }
-    ASSERT_EQ(ranges.size(), 2);
+    const QStringList args = {"--profile", "MacBookPro8,2", "--csv", dir.filePath("run.csv")};
+    QString out;
+    ASSERT_EQ(runTool(args + QStringList("--compare") + modes, out), 0) << qPrintable(out);
+    const QStringList lines = out.split('\n');
+    const int nHeader = lines.indexOf(
+        QRegularExpression("^ +\\|-+ idle -+\\|-+ sustained load -+\\|-+ bursts -+\\|$"));
+    ASSERT_GE(nHeader, 0) << qPrintable(out);
+    const int nMin = 2000, nMax = 6200; // both fans of this machine
     for (int nRun = 0; nRun < modes.size(); ++nRun) {
         const QStringList groups = lines.value(nHeader + 2 + nRun).split('|');
-        ASSERT_EQ(groups.size(), 5) << qPrintable(output);
+        ASSERT_EQ(groups.size(), 5) << qPrintable(out);
         EXPECT_EQ(groups[0].trimmed(), modes[nRun]);
-        // The seconds above MAX, counted in whole degrees, from the per-second file.
+        // Seconds above MAX counted in whole degrees, from the per-second file.
         QFile csv(dir.filePath(QStringLiteral("run-%1.csv").arg(nRun + 1)));
         ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
         QMap<QString, int> above;
         for (const QByteArray& row : csv.readAll().split('\n').mid(1)) {
             const QList<QByteArray> cells = row.split(',');
-            if (cells.size() > 3 && std::floor(cells[3].toDouble() + 0.5) > 60)
-                ++above[cells[2]];
+            above[cells.value(2)] += cells.size() > 3 && std::floor(cells[3].toDouble() + 0.5) > 60;
         }
         const QStringList phases = {"idle", "sustained", "bursts"};
         for (int nPhase = 0; nPhase < 3; ++nPhase) {
@@ -103,18 +82,15 @@ TEST(ClosedLoop, ComparisonTableHoldsItsInvariants)
             EXPECT_EQ(reads.value(0).toDouble(), reads.value(1).toDouble()) << qPrintable(cells[9]);
             EXPECT_EQ(cells[2].toInt(), above.value(phases[nPhase])) << qPrintable(phases[nPhase]);
             EXPECT_LE(cells[3].toInt(), cells[2].toInt());
-            EXPECT_GE(cells[4].toInt(), ranges[0].first);  // mean RPM
-            EXPECT_LE(cells[5].toInt(), ranges[0].second); // peak RPM
+            EXPECT_TRUE(cells[4].toInt() >= nMin && cells[5].toInt() <= nMax); // mean, peak
         }
-        const QRegularExpression targets(
-            "fan (\\d) actual \\d+\\.\\.(\\d+) targets (\\d+)\\.\\.(\\d+)");
-        auto it = targets.globalMatch(lines.filter(modes[nRun] + ": watched").value(0));
+        const QRegularExpression fan("fan \\d actual \\d+\\.\\.(\\d+) targets (\\d+)\\.\\.(\\d+)");
+        auto it = fan.globalMatch(lines.filter(modes[nRun] + ": watched").value(0));
         for (int nFan = 0; nFan < 2; ++nFan) {
             const auto match = it.next();
-            ASSERT_TRUE(match.hasMatch()) << qPrintable(output);
-            EXPECT_LE(match.captured(2).toInt(), ranges[nFan].second);
-            EXPECT_GE(match.captured(3).toInt(), ranges[nFan].first);
-            EXPECT_LE(match.captured(4).toInt(), ranges[nFan].second);
+            EXPECT_TRUE(match.captured(1).toInt() <= nMax && match.captured(2).toInt() >= nMin &&
+                        match.captured(3).toInt() <= nMax)
+                << qPrintable(match.captured());
         }
     }
 }
