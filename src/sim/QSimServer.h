@@ -49,6 +49,8 @@ public:
     void sleepInterruptibly(int nMsecs);
 
     quint64 connectionCount() const { return m_nConnections.load(); }
+    // Times accept failed for want of descriptors or memory.
+    quint64 acceptFailures() const { return m_nAcceptFailures.load(); }
     // Connections held now; one that ended is let go at once.
     int liveConnections() const;
 
@@ -74,6 +76,7 @@ private:
     int m_DonePipe[2] = {-1, -1}; // written by a connection's thread when it ends
     std::atomic<bool> m_bStopping{false};
     std::atomic<quint64> m_nConnections{0};
+    std::atomic<quint64> m_nAcceptFailures{0};
     mutable std::mutex m_Mutex; // guards m_Connections and each connection's fd
     std::list<std::unique_ptr<Connection>> m_Connections;
     std::mutex m_SleepMutex;

@@ -198,7 +198,9 @@ TEST_F(SimSmc, CorruptNumbersInTheTableAreBounded)
     keys += {{"F0Mx", "flt ", huge}, {"F0Tg", "flt ", huge}, {"TC0P", "flt ", huge}};
     for (const char* key : {"F0Ac", "F0Mn", "F1Ac", "F1Mn", "F1Mx"})
         keys.append({key, "fpe2", number("fpe2", key[3] == 'x' ? 3000 : 1000)});
-    m_Sim.setKeys(keys);
+    QSimDynamicsParams params;
+    params.dRampRpmPerSec = 1e30; // as fast as the model lets a fan go
+    m_Sim.setKeys(keys, params);
     m_Clock.advanceSecs(30);
     ASSERT_EQ(m_Sim.fanCount(), 2);
     EXPECT_GT(m_Sim.fanSpeed(0), 1000.0); // manual, ramping towards a bounded target
