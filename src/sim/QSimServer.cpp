@@ -193,8 +193,10 @@ void QSimServer::acceptOne()
     if (fd < 0) {
         // Out of descriptors or memory: the client stays queued and is taken when some are
         // free again. Other errors concern only the client that gave up meanwhile.
-        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            ++m_nAcceptFailures;
             m_nAcceptRetryAt = monotonicMsecs() + m_Limits.nAcceptRetryMsecs;
+        }
         return;
     }
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
