@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 TEST(CurveControl, ParsesOnlyWellFormedCurves)
 {
     const char* const refused[] = {
@@ -28,23 +30,21 @@ TEST(CurveControl, FollowsTheCurveWithHysteresisOnTheWayDown)
 {
     // 1000 RPM at 40 C to 3000 at 60 C, 3 degrees of hysteresis, a fan of 1200..2800 RPM.
     CurveControl curve(QStringLiteral("TC0P"), {{40, 1000}, {60, 3000}}, 3);
-    const struct Step
-    {
-        int temperature, nowSecs, expected;
-    } steps[] = {{30, 0, 1200},  // below the curve's speed: the fan's minimum
-                 {30, 1, -1},    // unchanged
-                 {50, 2, 2000},  // half way up the line
-                 {51, 3, 2100},  // rises are followed at once
-                 {48, 5, -1},    // exactly the hysteresis below: still held
-                 {47, 6, 2000},  // past it: read 3 degrees above the reading
-                 {47, 36, -1},   // 30 s after the last speed
-                 {47, 37, 2000}, // 31 s: sent again
-                 {0, 38, -1},    // a failed read changes nothing
-                 {70, 39, 2800}, // beyond the curve: the fan's maximum
-                 {61, 40, -1}};  // still at the maximum
-    for (const auto& step : steps)
-        EXPECT_EQ(curve.update(step.temperature, 1200, 2800, quint32(step.nowSecs)), step.expected)
-            << step.temperature << " C at " << step.nowSecs << " s";
+    const std::tuple<int, quint32, int> steps[] = {
+        {30, 0, 1200},  // below the curve's speed: the fan's minimum
+        {30, 1, -1},    // unchanged
+        {50, 2, 2000},  // half way up the line
+        {51, 3, 2100},  // rises are followed at once
+        {48, 5, -1},    // exactly the hysteresis below: still held
+        {47, 6, 2000},  // past it: read 3 degrees above the reading
+        {47, 36, -1},   // 30 s after the last speed
+        {47, 37, 2000}, // 31 s: sent again
+        {0, 38, -1},    // a failed read changes nothing
+        {70, 39, 2800}, // beyond the curve: the fan's maximum
+        {61, 40, -1}};  // still at the maximum
+    for (const auto& [temperature, nowSecs, expected] : steps)
+        EXPECT_EQ(curve.update(temperature, 1200, 2800, nowSecs), expected)
+            << temperature << " C at " << nowSecs << " s";
     EXPECT_EQ(curve.update(65, 0, 0, 100), -1); // a fan whose range is not known yet
     curve.reset();
     EXPECT_EQ(curve.update(45, 1200, 2800, 41), 1500);

@@ -29,11 +29,7 @@ protected:
         ASSERT_TRUE(m_pServer->listen(m_Path, nullptr));
         m_Thread = std::thread([this] { m_pServer->run(); });
     }
-    void TearDown() override
-    {
-        m_pServer->stop();
-        m_Thread.join();
-    }
+    void TearDown() override { m_pServer->stop(), m_Thread.join(); }
     int connectClient() { return connectTo(m_Path.toStdString(), 3000, nullptr); }
     static bool askModel(int fd) // true when the model came back
     {
@@ -42,7 +38,6 @@ protected:
         return sendAll(fd, SimWire::encodeFrame(SimWire::SimFrameModel, std::string())) == IoOk &&
                receiveFrame(fd, header, payload) == IoOk && payload == "Macmini5,1";
     }
-    static int openDescriptors() { return QDir("/proc/self/fd").entryList().size(); }
 
     QTemporaryDir m_Dir;
     QString m_Path = QDir(m_Dir.path()).filePath("smc.sock");
@@ -56,7 +51,7 @@ protected:
 TEST_F(SimServer, ClientsAreBoundedSilentOnesDroppedLeavingOnesLetGo)
 {
     start({2, 400, 200});
-    const int nOpenBefore = openDescriptors();
+    const int nOpenBefore = QDir("/proc/self/fd").count();
     const int a = connectClient(), b = connectClient();
     ASSERT_TRUE(askModel(a) && askModel(b));
     const int c = connectClient(); // queued: two are served at most
@@ -69,7 +64,7 @@ TEST_F(SimServer, ClientsAreBoundedSilentOnesDroppedLeavingOnesLetGo)
         ::close(fd);
     ::usleep(100000); // well within the idle time
     EXPECT_EQ(m_pServer->liveConnections(), 0);
-    EXPECT_EQ(openDescriptors(), nOpenBefore);
+    EXPECT_EQ(QDir("/proc/self/fd").count(), nOpenBefore);
 }
 
 TEST_F(SimServer, OutOfDescriptorsTheServerWaitsInsteadOfSpinning)

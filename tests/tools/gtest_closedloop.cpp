@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -26,28 +27,25 @@ int runTool(const QStringList& args, QString& output)
 TEST(ClosedLoop, OptionsAndWhatTheRunReports)
 {
     const char* const kDump = "--dump ~/Macmini5,1.dump --model Macmini5,1 --mode auto";
-    const struct Row // ~ stands for the profiles' folder
-    {
-        QString args;
-        int nExit;
-        const char* expected;
-    } rows[] = {{"--help", 0, "--fault <fault>"},
-                {"--mode auto", 0, "auto: watched TC0C"},
-                {"--mode sensor:TC0P,50,70 --watch TC0D", 0, "watched TC0D"},
-                {"--mode curve:TC0P,40:1800,60:5500 --watch TC0D", 0, "3.0/3 "}, // fan, 2 sensors
-                {"--mode sensor:TC0P,50,70 --fault zero:TC0P@0", 0, "targets none"},
-                {"--mode curve:TC0P,50:1000", 1, "at least two points"},
-                {"--mode auto --fault melt:TC0P@5", 2, "bad fault"},
-                {kDump, 0, "dynamics   default"},
-                {kDump + QString(" --dynamics ~/MacPro4,1.profile"), 0, "dynamics   from"}};
-    for (const auto& row : rows) {
-        QString args = row.args;
+    // The profiles' folder stands for ~; arguments, exit code, a text the output must hold.
+    const std::tuple<QString, int, const char*> rows[] = {
+        {"--help", 0, "--fault <fault>"},
+        {"--mode auto", 0, "auto: watched TC0C"},
+        {"--mode sensor:TC0P,50,70 --watch TC0D", 0, "watched TC0D"},
+        {"--mode curve:TC0P,40:1800,60:5500 --watch TC0D", 0, "3.0/3 "}, // fan, 2 sensors
+        {"--mode sensor:TC0P,50,70 --fault zero:TC0P@0", 0, "targets none"},
+        {"--mode curve:TC0P,50:1000", 1, "at least two points"},
+        {"--mode auto --fault melt:TC0P@5", 2, "bad fault"},
+        {kDump, 0, "dynamics   default"},
+        {kDump + QString(" --dynamics ~/MacPro4,1.profile"), 0, "dynamics   from"}};
+    for (const auto& [text, nExit, expected] : rows) {
+        QString args = text;
         args.replace('~', qEnvironmentVariable("THERMORA_PROFILES_DIR"));
         if (!args.startsWith("--d") && args != "--help")
             args += " --profile Macmini5,1 --minutes 1";
         QString output;
-        EXPECT_EQ(runTool(args.split(' '), output), row.nExit) << qPrintable(args);
-        EXPECT_TRUE(output.contains(QLatin1String(row.expected))) << qPrintable(output);
+        EXPECT_EQ(runTool(args.split(' '), output), nExit) << qPrintable(args);
+        EXPECT_TRUE(output.contains(QLatin1String(expected))) << qPrintable(output);
     }
 }
 
