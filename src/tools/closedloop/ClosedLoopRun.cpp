@@ -329,7 +329,7 @@ bool QRunner::setUp(QString* pError)
     m_pWatched = pickWatched(*m_pController, m_Options.watchKey, followed);
     if ((!followed.isEmpty() && !m_pFollowed) || (!m_Options.watchKey.isEmpty() && !m_pWatched)) {
         *pError = QStringLiteral("sensor %1 is not among the sensors the controller shows")
-                      .arg(m_pFollowed ? m_Options.watchKey : followed);
+                      .arg(!followed.isEmpty() && !m_pFollowed ? followed : m_Options.watchKey);
         return false;
     }
     m_Summary.watchedKey = m_pWatched ? m_pWatched->GetKey() : QString();
