@@ -6,6 +6,8 @@
 #include "core/FanInfo.h"
 #include "core/QMySysInfo.h"
 #include "core/QTempSensor.h"
+#include "core/QTempSensorSmart.h"
+#include "core/drives/sim/QDriveSourceSim.h"
 #include "helpers/QClock.h"
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
@@ -125,7 +127,37 @@ bool loadSimulator(const ClosedLoopOptions& options, QSimSmc& sim, QString* pErr
     if (!sim.loadProfile(profile, pError))
         return false;
     sim.setModel(profile.model);
+    for (const QStringList& drive : options.drives) {
+        if (!sim.drives().addReplayed(drive.at(0), drive.at(1), pError))
+            return false;
+    }
+    // The controller finds the simulated machine's drives, as the program does.
+    QDriveSource::setInstance(new QDriveSourceSim(
+        [&sim](uint32_t nCommand, uint32_t nDrive, int32_t& nResult, QByteArray& block) {
+            nResult = sim.drives().request(nCommand, nDrive, block);
+            return true;
+        }));
     return true;
+}
+
+// One line per drive sensor, read now: name, kind, value and proposed range.
+QStringList driveLines(const QFanControl& controller)
+{
+    QStringList lines;
+    for (QTempSensor* pSensor : controller.sensors()) {
+        auto* pDrive = dynamic_cast<QTempSensorSmart*>(pSensor);
+        if (!pDrive)
+            continue;
+        pDrive->UpdateValue(nullptr);
+        lines << QStringLiteral("%1  %2  %3 C  proposed %4-%5 C")
+                     .arg(pDrive->GetDisplayName().isEmpty() ? QStringLiteral("(unnamed)")
+                                                             : pDrive->GetDisplayName(),
+                          pDrive->isSSD() ? QStringLiteral("SSD") : QStringLiteral("HDD"))
+                     .arg(pDrive->GetValueInt())
+                     .arg(pDrive->GetProposedMin())
+                     .arg(pDrive->GetProposedMax());
+    }
+    return lines;
 }
 
 } // namespace
@@ -162,6 +194,10 @@ bool runClosedLoop(const ClosedLoopOptions& options, ClosedLoopSummary& summary,
     QCoreServices::setPreferences(&preferences);
 
     QSimSmc sim(&clock);
+    struct DriveSourceReset // the simulator's drive source must not outlive the simulator
+    {
+        ~DriveSourceReset() { QDriveSource::setInstance(nullptr); }
+    } resetDriveSource;
     if (!loadSimulator(options, sim, pError))
         return false;
     QMySysInfo sysInfo([&sim] { return sim.model(); });
@@ -283,6 +319,7 @@ bool runClosedLoop(const ClosedLoopOptions& options, ClosedLoopSummary& summary,
         summary.fans[i].dFinalActual = sim.fanSpeed(i);
         summary.fans[i].nFinalTarget = lastTarget[i];
     }
+    summary.drives = driveLines(controller);
     QCoreServices::setSysInfo(nullptr);
     QCoreServices::setPreferences(nullptr);
     QCoreServices::setClock(nullptr);
@@ -304,6 +341,9 @@ QString formatSummary(const ClosedLoopOptions& options, const ClosedLoopSummary&
     out << "sensors shown      " << summary.sensors.size() << "\n";
     for (const QString& sensor : summary.sensors)
         out << "    " << sensor << "\n";
+    out << "drive sensors      " << summary.drives.size() << "\n";
+    for (const QString& drive : summary.drives)
+        out << "    " << drive << "\n";
     out << "fans               " << summary.fans.size() << "\n";
     for (int i = 0; i < summary.fans.size(); ++i) {
         const ClosedLoopFanSummary& fan = summary.fans[i];

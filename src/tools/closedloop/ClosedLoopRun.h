@@ -19,6 +19,7 @@ struct ClosedLoopOptions
     double dMinutes = 30;          // simulated length
     QString csvPath;               // one row per simulated second; empty = no CSV
     bool bProfileSchedule = false; // keep the profile's own load schedule
+    QList<QStringList> drives;     // replayed drives: identify file, SMART file
 };
 
 struct ClosedLoopFanSummary
@@ -36,6 +37,7 @@ struct ClosedLoopSummary
     QString model;
     QString followedKey;
     QStringList sensors; // "KEY  display name", in the controller's order
+    QStringList drives;  // "name  SSD|HDD  value C  proposed MIN-MAX C" at the end of the run
     QVector<ClosedLoopFanSummary> fans;
     double dSimSecs = 0;
     double dTempMean = 0;

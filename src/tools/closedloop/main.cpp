@@ -11,7 +11,8 @@ int usage(const QString& message)
     fprintf(stderr, "thermora-closedloop: %s\n", qPrintable(message));
     fprintf(stderr, "usage: thermora-closedloop (--profile NAME|FILE | --dump FILE --model ID)\n"
                     "         --mode auto|constant:RPM|sensor:KEY,START,MAX [--fan N]\n"
-                    "         [--minutes M] [--csv FILE] [--profile-schedule]\n");
+                    "         [--minutes M] [--csv FILE] [--profile-schedule]\n"
+                    "         [--drive IDENTIFY_FILE,SMART_FILE]...\n");
     return 2;
 }
 } // namespace
@@ -28,6 +29,8 @@ int main(int argc, char** argv)
     parser.addOption({"minutes", "Simulated minutes (default 30).", "minutes"});
     parser.addOption({"csv", "Write one row per simulated second.", "file"});
     parser.addOption({"profile-schedule", "Keep the profile's own load schedule."});
+    parser.addOption(
+        {"drive", "One more drive replaying its raw blocks (repeatable).", "identify,smart"});
     if (!parser.parse(app.arguments()))
         return usage(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -46,6 +49,12 @@ int main(int argc, char** argv)
         return usage(QStringLiteral("--dump needs --model"));
     if (options.modeText.isEmpty())
         return usage(QStringLiteral("--mode is required"));
+    for (const QString& drive : parser.values("drive")) {
+        options.drives << drive.split(QLatin1Char(','));
+        if (options.drives.last().size() != 2 || options.drives.last().contains(QString()))
+            return usage(
+                QStringLiteral("--drive needs IDENTIFY_FILE,SMART_FILE, got %1").arg(drive));
+    }
     bool bOk = true;
     if (parser.isSet("fan") &&
         ((options.nFan = parser.value("fan").toInt(&bOk)), !bOk || options.nFan < 0))

@@ -20,10 +20,13 @@ const char kUsage[] =
     "                       [--seed N] [--root-writes-only]\n"
     "                       [--fault-read KEY] [--fault-slow-write KEY[=MSECS]]\n"
     "                       [--fault-hot KEY[=CELSIUS]] [--fault-index N]\n"
+    "                       [--drive IDENTIFY_FILE,SMART_FILE]\n"
     "  --fault-read KEY         reads of KEY fail (repeatable)\n"
     "  --fault-slow-write KEY   writes of KEY take MSECS (default 3000) before they apply\n"
     "  --fault-hot KEY          sensor KEY reads CELSIUS (default 130)\n"
-    "  --fault-index N          the key index entry N cannot be fetched (repeatable)\n";
+    "  --fault-index N          the key index entry N cannot be fetched (repeatable)\n"
+    "  --drive I,S              one more drive replaying its raw 512-byte IDENTIFY DEVICE and\n"
+    "                           SMART READ DATA blocks (repeatable)\n";
 
 QSimServer* g_pServer = nullptr;
 
@@ -46,6 +49,7 @@ struct Options
     QList<QPair<QByteArray, int>> slowWrites;
     QList<QPair<QByteArray, double>> hotSensors;
     QList<int> indexFaults;
+    QList<QStringList> drives; // identify file, SMART file
 };
 
 [[noreturn]] void usageError(const QString& message)
@@ -107,6 +111,9 @@ Options parseOptions(const QStringList& args)
         } else if (option == "--fault-index") {
             options.indexFaults << arg.toInt(&bOk);
             bOk = bOk && options.indexFaults.last() >= 0;
+        } else if (option == "--drive") {
+            options.drives << arg.split(QLatin1Char(','));
+            bOk = options.drives.last().size() == 2 && !options.drives.last().contains(QString());
         } else {
             usageError(QStringLiteral("unknown option \"%1\"").arg(option));
         }
@@ -143,6 +150,10 @@ bool loadSimulator(const Options& options, QSimSmc& sim, QString& name, QString&
         profile.dynamics.nSeed = options.nSeed;
     if (!sim.loadProfile(profile, &error))
         return false;
+    for (const QStringList& drive : options.drives) {
+        if (!sim.drives().addReplayed(drive.at(0), drive.at(1), &error))
+            return false;
+    }
     name = profile.model.isEmpty() ? QFileInfo(profile.dumpPath).fileName() : profile.model;
     return true;
 }
