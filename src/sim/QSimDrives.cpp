@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cmath>
 
@@ -37,6 +38,20 @@ qint64 QSimDrives::nowMsecs() const
 {
     const QClock* pClock = m_pClock ? m_pClock : QCoreServices::clock();
     return pClock->msecsSinceEpoch();
+}
+
+bool QSimDrives::splitDriveArgument(const QString& arg, QString& identifyPath, QString& smartPath)
+{
+    int nComma = arg.indexOf(QLatin1Char(','));
+    for (int i = nComma; i >= 0; i = arg.indexOf(QLatin1Char(','), i + 1)) {
+        if (QFileInfo(arg.left(i)).isFile()) {
+            nComma = i;
+            break;
+        }
+    }
+    identifyPath = arg.left(nComma);
+    smartPath = arg.mid(nComma + 1);
+    return nComma > 0 && !smartPath.isEmpty();
 }
 
 bool QSimDrives::readBlock(const QString& path, QByteArray& block, QString* pError)

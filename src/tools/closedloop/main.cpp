@@ -1,5 +1,7 @@
 #include "ClosedLoopRun.h"
 
+#include "sim/QSimDrives.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -50,10 +52,11 @@ int main(int argc, char** argv)
     if (options.modeText.isEmpty())
         return usage(QStringLiteral("--mode is required"));
     for (const QString& drive : parser.values("drive")) {
-        options.drives << drive.split(QLatin1Char(','));
-        if (options.drives.last().size() != 2 || options.drives.last().contains(QString()))
+        QString identify, smart;
+        if (!QSimDrives::splitDriveArgument(drive, identify, smart))
             return usage(
                 QStringLiteral("--drive needs IDENTIFY_FILE,SMART_FILE, got %1").arg(drive));
+        options.drives << QStringList{identify, smart};
     }
     bool bOk = true;
     if (parser.isSet("fan") &&

@@ -1,5 +1,6 @@
 // thermora-smcsim: serves a simulated System Management Controller on a Unix-domain socket.
 
+#include "sim/QSimDrives.h"
 #include "sim/QSimProfile.h"
 #include "sim/QSimServer.h"
 #include "sim/QSimSmc.h"
@@ -112,8 +113,9 @@ Options parseOptions(const QStringList& args)
             options.indexFaults << arg.toInt(&bOk);
             bOk = bOk && options.indexFaults.last() >= 0;
         } else if (option == "--drive") {
-            options.drives << arg.split(QLatin1Char(','));
-            bOk = options.drives.last().size() == 2 && !options.drives.last().contains(QString());
+            QString identify, smart;
+            bOk = QSimDrives::splitDriveArgument(arg, identify, smart);
+            options.drives << QStringList{identify, smart};
         } else {
             usageError(QStringLiteral("unknown option \"%1\"").arg(option));
         }

@@ -2,7 +2,6 @@
 
 #include "core/drives/DriveDataUtils.h"
 
-#include <QCollator>
 #include <QDir>
 #include <QFile>
 
@@ -128,10 +127,12 @@ private:
 
 QStringList sortedEntries(const QString& dir, const QString& pattern)
 {
-    QStringList entries = QDir(dir).entryList({pattern}, QDir::Dirs | QDir::Files | QDir::System);
-    QCollator collator;
-    collator.setNumericMode(true); // hwmon10 after hwmon9
-    std::sort(entries.begin(), entries.end(), collator);
+    QStringList entries = QDir(dir).entryList({pattern}, QDir::Dirs | QDir::Files | QDir::System |
+                                                             QDir::NoDotAndDotDot);
+    // Shorter names first: hwmon10 after hwmon9, sdaa after sdz.
+    std::sort(entries.begin(), entries.end(), [](const QString& a, const QString& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
     return entries;
 }
 
