@@ -44,7 +44,7 @@ bool QSimDrives::splitDriveArgument(const QString& arg, QString& identifyPath, Q
 {
     int nComma = arg.indexOf(QLatin1Char(','));
     for (int i = nComma; i >= 0; i = arg.indexOf(QLatin1Char(','), i + 1)) {
-        if (QFileInfo(arg.left(i)).isFile()) {
+        if (QFileInfo::exists(arg.left(i))) {
             nComma = i;
             break;
         }
@@ -164,7 +164,7 @@ int QSimDrives::temperatureLocked(const Drive& drive) const
     if (drive.nTempOffset < 0)
         return -1;
     const int nTemp = drive.nIdle + static_cast<int>(std::lround(drive.dLoadHeat * drive.dWarmth));
-    return qBound(1, nTemp, 255);
+    return qBound(0, nTemp, 255);
 }
 
 int QSimDrives::temperature(int i)
@@ -193,7 +193,7 @@ int32_t QSimDrives::request(uint32_t nCommand, uint32_t nDrive, QByteArray& bloc
         return 0;
     }
     block = drive.smart;
-    if (drive.nTempOffset >= 0 && drive.dLoadHeat != 0)
+    if (drive.nTempOffset >= 0)
         block[drive.nTempOffset] = static_cast<char>(temperatureLocked(drive));
     return 0;
 }

@@ -44,8 +44,8 @@ public:
     int temperature(int i);
 
     // "IDENTIFY_FILE,SMART_FILE" as the tools take it. File names may hold commas (profile
-    // names do): the split is at the first comma whose left side names a file, else at the
-    // first comma. False without two non-empty names.
+    // names do): the split is at the first comma whose left side names an existing file, else at
+    // the first comma. False without two non-empty names.
     static bool splitDriveArgument(const QString& arg, QString& identifyPath, QString& smartPath);
     // A block file: exactly 512 bytes.
     static bool readBlock(const QString& path, QByteArray& block, QString* pError);

@@ -149,8 +149,8 @@ void tst_DriveSensors::blocks_data()
     row("raw4 at the reading", hdd, smartBlock({{194, 36, 36}}), n, 1, 36, 42, 52);
     row("raw4 one above", hdd, smartBlock({{194, 36, 37}}), n, 1, 36, 27, 37);
     row("raw0 zero", hdd, smartBlock({{194, 0, 60}, {190, 35, 0}}), n, 1, 0, 42, 52);
-    row("rotation 1", identifyBlock("FLASH 1", 1), smartBlock({{194, 31, 0}}), "FLASH 1", 2, 31, 42,
-        52);
+    row("rotation 1", identifyBlock("FLASH 1 ----------------------------- 40", 1),
+        smartBlock({{194, 31, 0}}), "FLASH 1 ----------------------------- 40", 2, 31, 42, 52);
     row("rotation ffff", identifyBlock("DISK", 0xFFFF), smartBlock({{194, 31, 0}}), "DISK", 1, 31,
         42, 52);
     row("short identify", hdd.left(500), smartBlock({{194, 31, 0}}), "", 1, 31, 42, 52);

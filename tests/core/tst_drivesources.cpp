@@ -121,8 +121,8 @@ void tst_DriveSources::daemonReplaysBlocks_data()
                          << "SIMDRIVE HD-500G 7200 HDD 36 45-55";
     QTest::newRow("ssd, 190 only") << "sim-ssd"
                                    << "SIMDRIVE HD-500G 7200 HDD 31 42-52";
-    QTest::newRow("short block") << "../tools/gen_drives.py"
-                                 << "holds";
+    QTest::newRow("short block") << "short"
+                                 << "holds 300 bytes";
     QTest::newRow("one file") << ""
                               << "bad value";
 }
@@ -136,8 +136,10 @@ void tst_DriveSources::daemonReplaysBlocks()
     QTemporaryDir dir;
     const QString drives = TestSupport::profilesDir() + "/drives/", socket = dir.filePath("s");
     QString drive = drives + "sim-hdd.identify";
+    if (smart == "short")
+        writeFile(dir.filePath("short,block"), QByteArray(300, 'x'));
     if (!smart.isEmpty())
-        drive += "," + drives + smart + (smart.startsWith("sim") ? ".smart" : "");
+        drive += "," + (smart == "short" ? dir.filePath("short,block") : drives + smart + ".smart");
     QProcess daemon;
     daemon.start(TestSupport::binDir() + "/thermora-smcsim",
                  {"--socket", socket, "--profile", "Macmini5,1", "--drive", drive});
@@ -146,6 +148,12 @@ void tst_DriveSources::daemonReplaysBlocks()
         qputenv("THERMORA_SMC_SOCKET", socket.toLocal8Bit());
         Sensors sensors;
         const QStringList lines = describe(sensors);
+        QByteArray served;
+        std::unique_ptr<QDriveHandle>(QDriveSource::instance()->open("sim/2", nullptr))
+            ->readSmartData(served);
+        QFile file(drives + smart + ".smart");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(served, file.readAll());
         qunsetenv("THERMORA_SMC_SOCKET");
         daemon.terminate();
         QVERIFY(daemon.waitForFinished(20000));

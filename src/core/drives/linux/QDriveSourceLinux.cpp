@@ -112,12 +112,12 @@ public:
     }
 
 private:
-    // Millidegrees to whole degrees, within what one attribute byte holds.
+    // Millidegrees to whole degrees, within what one attribute byte holds; text that is not a
+    // number reads as 0, which is no reading.
     static int degrees(const QString& text, bool* pOk)
     {
-        const long nMilli = text.toLong(pOk);
-        const long nCelsius = std::lround(nMilli / 1000.0);
-        *pOk = *pOk && nCelsius > 0 && nCelsius < 256;
+        const long nCelsius = std::lround(text.toLong() / 1000.0);
+        *pOk = nCelsius > 0 && nCelsius < 256;
         return static_cast<int>(nCelsius);
     }
 
