@@ -140,8 +140,9 @@ void tst_DriveSources::daemonReplaysBlocks()
     QVERIFY(QFile::copy(drives + "sim-hdd.identify", drive));
     if (smart == "short")
         writeFile(dir.filePath("short,block"), QByteArray(300, 'x'));
-    if (!smart.isEmpty())
-        drive += "," + (smart == "short" ? dir.filePath("short,block") : drives + smart + ".smart");
+    drive += "," + (smart == "short"  ? dir.filePath("short,block")
+                    : smart.isEmpty() ? QString()
+                                      : drives + smart + ".smart");
     QProcess daemon;
     daemon.start(TestSupport::binDir() + "/thermora-smcsim",
                  {"--socket", socket, "--profile", "Macmini5,1", "--drive", drive});
