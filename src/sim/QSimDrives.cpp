@@ -73,40 +73,40 @@ bool QSimDrives::readBlock(const QString& path, QByteArray& block, QString* pErr
 }
 
 bool QSimDrives::parseProfileRow(const QString& name, const QString& value, const QString& dir,
-                                 QVector<QSimDriveSpec>& specs)
+                                 QVector<QSimDriveParams>& rows)
 {
     const QStringList parts = value.split(QLatin1Char(','));
     if (name != QLatin1String("drive") || (parts.size() != 2 && parts.size() != 4))
         return false;
-    QSimDriveSpec spec;
-    spec.identifyPath = QDir(dir).absoluteFilePath(parts.at(0).trimmed());
-    spec.smartPath = QDir(dir).absoluteFilePath(parts.at(1).trimmed());
+    QSimDriveParams params;
+    params.identifyPath = QDir(dir).absoluteFilePath(parts.at(0).trimmed());
+    params.smartPath = QDir(dir).absoluteFilePath(parts.at(1).trimmed());
     bool bHeat = true, bTau = true;
     if (parts.size() == 4) {
-        spec.dLoadHeat = parts.at(2).trimmed().toDouble(&bHeat);
-        spec.dTauSecs = parts.at(3).trimmed().toDouble(&bTau);
+        params.dLoadHeat = parts.at(2).trimmed().toDouble(&bHeat);
+        params.dTauSecs = parts.at(3).trimmed().toDouble(&bTau);
     }
-    if (!bHeat || !bTau || !std::isfinite(spec.dLoadHeat) || !(spec.dTauSecs > 0))
+    if (!bHeat || !bTau || !std::isfinite(params.dLoadHeat) || !(params.dTauSecs > 0))
         return false;
-    specs.append(spec);
+    rows.append(params);
     return true;
 }
 
-bool QSimDrives::load(const QVector<QSimDriveSpec>& specs, const QSimDynamicsParams& dynamics,
+bool QSimDrives::load(const QVector<QSimDriveParams>& rows, const QSimDynamicsParams& dynamics,
                       QString* pError)
 {
     QVector<Drive> drives;
-    for (const QSimDriveSpec& spec : specs) {
+    for (const QSimDriveParams& params : rows) {
         Drive drive;
-        if (!readBlock(spec.identifyPath, drive.identify, pError) ||
-            !readBlock(spec.smartPath, drive.smart, pError))
+        if (!readBlock(params.identifyPath, drive.identify, pError) ||
+            !readBlock(params.smartPath, drive.smart, pError))
             return false;
         drive.nTempOffset = temperatureOffset(drive.smart);
         drive.nIdle = drive.nTempOffset < 0
                           ? 0
                           : static_cast<unsigned char>(drive.smart.at(drive.nTempOffset));
-        drive.dLoadHeat = spec.dLoadHeat;
-        drive.dTauSecs = spec.dTauSecs;
+        drive.dLoadHeat = params.dLoadHeat;
+        drive.dTauSecs = params.dTauSecs;
         drives.append(drive);
     }
     const qint64 nNow = nowMsecs();

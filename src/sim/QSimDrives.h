@@ -27,7 +27,7 @@ public:
 
     // Replaces the drives with a profile's, following its load schedule; false (and the
     // drives unchanged) when a block file cannot be used.
-    bool load(const QVector<QSimDriveSpec>& specs, const QSimDynamicsParams& dynamics,
+    bool load(const QVector<QSimDriveParams>& rows, const QSimDynamicsParams& dynamics,
               QString* pError);
     // Adds a drive that replays its two blocks unchanged.
     bool addReplayed(const QString& identifyPath, const QString& smartPath, QString* pError);
@@ -52,7 +52,7 @@ public:
     // "drive = IDENTIFY, SMART[, HEAT, TAU]" of a profile's [drives] section, paths relative to
     // dir; false when the row cannot be used.
     static bool parseProfileRow(const QString& name, const QString& value, const QString& dir,
-                                QVector<QSimDriveSpec>& specs);
+                                QVector<QSimDriveParams>& rows);
 
 private:
     struct Drive

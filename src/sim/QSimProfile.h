@@ -43,7 +43,7 @@ struct QSimDynamicsParams
 };
 
 // One simulated drive of a profile: its two raw 512-byte blocks and how it warms with load.
-struct QSimDriveSpec
+struct QSimDriveParams
 {
     QString identifyPath; // ATA IDENTIFY DEVICE data
     QString smartPath;    // SMART READ DATA
@@ -80,7 +80,7 @@ struct QSimProfile
     QString model;    // model identifier reported to clients
     QString dumpPath; // absolute path of the dump
     QSimDynamicsParams dynamics;
-    QVector<QSimDriveSpec> drives;
+    QVector<QSimDriveParams> drives;
 
     // Reads a profile file; on error *pError names the file and line.
     static bool load(const QString& path, QSimProfile& profile, QString* pError);
