@@ -19,3 +19,8 @@ TG* = 26, 15
 TN* = 12, 25
 TB* = 3, 240
 Ts* = 4, 180
+
+[drives]
+# raw blocks, °C gained at full load, time constant in seconds
+drive = drives/sim-hdd.identify, drives/sim-hdd.smart, 7, 600
+drive = drives/sim-ssd.identify, drives/sim-ssd.smart, 12, 150

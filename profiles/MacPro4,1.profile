@@ -20,3 +20,8 @@ TN* = 14, 60
 TM* = 8, 120
 TH* = 2, 600
 Te* = 5, 180
+
+[drives]
+# raw blocks, °C gained at full load, time constant in seconds
+drive = drives/sim-hdd.identify, drives/sim-hdd.smart, 7, 600
+drive = drives/sim-ssd.identify, drives/sim-ssd.smart, 12, 150

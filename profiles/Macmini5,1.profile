@@ -16,3 +16,8 @@ schedule = idle:150, load:200, burst:15, idle:15, burst:15, idle:150
 default = 5, 50
 TC* = 34, 7
 TH* = 3, 400
+
+[drives]
+# raw blocks, °C gained at full load, time constant in seconds
+drive = drives/sim-hdd.identify, drives/sim-hdd.smart, 7, 600
+drive = drives/sim-ssd.identify, drives/sim-ssd.smart, 12, 150

@@ -19,3 +19,8 @@ TC* = 30, 10
 TG* = 22, 20
 TH* = 3, 300
 TL* = 6, 200
+
+[drives]
+# raw blocks, °C gained at full load, time constant in seconds
+drive = drives/sim-hdd.identify, drives/sim-hdd.smart, 7, 600
+drive = drives/sim-ssd.identify, drives/sim-ssd.smart, 12, 150

@@ -1,5 +1,7 @@
 #include "sim/QSimProfile.h"
 
+#include "sim/QSimDrives.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -113,6 +115,8 @@ bool applyEntry(QSimProfile& profile, const QString& section, const QString& nam
         dyn.sensors.insert(nFileRows++, qMakePair(pattern, params));
         return true;
     }
+    if (section == "drives")
+        return QSimDrives::parseProfileRow(name, value, dir, profile.drives);
     return false;
 }
 

@@ -42,6 +42,15 @@ struct QSimDynamicsParams
     double loadAt(double dSecsSinceStart) const;
 };
 
+// One simulated drive of a profile: its two raw 512-byte blocks and how it warms with load.
+struct QSimDriveParams
+{
+    QString identifyPath; // ATA IDENTIFY DEVICE data
+    QString smartPath;    // SMART READ DATA
+    double dLoadHeat = 0; // °C above the block's own reading at full load
+    double dTauSecs = 300;
+};
+
 // A machine profile: which dump to serve, the model identifier to report and the dynamics.
 // The file is a small INI text:
 //
@@ -60,6 +69,8 @@ struct QSimDynamicsParams
 //     [sensors]
 //     default = 6, 40                (load heat in °C, time constant in seconds)
 //     TC* = 30, 8
+//     [drives]
+//     drive = drives/hdd.identify, drives/hdd.smart, 8, 400   (blocks, load heat, time constant)
 //
 // Schedule loads are numbers from 0 to 1 or the words idle (0.05), light (0.3), load (0.85)
 // and burst (1.0). Lines starting with "#" or ";" are comments.
@@ -69,6 +80,7 @@ struct QSimProfile
     QString model;    // model identifier reported to clients
     QString dumpPath; // absolute path of the dump
     QSimDynamicsParams dynamics;
+    QVector<QSimDriveParams> drives;
 
     // Reads a profile file; on error *pError names the file and line.
     static bool load(const QString& path, QSimProfile& profile, QString* pError);

@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -52,6 +53,18 @@ void drain(int fd)
     }
 }
 
+// A drive request's answer: the result and the block, zero-filled to the wire's block size.
+std::string driveReply(QSimDrives& drives, const std::string& payload)
+{
+    QByteArray block;
+    const int32_t nResult = drives.request(SimWire::loadLittleEndian(payload.data(), 4),
+                                           SimWire::loadLittleEndian(payload.data() + 4, 4), block);
+    std::string reply(SimWire::kDriveReplyPayloadSize, '\0');
+    SimWire::storeLittleEndian(static_cast<uint32_t>(nResult), 4, &reply[0]);
+    std::copy(block.constBegin(), block.constBegin() + qMin(block.size(), SimWire::kDriveBlockSize),
+              reply.begin() + 4);
+    return SimWire::encodeFrame(SimWire::SimFrameDriveReply, reply);
+}
 } // namespace
 
 QSimServer::QSimServer(QSimSmc& sim, const QSimServerLimits& limits) : m_Sim(sim), m_Limits(limits)
@@ -238,6 +251,8 @@ void QSimServer::serve(Connection* pConnection)
             reply = SimWire::encodeFrame(
                 SimWire::SimFrameModelReply,
                 m_Sim.model().toUtf8().left(SimWire::kMaxModelSize).toStdString());
+        } else if (header.type == SimWire::SimFrameDrive) {
+            reply = driveReply(m_Sim.drives(), payload);
         } else {
             break; // a reply type sent to the server
         }

@@ -24,7 +24,7 @@ quint8 attributesFor(const QByteArray& key)
 
 } // namespace
 
-QSimSmc::QSimSmc(QClock* pClock) : m_pClock(pClock)
+QSimSmc::QSimSmc(QClock* pClock) : m_pClock(pClock), m_Drives(pClock)
 {
     m_SlowWriteHandler = [](int nMsecs) { QThread::msleep(static_cast<unsigned long>(nMsecs)); };
     setKeys(QVector<QSimKey>());
@@ -32,7 +32,8 @@ QSimSmc::QSimSmc(QClock* pClock) : m_pClock(pClock)
 
 bool QSimSmc::loadProfile(const QSimProfile& profile, QString* pError)
 {
-    if (!loadDump(profile.dumpPath, profile.dynamics, pError))
+    if (!loadDump(profile.dumpPath, profile.dynamics, pError) ||
+        !m_Drives.load(profile.drives, profile.dynamics, pError))
         return false;
     setModel(profile.model);
     return true;

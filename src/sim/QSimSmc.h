@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sim/QSimDrives.h"
 #include "sim/QSimDynamics.h"
 #include "sim/QSimProfile.h"
 #include "sim/SimDumpUtils.h"
@@ -45,6 +46,9 @@ public:
     // Serves a table (sorted, "#KEY" derived); restarts the dynamics at the clock's time.
     void setKeys(const QVector<QSimKey>& keys,
                  const QSimDynamicsParams& dynamics = QSimDynamicsParams());
+
+    // The machine's drives (a profile's own, plus any added for replay).
+    QSimDrives& drives() { return m_Drives; }
 
     QString model() const;
     void setModel(const QString& model);
@@ -100,6 +104,7 @@ private:
     QHash<QByteArray, int> m_Index;
     QString m_Model;
     QSimDynamics m_Dynamics;
+    QSimDrives m_Drives;
     qint64 m_nStartMsecs = 0; // clock time of the dynamics' start
     qint64 m_nSimMsecs = 0;   // clock time the dynamics have reached (on the sub-step grid)
 

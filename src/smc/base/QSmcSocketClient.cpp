@@ -100,6 +100,23 @@ bool QSmcSocketClient::model(std::string* pModel)
     return exchangeReconnecting(request, SimWire::SimFrameModelReply, *pModel) == IoOk;
 }
 
+bool QSmcSocketClient::driveRequest(uint32_t nCommand, uint32_t nDrive, int32_t& nResult,
+                                    std::string& block)
+{
+    std::string payload(SimWire::kDrivePayloadSize, '\0');
+    SimWire::storeLittleEndian(nCommand, 4, &payload[0]);
+    SimWire::storeLittleEndian(nDrive, 4, &payload[4]);
+    const std::string request = SimWire::encodeFrame(SimWire::SimFrameDrive, payload);
+    std::string reply;
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_bOpened = true; // drive clients connect on first use and quietly
+    if (exchangeReconnecting(request, SimWire::SimFrameDriveReply, reply) != IoOk)
+        return false;
+    nResult = static_cast<int32_t>(SimWire::loadLittleEndian(reply.data(), 4));
+    block = reply.substr(4);
+    return true;
+}
+
 std::string QSmcSocketClient::queryModel(const std::string& socketPath, int nTimeoutMsecs,
                                          std::string* pError)
 {

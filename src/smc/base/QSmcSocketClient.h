@@ -27,6 +27,9 @@ public:
     int call(uint32_t selector, const SMCKeyData_t& input, SMCKeyData_t& output) override;
     // The daemon's model identifier; false when it cannot be asked.
     bool model(std::string* pModel);
+    // One drive request (SimWire's drive frame); connects on first use. False when the daemon
+    // cannot be asked; otherwise its result and block.
+    bool driveRequest(uint32_t nCommand, uint32_t nDrive, int32_t& nResult, std::string& block);
 
     const std::string& socketPath() const { return m_SocketPath; }
 

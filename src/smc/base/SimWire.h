@@ -21,6 +21,8 @@
 //   SimFrameCallReply   i32 result, SMCKeyData_t output                  (84 bytes)
 //   SimFrameModel       empty
 //   SimFrameModelReply  the model identifier, UTF-8, at most 255 bytes
+//   SimFrameDrive       u32 command (0 count, 1 identify, 2 SMART data), u32 drive   (8 bytes)
+//   SimFrameDriveReply  i32 result (the count, or 0 / an error code), 512-byte block (516 bytes)
 //
 // The client sends one request and waits for its reply. A header with another magic or version,
 // an unknown type, a length above kMaxPayload or a payload of the wrong size for its type makes
@@ -33,6 +35,9 @@ constexpr int kHeaderSize = 12;
 constexpr uint32_t kMaxPayload = 1024;
 constexpr int kCallPayloadSize = 4 + static_cast<int>(sizeof(SMCKeyData_t));
 constexpr int kMaxModelSize = 255;
+constexpr int kDriveBlockSize = 512;
+constexpr int kDrivePayloadSize = 8;
+constexpr int kDriveReplyPayloadSize = 4 + kDriveBlockSize;
 
 enum SimFrameType : uint16_t
 {
@@ -40,6 +45,8 @@ enum SimFrameType : uint16_t
     SimFrameCallReply = 2,
     SimFrameModel = 3,
     SimFrameModelReply = 4,
+    SimFrameDrive = 5,
+    SimFrameDriveReply = 6,
 };
 
 struct FrameHeader
@@ -93,6 +100,10 @@ inline int expectedPayload(uint16_t type)
         return 0;
     case SimFrameModelReply:
         return -1;
+    case SimFrameDrive:
+        return kDrivePayloadSize;
+    case SimFrameDriveReply:
+        return kDriveReplyPayloadSize;
     default:
         return -2;
     }

@@ -69,6 +69,9 @@ void writeMachine(QTextStream& out, const ClosedLoopSummary& run)
     out << "sensors    " << run.sensors.size() << "\n";
     for (const QString& sensor : run.sensors)
         out << "    " << sensor << "\n";
+    out << "drives     " << run.drives.size() << "\n";
+    for (const QString& drive : run.drives)
+        out << "    " << drive << "\n";
     out << "fans       " << run.fans.size() << "\n";
     for (int i = 0; i < run.fans.size(); ++i)
         out << "    " << i << "  " << run.fans[i].name << "  " << run.fans[i].nMin << ".."

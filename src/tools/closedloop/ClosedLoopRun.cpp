@@ -7,6 +7,8 @@
 #include "core/FanInfo.h"
 #include "core/QMySysInfo.h"
 #include "core/QTempSensor.h"
+#include "core/QTempSensorSmart.h"
+#include "core/drives/sim/QDriveSourceSim.h"
 #include "helpers/QClock.h"
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
@@ -166,7 +168,37 @@ bool loadSimulator(const ClosedLoopOptions& options, QSimSmc& sim, QVector<QSimL
     if (!sim.loadProfile(profile, pError))
         return false;
     sim.setModel(profile.model);
+    for (const QStringList& drive : options.drives) {
+        if (!sim.drives().addReplayed(drive.at(0), drive.at(1), pError))
+            return false;
+    }
+    // The controller finds the simulated machine's drives, as the program does.
+    QDriveSource::setInstance(new QDriveSourceSim(
+        [&sim](uint32_t nCommand, uint32_t nDrive, int32_t& nResult, QByteArray& block) {
+            nResult = sim.drives().request(nCommand, nDrive, block);
+            return true;
+        }));
     return true;
+}
+
+// One line per drive sensor, read now: name, kind, value and proposed range.
+QStringList driveLines(const QFanControl& controller)
+{
+    QStringList lines;
+    for (QTempSensor* pSensor : controller.sensors()) {
+        auto* pDrive = dynamic_cast<QTempSensorSmart*>(pSensor);
+        if (!pDrive)
+            continue;
+        pDrive->UpdateValue(nullptr);
+        lines << QStringLiteral("%1  %2  %3 C  proposed %4-%5 C")
+                     .arg(pDrive->GetDisplayName().isEmpty() ? QStringLiteral("(unnamed)")
+                                                             : pDrive->GetDisplayName(),
+                          pDrive->isSSD() ? QStringLiteral("SSD") : QStringLiteral("HDD"))
+                     .arg(pDrive->GetValueInt())
+                     .arg(pDrive->GetProposedMin())
+                     .arg(pDrive->GetProposedMax());
+    }
+    return lines;
 }
 
 bool checkFaults(const QVector<ClosedLoopFault>& faults, QSimSmc& sim, QString* pError)
@@ -223,6 +255,10 @@ private:
     QManualClock m_Clock;
     QPreferences m_Preferences{nullptr}; // no backend: every run is a first start
     QSimSmc m_Sim;
+    struct DriveSourceReset // the simulator's drive source must not outlive the simulator
+    {
+        ~DriveSourceReset() { QDriveSource::setInstance(nullptr); }
+    } m_ResetDriveSource;
     std::unique_ptr<QMySysInfo> m_pSysInfo;
     QWatchingTransport* m_pTransport = nullptr;
     std::unique_ptr<QSmcControlMac> m_pSmc;
@@ -284,6 +320,7 @@ bool QRunner::run(QString* pError)
         m_Summary.fans[i].nMin = pFan->GetRPMMin();
         m_Summary.fans[i].nMax = pFan->GetRPMMax();
     }
+    m_Summary.drives = driveLines(*m_pController);
     m_Summary.dRealSecs = realTime.elapsed() / 1000.0;
     return true;
 }
@@ -321,9 +358,12 @@ bool QRunner::setUp(QString* pError)
         *pError = QStringLiteral("no fan %1: the machine has %2").arg(m_Options.nFan).arg(nFans);
         return false;
     }
-    for (QTempSensor* pSensor : m_pController->sensors())
+    for (QTempSensor* pSensor : m_pController->sensors()) {
+        if (dynamic_cast<QTempSensorSmart*>(pSensor))
+            continue; // drives have lines of their own
         m_Summary.sensors << QStringLiteral("%1  %2").arg(pSensor->GetKey(),
                                                           pSensor->GetDisplayName());
+    }
     const QString followed = followedKey(m_Mode);
     m_pFollowed = followed.isEmpty() ? nullptr : m_pController->sensorByKey(followed);
     m_pWatched = pickWatched(*m_pController, m_Options.watchKey, followed);

@@ -41,6 +41,7 @@ struct ClosedLoopOptions
     QString csvPath;               // one row per simulated second; empty = no CSV
     bool bProfileSchedule = false; // keep the profile's own load schedule
     QVector<ClosedLoopFault> faults;
+    QList<QStringList> drives; // replayed drives: identify file, SMART file
 };
 
 // The load phases the figures are split by.
@@ -90,6 +91,7 @@ struct ClosedLoopSummary
     QString watchedKey;
     QString csvPath;
     QStringList sensors; // "KEY  display name", in the controller's order
+    QStringList drives;  // "name  SSD|HDD  value C  proposed MIN-MAX C" at the end of the run
     QVector<ClosedLoopFanSummary> fans;
     double dSimSecs = 0;
     int nMaxTemperature = -1; // -1 when neither the options nor the mode give one

@@ -2,6 +2,8 @@
 // time and reports how well each control mode holds the temperature and what it costs.
 #include "ClosedLoopRun.h"
 
+#include "sim/QSimDrives.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -35,6 +37,8 @@ void addOptions(QCommandLineParser& parser)
     parser.addOption({"csv", "Write one row per simulated second (per mode: FILE-N).", "file"});
     parser.addOption({"fault", "read:KEY@T, hot:KEY@T or zero:KEY@T from second T.", "fault"});
     parser.addOption({"profile-schedule", "Keep the profile's own load schedule."});
+    parser.addOption(
+        {"drive", "One more drive replaying its raw blocks (repeatable).", "identify,smart"});
 }
 
 // The CSV file of the nth of several modes: "run.csv" gives "run-1.csv", "run-2.csv"...
@@ -93,6 +97,13 @@ int main(int argc, char** argv)
     if (parser.isSet("max") && ((options.nMaxTemperature = parser.value("max").toInt(&bOk)),
                                 !bOk || options.nMaxTemperature < 0))
         return usage(QStringLiteral("bad maximum %1").arg(parser.value("max")));
+    for (const QString& drive : parser.values("drive")) {
+        QString identify, smart;
+        if (!QSimDrives::splitDriveArgument(drive, identify, smart))
+            return usage(
+                QStringLiteral("--drive needs IDENTIFY_FILE,SMART_FILE, got %1").arg(drive));
+        options.drives << QStringList{identify, smart};
+    }
     for (const QString& text : parser.values("fault")) {
         ClosedLoopFault fault;
         if (!ClosedLoopFault::parse(text, fault))

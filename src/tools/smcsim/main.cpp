@@ -1,5 +1,6 @@
 // thermora-smcsim: serves a simulated System Management Controller on a Unix-domain socket.
 
+#include "sim/QSimDrives.h"
 #include "sim/QSimProfile.h"
 #include "sim/QSimServer.h"
 #include "sim/QSimSmc.h"
@@ -21,12 +22,15 @@ const char kUsage[] =
     "                       [--max-clients N] [--idle-timeout SECS]\n"
     "                       [--fault-read KEY] [--fault-slow-write KEY[=MSECS]]\n"
     "                       [--fault-hot KEY[=CELSIUS]] [--fault-index N]\n"
+    "                       [--drive IDENTIFY_FILE,SMART_FILE]\n"
     "  --max-clients N          clients served at once, more wait (default 64)\n"
     "  --idle-timeout SECS      a client silent this long is dropped (default 30)\n"
     "  --fault-read KEY         reads of KEY fail (repeatable)\n"
     "  --fault-slow-write KEY   writes of KEY take MSECS (default 3000) before they apply\n"
     "  --fault-hot KEY          sensor KEY reads CELSIUS (default 130)\n"
-    "  --fault-index N          the key index entry N cannot be fetched (repeatable)\n";
+    "  --fault-index N          the key index entry N cannot be fetched (repeatable)\n"
+    "  --drive I,S              one more drive replaying its raw 512-byte IDENTIFY DEVICE and\n"
+    "                           SMART READ DATA blocks (repeatable)\n";
 
 QSimServer* g_pServer = nullptr;
 
@@ -50,6 +54,7 @@ struct Options
     QList<QPair<QByteArray, int>> slowWrites;
     QList<QPair<QByteArray, double>> hotSensors;
     QList<int> indexFaults;
+    QList<QStringList> drives; // identify file, SMART file
 };
 
 [[noreturn]] void usageError(const QString& message)
@@ -118,6 +123,10 @@ Options parseOptions(const QStringList& args)
         } else if (option == "--fault-index") {
             options.indexFaults << arg.toInt(&bOk);
             bOk = bOk && options.indexFaults.last() >= 0;
+        } else if (option == "--drive") {
+            QString identify, smart;
+            bOk = QSimDrives::splitDriveArgument(arg, identify, smart);
+            options.drives << QStringList{identify, smart};
         } else {
             usageError(QStringLiteral("unknown option \"%1\"").arg(option));
         }
@@ -154,6 +163,10 @@ bool loadSimulator(const Options& options, QSimSmc& sim, QString& name, QString&
         profile.dynamics.nSeed = options.nSeed;
     if (!sim.loadProfile(profile, &error))
         return false;
+    for (const QStringList& drive : options.drives) {
+        if (!sim.drives().addReplayed(drive.at(0), drive.at(1), &error))
+            return false;
+    }
     name = profile.model.isEmpty() ? QFileInfo(profile.dumpPath).fileName() : profile.model;
     return true;
 }
