@@ -86,7 +86,8 @@ void startIfWanted(QPreferences* pPreferences)
         return;
     const QString tool = SmcToolUtils::toolPath();
     if (tool.isEmpty() || !QFileInfo(tool).isExecutable()) {
-        QLOG_ERROR() << "Give-back: no key-writing tool at" << tool << "- the fans are not given back";
+        QLOG_ERROR() << "Give-back: no key-writing tool at" << tool
+                     << "- the fans are not given back";
         return;
     }
     const qint64 nPid = startWatch(tool);

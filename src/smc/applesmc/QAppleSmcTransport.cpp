@@ -206,9 +206,8 @@ int QAppleSmcTransport::readValue(const Key& key, uint8_t* bytes)
         bytes[0] = static_cast<uint8_t>(m_nFans);
         return kSmcReturnSuccess;
     case Source::FanSpeed:
-        return readNumber(key.nFile, nValue) && fanSpeedFromRpm(nValue, bytes)
-                   ? kSmcReturnSuccess
-                   : kSmcReturnError;
+        return readNumber(key.nFile, nValue) && fanSpeedFromRpm(nValue, bytes) ? kSmcReturnSuccess
+                                                                               : kSmcReturnError;
     case Source::Temperature:
         return readNumber(key.nFile, nValue) && sp78FromMillidegrees(nValue, bytes)
                    ? kSmcReturnSuccess

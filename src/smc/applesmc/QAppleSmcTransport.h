@@ -70,8 +70,8 @@ private:
         std::string type;
         uint8_t size = 0;
         Source source = Source::KeyCount;
-        int nFile = -1;          // the file the value comes from
-        bool bWritable = false;  // "F%uTg"
+        int nFile = -1;         // the file the value comes from
+        bool bWritable = false; // "F%uTg"
     };
     struct ControllerEntry
     {
@@ -104,7 +104,7 @@ private:
     std::unique_ptr<QAppleSmcFileAccess> m_pFiles;
     Clock m_Clock;
     std::vector<File> m_Files;
-    std::vector<Key> m_Keys;      // sorted byte-wise
+    std::vector<Key> m_Keys;        // sorted byte-wise
     std::vector<int> m_ManualFiles; // per fan, -1 when the fan has none
     int m_nFans = 0;
     struct IndexFiles

@@ -5,7 +5,6 @@
 #include "smc/QSmcTransportSocket.h"
 #include "smc/applesmc/QAppleSmcTransport.h"
 
-
 // A simulator named by THERMORA_SMC_SOCKET comes first. Otherwise a Mac running Linux shows its
 // SMC through the applesmc driver's folder (THERMORA_APPLESMC_DIR names another one, such as a
 // copied tree); the protocol backend runs unchanged over either.
@@ -16,8 +15,8 @@ QSmcControl* SmcPlatformUtils::createControl()
         return new QSmcControlMac(new QSmcTransportSocket(socketPath));
 
     const QByteArray dirFromEnv = qgetenv("THERMORA_APPLESMC_DIR");
-    const std::string dir =
-        dirFromEnv.isEmpty() ? std::string(QAppleSmcPosixFiles::kDriverDir) : dirFromEnv.toStdString();
+    const std::string dir = dirFromEnv.isEmpty() ? std::string(QAppleSmcPosixFiles::kDriverDir)
+                                                 : dirFromEnv.toStdString();
     if (QAppleSmcPosixFiles::folderExists(dir))
         return new QSmcControlMac(new QAppleSmcTransport(new QAppleSmcPosixFiles(dir)));
 

@@ -20,8 +20,7 @@ const QSimKey* findKey(const QVector<QSimKey>& keys, const QByteArray& key)
     return nullptr;
 }
 
-bool writeFile(const QString& dir, const std::string& name, const QByteArray& text,
-               QString* pError)
+bool writeFile(const QString& dir, const std::string& name, const QByteArray& text, QString* pError)
 {
     QFile file(dir + QLatin1Char('/') + QString::fromStdString(name));
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size())
@@ -48,7 +47,8 @@ bool writeFan(const QVector<QSimKey>& keys, int fan, const QString& dir, QString
         const QSimKey* pKey = findKey(keys, prefix + speed.suffix);
         if (!pKey || pKey->bytes.size() != 2)
             continue;
-        const long nRpm = rpmFromFanSpeed(reinterpret_cast<const unsigned char*>(pKey->bytes.data()));
+        const long nRpm =
+            rpmFromFanSpeed(reinterpret_cast<const unsigned char*>(pKey->bytes.data()));
         if (!writeFile(dir, fanFile(fan, speed.file), numberLine(nRpm), pError))
             return false;
     }
@@ -90,8 +90,8 @@ bool writeTree(const QVector<QSimKey>& keys, const QString& dir, QString* pError
 
     int number = 0;
     for (const QSimKey& entry : keys) {
-        if (entry.key < QByteArray("T") || entry.key >= QByteArray("U") ||
-            entry.type != "sp78" || entry.bytes.size() != 2)
+        if (entry.key < QByteArray("T") || entry.key >= QByteArray("U") || entry.type != "sp78" ||
+            entry.bytes.size() != 2)
             continue;
         ++number;
         const long nMilli =

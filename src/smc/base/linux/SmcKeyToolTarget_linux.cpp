@@ -30,7 +30,8 @@ SmcKeyToolUtils::Target SmcKeyToolUtils::target(const std::string& socketFromEnv
         return target(socketFromEnv);
 
     const bool bTrusted = applesmcDirFromEnv.empty();
-    const std::string dir = bTrusted ? std::string(QAppleSmcPosixFiles::kDriverDir) : applesmcDirFromEnv;
+    const std::string dir =
+        bTrusted ? std::string(QAppleSmcPosixFiles::kDriverDir) : applesmcDirFromEnv;
     Target result;
     result.pAppleSmc = new QAppleSmcTransport(new QAppleSmcPosixFiles(dir));
     result.pTransport = result.pAppleSmc;
