@@ -157,10 +157,22 @@ void waitForEndOfInput()
     }
 }
 
+// A write the program started just before it ended may still land after ours (its tool
+// outlives it for a moment): the flags are watched a little longer and cleared again.
 int giveBack(QSmcCallTransport* pTransport, const Request& request)
 {
+    constexpr int kSettleSteps = 10;
+    constexpr useconds_t kSettleStepUs = 100000;
     waitForEndOfInput();
-    return writeKey(pTransport, request);
+    int nExitCode = writeKey(pTransport, request);
+    for (int step = 0; step < kSettleSteps; ++step) {
+        usleep(kSettleStepUs);
+        SMCVal_t val;
+        if (SmcProtocolUtils::readKey(pTransport, request.key.c_str(), &val) == kSmcReturnSuccess &&
+            std::memcmp(val.bytes, request.value.data(), request.value.size()) != 0)
+            nExitCode = writeKey(pTransport, request);
+    }
+    return nExitCode;
 }
 
 bool writesKeys(Mode mode)
