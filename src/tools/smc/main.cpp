@@ -161,7 +161,7 @@ void waitForEndOfInput()
 // outlives it for a moment): the flags are watched a little longer and cleared again.
 int giveBack(QSmcCallTransport* pTransport, const Request& request)
 {
-    constexpr int kSettleSteps = 10;
+    constexpr int kSettleSteps = 30;
     constexpr useconds_t kSettleStepUs = 100000;
     waitForEndOfInput();
     int nExitCode = writeKey(pTransport, request);
