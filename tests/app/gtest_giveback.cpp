@@ -1,6 +1,5 @@
 // The program with the give-back on and fan 0 at a constant speed against the simulator daemon,
 // killed with SIGKILL 20 times: each time "FS! " must read 0 within 2 seconds.
-#include "smc/SmcGiveBackUtils.h"
 #include "smc/base/QSmcSocketClient.h"
 #include "smc/base/SmcProtocolUtils.h"
 #include "support/TestSupport.h"
@@ -41,7 +40,7 @@ TEST(GiveBack, SigkillOfTheProgramGivesTheFansBackWithinTwoSeconds)
         {"--socket", socket, "--profile", TestSupport::profilesDir() + "/MacBookPro8,2.profile"});
     ASSERT_GE(waitForMask(socket, 10000, [](int n) { return n >= 0; }), 0);
     QSettings settings(dir.filePath("config/brightfold/thermora.conf"), QSettings::IniFormat);
-    settings.setValue(SmcGiveBackUtils::kGiveBackSetting, 1);
+    settings.setValue("GiveBackFans", 1);
     settings.setValue("Fan_0", "1,3000");
     settings.sync();
     qputenv("THERMORA_SMC_SOCKET", QFile::encodeName(socket));
@@ -67,7 +66,7 @@ TEST(GiveBack, SigkillOfTheProgramGivesTheFansBackWithinTwoSeconds)
         QThread::msleep(run % 4 == 3 ? 1500 - qMin<qint64>(nMs, 1500) : 0);
         ASSERT_GE(waitForMask(socket, 1000, zero), 0) << run;
     }
-    daemon.terminate();
+    daemon.kill();
 }
 
 } // namespace

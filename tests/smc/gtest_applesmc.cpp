@@ -1,5 +1,5 @@
-// The applesmc backend on fake driver trees against the simulator, the controller's own index
-// through a double, files that vanish, hold garbage or refuse writes, and the key-writing tool.
+// The applesmc backend on fake trees against the simulator, the controller's own index through a
+// double, files that vanish, hold garbage or refuse writes, and the key-writing tool.
 #include "AppleSmcTreeUtils.h"
 #include "core/QTempSensor.h"
 #include "smc/applesmc/QAppleSmcTransport.h"
@@ -26,13 +26,10 @@ QByteArray fileText(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : "none";
 }
 
-// Rewrites a file in place ("<gone>" removes it).
 void put(const QString& dir, const QString& name, const QByteArray& text)
 {
     QFile file(dir + "/" + name);
-    if (text == "<gone>")
-        file.remove();
-    else if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(text);
 }
 
@@ -75,9 +72,8 @@ private:
 QVector<QSimKey> profileKeys(const QString& name)
 {
     QVector<QSimKey> keys;
-    QString error;
     const QString path = TestSupport::profilesDir() + "/" + name + ".dump";
-    EXPECT_TRUE(SimDumpUtils::loadDumpFile(path, keys, &error)) << error.toStdString();
+    EXPECT_TRUE(SimDumpUtils::loadDumpFile(path, keys, nullptr)) << path.toStdString();
     return keys;
 }
 
@@ -119,8 +115,15 @@ TEST_P(AppleSmcProfile, TreeShowsWhatTheSimulatorShowsAndUpdatesOpenNothing)
     QFanControl control(&smc, &clock);
     control.Init();
     const QStringList expected = shown(*simulated.pController);
-    EXPECT_GT(expected.size(), 5);
     EXPECT_EQ(shown(control), expected);
+    QVector<QString> found, temperatures; // the same searches over a sorted index
+    smc.LoadTempSensors(found);
+    simulated.pSmc->LoadTempSensors(temperatures);
+    EXPECT_EQ(found, temperatures);
+    QByteArrayList index;
+    for (applesmc_entry entry; smc.copyEntryByIndex(index.size(), &entry);)
+        index << entry.key;
+    EXPECT_TRUE(std::is_sorted(index.begin(), index.end()) && index.size() > 5);
 
     const int nOpens = pFiles->nOpens;
     for (int pass = 0; pass < 40; ++pass, clock.advanceMsecs(1500)) // 60 s of update passes
@@ -147,16 +150,15 @@ void writeTwoFans(const QString& dir)
 int exchange(QAppleSmcTransport& transport, const char* key, const char* writeHex, QByteArray& hex)
 {
     SMCVal_t val{};
-    if (!writeHex) {
-        const int nResult = SmcProtocolUtils::readKey(&transport, key, &val);
-        hex = QByteArray(reinterpret_cast<const char*>(val.bytes), int(val.dataSize)).toHex();
-        return nResult;
-    }
     const QByteArray bytes = QByteArray::fromHex(writeHex);
     memcpy(val.key, key, 4);
     val.dataSize = uint32_t(bytes.size());
     memcpy(val.bytes, bytes.constData(), size_t(bytes.size()));
-    return SmcProtocolUtils::writeKey(&transport, val);
+    if (writeHex)
+        return SmcProtocolUtils::writeKey(&transport, val);
+    const int nResult = SmcProtocolUtils::readKey(&transport, key, &val);
+    hex = QByteArray(reinterpret_cast<const char*>(val.bytes), int(val.dataSize)).toHex();
+    return nResult;
 }
 
 TEST(AppleSmc, KeysFromFilesAndBack)
@@ -164,8 +166,6 @@ TEST(AppleSmc, KeysFromFilesAndBack)
     // A file set to a text, then the key read (or written with a value): the result and the
     // value read (or the file's text afterwards).
     using Row = std::tuple<const char*, const char*, const char*, const char*, int, const char*>;
-    const int kNotFound = kSmcReturnNotFound, kError = kSmcReturnError,
-              kRefused = kSmcReturnNotPrivileged;
     const Row rows[] = {
         {"fan1_input", "2002\n", "F0Ac", nullptr, 0, "1f48"},
         {"fan1_input", "2002\n", "F0ID", nullptr, 0, "000000004c6566742053696465000000"},
@@ -174,17 +174,16 @@ TEST(AppleSmc, KeysFromFilesAndBack)
         {"fan1_input", "2002\n", "TC0P", nullptr, 0, "2d80"},
         {"fan1_input", "2002\n", "TA0P", nullptr, 0, "fe00"},
         {"fan1_input", "2002\n", "#KEY", nullptr, 0, "0000000b"},
-        {"fan1_input", "2002\n", "F1Mn", nullptr, kNotFound, ""},
-        {"fan1_input", "16384\n", "F0Ac", nullptr, kError, ""},
-        {"fan1_input", "12ab\n", "F0Ac", nullptr, kError, ""},
-        {"fan2_manual", "on\n", "FS! ", nullptr, kError, ""},
-        {"temp1_input", "<gone>", "TC0P", nullptr, kError, ""},
-        {"temp1_input", "9000000\n", "TC0P", nullptr, kError, ""},
+        {"fan1_input", "2002\n", "F1Mn", nullptr, kSmcReturnNotFound, ""},
+        {"fan1_input", "16384\n", "F0Ac", nullptr, kSmcReturnError, ""},
+        {"fan1_input", "12ab\n", "F0Ac", nullptr, kSmcReturnError, ""},
+        {"fan2_manual", "on\n", "FS! ", nullptr, kSmcReturnError, ""},
+        {"temp1_input", "9000000\n", "TC0P", nullptr, kSmcReturnError, ""},
         {"fan2_manual", "1\n", "FS! ", "0001", 0, "0"},
-        {"fan1_min", "2000\n", "F0Mn", "1770", kRefused, "2000\n"},
-        {"temp1_input", "45500\n", "TC0P", "3200", kRefused, "45500\n"},
-        {"fan1_output", "2000\n", "F0Tg", "17", kError, "2000\n"},
-        {"fan1_output", "<refuse>", "F0Tg", "1770", kError, "2000\n"},
+        {"fan1_min", "2000\n", "F0Mn", "1770", kSmcReturnNotPrivileged, "2000\n"},
+        {"temp1_input", "45500\n", "TC0P", "3200", kSmcReturnNotPrivileged, "45500\n"},
+        {"fan1_output", "2000\n", "F0Tg", "17", kSmcReturnError, "2000\n"},
+        {"fan1_output", "<refuse>", "F0Tg", "1770", kSmcReturnError, "2000\n"},
     };
     for (const auto& [file, text, key, write, nResult, expected] : rows) {
         QTemporaryDir dir;
@@ -210,7 +209,7 @@ TEST(AppleSmc, VanishedFileIsReopenedOnALaterPass)
     int64_t nNow = 0;
     QAppleSmcTransport transport(new QDriverFiles(dir.path()), [&nNow] { return nNow; });
     ASSERT_TRUE(transport.open());
-    put(dir.path(), "temp1_input", "<gone>");
+    QFile::remove(dir.filePath("temp1_input"));
     QByteArray hex;
     for (int64_t nAt : {0, 4999, 5000}) {
         nNow = nAt;
@@ -240,20 +239,21 @@ TEST(AppleSmc, ControllerIndexThroughKeyAtIndex)
 
     auto* pTransport = static_cast<QAppleSmcTransport*>(smc.transport());
     pTransport->setControllerValues(true);
-    for (int index : {2, keys.size() / 3, keys.size() - 1}) {
+    for (int index = 0; index < keys.size(); ++index) { // as a dump lists them
+        applesmc_entry entry{};
         QByteArray hex;
-        ASSERT_EQ(exchange(*pTransport, keys[index].key.constData(), nullptr, hex), 0);
-        EXPECT_EQ(hex, keys[index].bytes.toHex()) << keys[index].key.constData();
+        ASSERT_EQ(SmcProtocolUtils::keyInfoByIndex(pTransport, index, &entry), 0);
+        ASSERT_EQ(exchange(*pTransport, entry.key, nullptr, hex), 0);
+        EXPECT_EQ(hex, keys[index].bytes.toHex()) << entry.key;
     }
 }
 
-// The key-writing tool (or setpriv running it) with standard input at its end.
-int runTool(QStringList args)
+// The key-writing tool with standard input at its end.
+int runTool(const QStringList& args)
 {
     QProcess process;
     process.setStandardInputFile(QProcess::nullDevice());
-    process.start(args.first() == "setpriv" ? args.takeFirst() : TestSupport::binDir() + "/smc",
-                  args);
+    process.start(TestSupport::binDir() + "/smc", args);
     const bool bEnded =
         process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit;
     return bEnded ? process.exitCode() : -1;
@@ -264,7 +264,6 @@ TEST(AppleSmcTool, WritesOnlyTargetAndManualFlagsAndGivesBack)
     QTemporaryDir dir;
     ASSERT_TRUE(AppleSmcTreeUtils::writeTree(profileKeys("MacBookPro8,2"), dir.path(), nullptr));
     qputenv("THERMORA_APPLESMC_DIR", QFile::encodeName(dir.path()));
-    qunsetenv("THERMORA_SMC_SOCKET");
     // arguments, exit code, file, its text afterwards
     const std::tuple<QStringList, int, const char*, const char*> rows[] = {
         {{"-k", "F0Tg", "-w", "1770"}, 0, "fan1_output", "1500"},
