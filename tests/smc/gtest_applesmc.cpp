@@ -18,8 +18,6 @@
 #include <tuple>
 #include <unistd.h>
 
-namespace {
-
 QByteArray fileText(const QString& path)
 {
     QFile file(path);
@@ -134,7 +132,6 @@ TEST_P(AppleSmcProfile, TreeShowsWhatTheSimulatorShowsAndUpdatesOpenNothing)
 INSTANTIATE_TEST_SUITE_P(Shipped, AppleSmcProfile,
                          ::testing::Values("MacBookPro8,2", "MacPro4,1", "Macmini5,1", "iMac13,1"));
 
-// A two-fan machine as the driver shows it.
 void writeTwoFans(const QString& dir)
 {
     const char* files[][2] = {
@@ -264,7 +261,6 @@ TEST(AppleSmcTool, WritesOnlyTargetAndManualFlagsAndGivesBack)
     QTemporaryDir dir;
     ASSERT_TRUE(AppleSmcTreeUtils::writeTree(profileKeys("MacBookPro8,2"), dir.path(), nullptr));
     qputenv("THERMORA_APPLESMC_DIR", QFile::encodeName(dir.path()));
-    // arguments, exit code, file, its text afterwards
     const std::tuple<QStringList, int, const char*, const char*> rows[] = {
         {{"-k", "F0Tg", "-w", "1770"}, 0, "fan1_output", "1500"},
         {{"-k", "FS! ", "-w", "0003"}, 0, "fan2_manual", "1"},
@@ -281,5 +277,3 @@ TEST(AppleSmcTool, WritesOnlyTargetAndManualFlagsAndGivesBack)
     std::unique_ptr<QSmcCallTransport> pTransport(target.pTransport);
     EXPECT_TRUE(target.pAppleSmc && !target.bConnectPrivileged);
 }
-
-} // namespace
