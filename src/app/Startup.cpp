@@ -3,6 +3,7 @@
 #include "QsLog/QsLog.h"
 #include "app/AppPlatform.h"
 #include "app/app.h"
+#include "smc/SmcGiveBackUtils.h"
 #include "smc/smc.h"
 #include "ui/MainWindow.h"
 
@@ -82,6 +83,7 @@ int run(int& argc, char** argv, const QStartupHooks& hooks)
         QSmcControl::destroyInstance();
         return 1;
     }
+    SmcGiveBackUtils::startIfWanted(pApp->preferences());
 
     std::unique_ptr<QFanControlMainWindow> pWindow(new QFanControlMainWindow());
     pApp->setMainWindow(pWindow.get());

@@ -1,6 +1,15 @@
 #include "app/Startup.h"
+#include "app/app.h"
+
+#include <cstdio>
+#include <cstring>
 
 int main(int argc, char** argv)
 {
+    // Answered before any window system is needed, so that an installation can be checked.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("%s %s\n", kThermoraProgramName, kThermoraVersion);
+        return 0;
+    }
     return StartupUtils::run(argc, argv);
 }

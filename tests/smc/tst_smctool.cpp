@@ -127,7 +127,7 @@ void TestSmcTool::runs_data()
     auto row = [](const char* tag, const char* args, int exitCode, const QString& result) {
         QTest::newRow(tag) << QString(args) << exitCode << result;
     };
-    const QString usage = "usage: smc -k KEY -w HEX | smc -l | smc -r -k KEY";
+    const QString usage = "usage: smc -k KEY -w HEX | smc -l | smc -r -k KEY | smc --give-back";
     const QString badKey = "key must be four printable ASCII characters";
     const QString digit = "value: not a lower-case hexadecimal digit";
     row("fan 0 target", "-k,F0Tg,-w,1770", 0, "F0Tg=1770");

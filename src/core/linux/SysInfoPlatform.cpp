@@ -22,6 +22,10 @@ QString SysInfoPlatform::queryMachineModel()
     SysInfoHelpers::ModelSources sources;
     sources.simulatorSocket = QSmcTransportSocket::socketPathFromEnvironment();
     sources.simulatorModel = &askSimulator;
+    // THERMORA_DMI_DIR names another folder with sys_vendor and product_name (a copied tree).
+    const QString dmiDir = qEnvironmentVariable("THERMORA_DMI_DIR");
+    if (!dmiDir.isEmpty())
+        sources.dmiDir = dmiDir;
     return SysInfoHelpers::modelFromSources(sources);
 }
 

@@ -5,6 +5,8 @@
 namespace SmcKeyToolUtils {
 
 const char kTrustedSocketPath[] = "/run/thermora-smcsim.sock";
+const char kGiveBackKey[] = "FS! ";
+const char kGiveBackValue[2] = {0, 0};
 
 namespace {
 bool fail(std::string* pError, const std::string& reason)
@@ -37,7 +39,7 @@ bool parseValue(const std::string& hex, std::string* pValue, std::string* pError
     return true;
 }
 
-const char kUsage[] = "usage: smc -k KEY -w HEX | smc -l | smc -r -k KEY";
+const char kUsage[] = "usage: smc -k KEY -w HEX | smc -l | smc -r -k KEY | smc --give-back";
 } // namespace
 
 bool parseArguments(const std::vector<std::string>& args, Request* pRequest, std::string* pError)
@@ -50,6 +52,10 @@ bool parseArguments(const std::vector<std::string>& args, Request* pRequest, std
             return false;
     } else if (args.size() == 1 && args[0] == "-l") {
         request.mode = Mode::List;
+    } else if (args.size() == 1 && args[0] == "--give-back") {
+        request.mode = Mode::GiveBack;
+        request.key = kGiveBackKey;
+        request.value.assign(kGiveBackValue, sizeof kGiveBackValue);
     } else if (args.size() == 3 && args[0] == "-r" && args[1] == "-k") {
         request.mode = Mode::ReadOne;
         if (!parseKey(args[2], &request.key, pError))

@@ -4,6 +4,7 @@
 #include <vector>
 
 class QSmcCallTransport;
+class QAppleSmcTransport;
 
 // The key-writing tool's own rules. The tool is set-user-ID: it trusts nothing its caller
 // hands it, so arguments are checked strictly, the environment is cleared, only the fan keys
@@ -16,6 +17,9 @@ enum class Mode
     Write,   // -k KEY -w HEX
     List,    // -l
     ReadOne, // -r -k KEY
+    // --give-back: waits until standard input ends (the program holding the pipe exited,
+    // crashed or was killed), then clears every fan's manual flag ("FS! " to 0).
+    GiveBack,
 };
 
 struct Request
@@ -25,8 +29,8 @@ struct Request
     std::string value; // the bytes to write (Write only)
 };
 
-// Parses the arguments after the program name. Exactly "-k KEY -w HEX", "-l" or
-// "-r -k KEY"; false with a one-line reason otherwise.
+// Parses the arguments after the program name. Exactly "-k KEY -w HEX", "-l", "-r -k KEY" or
+// "--give-back"; false with a one-line reason otherwise.
 bool parseArguments(const std::vector<std::string>& args, Request* pRequest, std::string* pError);
 
 // The keys the program writes: a fan's target speed "F%uTg" for fans 0..9, and the fan-mode
@@ -40,9 +44,18 @@ struct Target
     bool bConnectPrivileged = false;         // may connect before dropping privileges
     bool bWritePrivileged = false;           // must keep privileges until the write is done
     std::string description;                 // for messages
+    QAppleSmcTransport* pAppleSmc = nullptr; // pTransport when it is the applesmc driver
 };
 // socketFromEnv: what the caller's environment named (empty when nothing).
 Target target(const std::string& socketFromEnv);
+// Also the applesmc folder the caller named (THERMORA_APPLESMC_DIR; empty when none). Where
+// the platform has the applesmc driver, its real folder is opened with the tool's privileges;
+// a folder the caller names only after dropping them.
+Target target(const std::string& socketFromEnv, const std::string& applesmcDirFromEnv);
+
+// The bytes "FS! " gets when the fans are given back: no fan under manual control.
+extern const char kGiveBackKey[];
+extern const char kGiveBackValue[2];
 
 // The socket the tool contacts with its privileges when the caller names no other.
 extern const char kTrustedSocketPath[];

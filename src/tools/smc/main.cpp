@@ -3,6 +3,12 @@
 // and, as read-only extras that never keep any privilege,
 //     smc -l          every key in key-index order, one dump line each
 //     smc -r -k KEY   one key
+// and, for the program's opt-in give-back of the fans,
+//     smc --give-back  holds standard input (a pipe from the program) and, when it ends,
+//                      clears every fan's manual flag: "FS! " to 0
+// On a Mac running Linux the tool writes through the applesmc driver's files: "F%uTg" into
+// fanN_output, "FS! " into the fanN_manual flags, nothing else. As root, -l dumps the
+// controller's whole table through key_at_index, in the format the simulator loads.
 // Failures print one line on standard error and exit non-zero (the program ignores both).
 // It links the C and C++ runtime alone: a set-user-ID program carries no more code than it uses.
 #include "smc/base/QSmcCallTransport.h"
@@ -10,8 +16,11 @@
 #include "smc/base/SmcKeyToolUtils.h"
 #include "smc/base/SmcProtocolUtils.h"
 
+#include "smc/applesmc/QAppleSmcTransport.h"
+
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -136,11 +145,48 @@ bool standardDescriptorsOpen()
     return true;
 }
 
+// Returns when standard input ends: the program closed its end of the pipe, or the kernel did
+// because the program is gone, however it ended.
+void waitForEndOfInput()
+{
+    char buffer[256];
+    for (;;) {
+        const ssize_t nRead = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (nRead == 0 || (nRead < 0 && errno != EINTR))
+            return;
+    }
+}
+
+// A write the program started just before it ended may still land after ours (its tool
+// outlives it for a moment): the flags are watched a little longer and cleared again.
+int giveBack(QSmcCallTransport* pTransport, const Request& request)
+{
+    constexpr int kSettleSteps = 30;
+    constexpr useconds_t kSettleStepUs = 100000;
+    waitForEndOfInput();
+    int nExitCode = writeKey(pTransport, request);
+    for (int step = 0; step < kSettleSteps; ++step) {
+        usleep(kSettleStepUs);
+        SMCVal_t val;
+        if (SmcProtocolUtils::readKey(pTransport, request.key.c_str(), &val) == kSmcReturnSuccess &&
+            std::memcmp(val.bytes, request.value.data(), request.value.size()) != 0)
+            nExitCode = writeKey(pTransport, request);
+    }
+    return nExitCode;
+}
+
+bool writesKeys(Mode mode)
+{
+    return mode == Mode::Write || mode == Mode::GiveBack;
+}
+
 int run(const Request& request, QSmcCallTransport* pTransport)
 {
     switch (request.mode) {
     case Mode::Write:
         return writeKey(pTransport, request);
+    case Mode::GiveBack:
+        return giveBack(pTransport, request);
     case Mode::List:
         return listKeys(pTransport);
     case Mode::ReadOne:
@@ -161,20 +207,22 @@ int main(int argc, char** argv)
     std::string error;
     if (!parseArguments(args, &request, &error))
         return complain(kExitRefused, error);
-    if (request.mode == Mode::Write && !isWritableKey(request.key))
+    if (writesKeys(request.mode) && !isWritableKey(request.key))
         return complain(kExitRefused,
                         "key " + keyForMessage(request.key.c_str()) + " may not be written");
 
-    // Only the simulator's socket is taken from the caller's environment, and only as a place
-    // to connect to without privileges. Nothing else of it survives.
+    // Only the simulator's socket and an applesmc folder are taken from the caller's
+    // environment, and only as places to open without privileges. Nothing else of it survives.
     const char* socketEnv = getenv("THERMORA_SMC_SOCKET");
     const std::string socketFromEnv = socketEnv ? socketEnv : "";
+    const char* applesmcEnv = getenv("THERMORA_APPLESMC_DIR");
+    const std::string applesmcFromEnv = applesmcEnv ? applesmcEnv : "";
     clearEnvironment();
 
-    const Target target = SmcKeyToolUtils::target(socketFromEnv);
+    const Target target = SmcKeyToolUtils::target(socketFromEnv, applesmcFromEnv);
     std::unique_ptr<QSmcCallTransport> pTransport(target.pTransport);
     bool bPrivileged = true;
-    if (request.mode != Mode::Write || !target.bConnectPrivileged) {
+    if (!writesKeys(request.mode) || !target.bConnectPrivileged) {
         if (!dropPrivileges(&error))
             return complain(kExitFailed, error);
         bPrivileged = false;
@@ -185,5 +233,13 @@ int main(int argc, char** argv)
 
     if (bPrivileged && !target.bWritePrivileged && !dropPrivileges(&error))
         return complain(kExitFailed, error);
+    if (request.mode == Mode::GiveBack) {
+        // Interrupts meant for the program's terminal must not end the watch.
+        signal(SIGINT, SIG_IGN);
+        signal(SIGHUP, SIG_IGN);
+        signal(SIGPIPE, SIG_IGN);
+    }
+    if (request.mode == Mode::List && target.pAppleSmc && target.pAppleSmc->usesControllerIndex())
+        target.pAppleSmc->setControllerValues(true);
     return run(request, pTransport.get());
 }

@@ -18,6 +18,13 @@ SmcKeyToolUtils::Target SmcKeyToolUtils::target(const std::string&)
     return result;
 }
 
+// There is no applesmc driver on this platform.
+SmcKeyToolUtils::Target SmcKeyToolUtils::target(const std::string& socketFromEnv,
+                                                const std::string&)
+{
+    return target(socketFromEnv);
+}
+
 // On this platform setgid/setuid by a process with rights set the real, effective and saved
 // ids together.
 bool SmcKeyToolUtils::dropPrivileges(std::string* pError)

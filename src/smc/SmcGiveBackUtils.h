@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+class QPreferences;
+
+// The opt-in give-back of the fans. By default the program writes nothing at exit, so fans
+// under manual control keep their last target. With the setting "GiveBackFans" at 1, start-up
+// runs the key-writing tool as a watch ("smc --give-back") that holds a pipe from the program:
+// when the program ends in any way (exit, crash, SIGKILL) the kernel closes the pipe and the
+// tool hands every fan back to the system ("FS! " to 0).
+namespace SmcGiveBackUtils {
+
+// int setting, 0 (the default, written when missing) = off, 1 = on.
+extern const char kGiveBackSetting[];
+
+// Reads the setting, writing its default when it is missing; true when it is on.
+bool isWanted(QPreferences* pPreferences);
+
+// Starts the tool's watch in its own process group (a terminal's interrupt does not reach it)
+// with the read end of a pipe as its standard input; this process keeps the write end open
+// for the rest of its life. Returns the watch's process id, or -1 (logged) when it cannot be
+// started. A second call while a watch runs returns the running one's id.
+qint64 startWatch(const QString& toolPath);
+
+// Start-up: starts the watch when the setting is on and the tool exists.
+void startIfWanted(QPreferences* pPreferences);
+
+} // namespace SmcGiveBackUtils
