@@ -74,6 +74,8 @@ public:
 
     const QVector<ReleaseHistory>& releases() const { return m_Feed.releases; }
     const QUpdateFeed& feed() const { return m_Feed; }
+    // Replaces what the last check found (tools, tests); not while a check runs.
+    void setFeed(const QUpdateFeed& feed) { m_Feed = feed; }
     QString downloadUrl() const { return m_Feed.macUrl; }
     QString appName() const { return m_AppName; }
     QString currentVersion() const { return m_CurrentVersion; }
