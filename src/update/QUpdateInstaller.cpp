@@ -90,8 +90,10 @@ void QUpdateInstaller::step(Step s)
 bool QUpdateInstaller::fail(const char* textKey, const QString& arg)
 {
     m_Error = text(textKey);
+    // A translation that lost its place holder still names the command.
     if (!arg.isEmpty())
-        m_Error = m_Error.arg(arg);
+        m_Error = m_Error.contains(QLatin1String("%1")) ? m_Error.arg(arg)
+                                                        : m_Error + QLatin1Char('\n') + arg;
     QLOG_WARN() << "QUpdateInstaller:" << m_Error;
     return false;
 }

@@ -40,7 +40,7 @@ private slots:
     {
         QTest::addColumn<QString>("stored"); // zlib, gzip or plain
         QTest::addColumn<int>("method");
-        QTest::addColumn<int>("cutTo"); // bytes of the input kept; -1 all
+        QTest::addColumn<int>("cutTo");        // bytes of the input kept; -1 all
         QTest::addColumn<QString>("expected"); // all, none or prefix
         QTest::newRow("zlib") << "zlib" << int(ZLIB) << -1 << "all";
         QTest::newRow("gzip") << "gzip" << int(GZIP) << -1 << "all";
@@ -59,8 +59,8 @@ private slots:
         QFETCH(int, cutTo);
         QFETCH(QString, expected);
         const QByteArray text = sampleText();
-        QByteArray input = stored == "zlib"   ? compress(text, 15)
-                           : stored == "gzip" ? compress(text, 15 + 16)
+        QByteArray input = stored == "zlib"    ? compress(text, 15)
+                           : stored == "gzip"  ? compress(text, 15 + 16)
                            : stored == "plain" ? text
                                                : QByteArray();
         if (cutTo >= 0)

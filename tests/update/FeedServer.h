@@ -11,10 +11,9 @@ class FeedServer
 public:
     explicit FeedServer(const QString& filesDir = QStringLiteral("."))
     {
-        m_Process.start(QStringLiteral("python3"),
-                        {TestSupport::sourceDir() +
-                             QStringLiteral("/tests/update/feedserver.py"),
-                         filesDir});
+        m_Process.start(
+            QStringLiteral("python3"),
+            {TestSupport::sourceDir() + QStringLiteral("/tests/update/feedserver.py"), filesDir});
         if (m_Process.waitForReadyRead(10000))
             m_nPort = m_Process.readLine().trimmed().toInt();
     }

@@ -35,9 +35,9 @@ class TestUpdateChecker : public QObject
 
     std::unique_ptr<QUpdateChecker> makeChecker(const QString& path)
     {
-        std::unique_ptr<QUpdateChecker> p(new QUpdateChecker(
-            m_pServer->url(path), QStringLiteral("Thermora"), QStringLiteral("1.1.8"),
-            m_pPrefs.get(), nullptr));
+        std::unique_ptr<QUpdateChecker> p(
+            new QUpdateChecker(m_pServer->url(path), QStringLiteral("Thermora"),
+                               QStringLiteral("1.1.8"), m_pPrefs.get(), nullptr));
         p->setLanguage(QStringLiteral("en"));
         p->setPresenter(&m_Presenter);
         return p;
@@ -65,15 +65,24 @@ private slots:
         QTest::addColumn<QString>("skip");
         QTest::addColumn<int>("code"); // -1: an update is offered
         QTest::addColumn<QString>("versions");
-        QTest::newRow("good feed") << "/feed.xml.gz" << "" << -1 << "1.2 1.1.9";
-        QTest::newRow("newest skipped") << "/feed.xml.gz" << "1.2" << 0 << "1.2 1.1.9";
-        QTest::newRow("older skipped") << "/feed.xml.gz" << "1.1.9" << -1 << "1.2 1.1.9";
-        QTest::newRow("current is newest") << "/current.xml.gz" << "" << 0 << "";
-        QTest::newRow("not found") << "/nothing.xml.gz" << "" << 2 << "";
-        QTest::newRow("empty body") << "/empty.xml.gz" << "" << 2 << "";
-        QTest::newRow("not gzip") << "/plain.xml.gz" << "" << 3 << "";
-        QTest::newRow("malformed xml") << "/badxml.xml.gz" << "" << 4 << "";
-        QTest::newRow("connection drops") << "/drop" << "" << 1 << "";
+        QTest::newRow("good feed") << "/feed.xml.gz"
+                                   << "" << -1 << "1.2 1.1.9";
+        QTest::newRow("newest skipped") << "/feed.xml.gz"
+                                        << "1.2" << 0 << "1.2 1.1.9";
+        QTest::newRow("older skipped") << "/feed.xml.gz"
+                                       << "1.1.9" << -1 << "1.2 1.1.9";
+        QTest::newRow("current is newest") << "/current.xml.gz"
+                                           << "" << 0 << "";
+        QTest::newRow("not found") << "/nothing.xml.gz"
+                                   << "" << 2 << "";
+        QTest::newRow("empty body") << "/empty.xml.gz"
+                                    << "" << 2 << "";
+        QTest::newRow("not gzip") << "/plain.xml.gz"
+                                  << "" << 3 << "";
+        QTest::newRow("malformed xml") << "/badxml.xml.gz"
+                                       << "" << 4 << "";
+        QTest::newRow("connection drops") << "/drop"
+                                          << "" << 1 << "";
     }
     void results()
     {
