@@ -1,29 +1,23 @@
 #!/usr/bin/env python3
-"""Release-feed server for the update tests. Serves on 127.0.0.1 at a free port, prints the
-port, and serves the files of the folder given as its argument under /files/."""
+"""Release-feed server for the update tests: 127.0.0.1 at a free port (printed first), the
+files of the folder given as argument under /files/, and the answers below."""
 import gzip, hashlib, http.server, os, sys, time
 
-ROOT = sys.argv[1] if len(sys.argv) > 1 else "."
+ROOT = sys.argv[1]
+GOOD = [("1.2", "30.5.2014"), ("1.1.9", "1.4.2014"), ("1.1.8", "1.1.2014"), ("1.1.7", "1.1.2013")]
 
 
 def feed(port, versions):
-    digest = lambda n: hashlib.sha256(open(os.path.join(ROOT, n), "rb").read()).hexdigest() \
-        if os.path.exists(os.path.join(ROOT, n)) else ""
-    base = "http://127.0.0.1:%d/files/" % port
-    parts = ['<?xml version="1.0" encoding="UTF-8"?><feed>',
-             '<download mac="%supdate.zip" linux="%supdate.tar.gz" linux_sha256="%s" '
-             'deb="%supdate.deb" deb_sha256="%s"/>'
-             % (base, base, digest("update.tar.gz"), base, digest("update.deb"))]
+    path = os.path.join(ROOT, "update.tar.gz")
+    digest = hashlib.sha256(open(path, "rb").read()).hexdigest() if os.path.exists(path) else ""
+    xml = '<feed><download linux="http://127.0.0.1:%d/files/update.tar.gz" linux_sha256="%s"/>' % (
+        port, digest)
     for name, date in versions:
-        parts.append('<version name="%s" date="%s"><item type="fixed"><html lang="en">'
-                     'Fixed &lt;b&gt;%s&lt;/b&gt;</html><html lang="ru">Исправлено</html></item>'
-                     '<item type="new"><html lang="ru">Только по-русски</html></item>'
-                     '<item type="improved"><html lang="en">Faster</html></item></version>'
-                     % (name, date, name))
-    return ("".join(parts) + "</feed>").encode()
-
-
-GOOD = [("1.2", "30.5.2014"), ("1.1.9", "1.4.2014"), ("1.1.8", "1.1.2014"), ("1.1.7", "1.1.2013")]
+        xml += ('<version name="%s" date="%s"><item type="fixed"><html lang="en">Fixed &lt;b&gt;'
+                '%s&lt;/b&gt;</html><html lang="ru">Исправлено</html></item><item type="new">'
+                '<html lang="ru">Новое</html></item><item type="improved"><html lang="en">Faster'
+                '</html></item></version>' % (name, date, name))
+    return (xml + "</feed>").encode()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -36,25 +30,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
 
     def do_GET(self):
-        port = self.server.server_address[1]
-        path = self.path
-        if path == "/feed.xml.gz":
-            self.send(gzip.compress(feed(port, GOOD)))
-        elif path == "/current.xml.gz":
-            self.send(gzip.compress(feed(port, GOOD[2:])))
-        elif path == "/empty.xml.gz":
-            self.send(b"")
-        elif path == "/plain.xml.gz":
-            self.send(feed(port, GOOD))
-        elif path == "/badxml.xml.gz":
-            self.send(gzip.compress(b"<feed><version name='1.2'></feed"))
-        elif path == "/drop":
+        port, path = self.server.server_address[1], self.path
+        files = os.path.join(ROOT, path[7:])
+        answers = {"/feed.xml.gz": lambda: gzip.compress(feed(port, GOOD)),
+                   "/current.xml.gz": lambda: gzip.compress(feed(port, GOOD[2:])),
+                   "/empty.xml.gz": lambda: b"", "/plain.xml.gz": lambda: feed(port, GOOD),
+                   "/badxml.xml.gz": lambda: gzip.compress(b"<feed><version name='1.2'></feed")}
+        if path in answers:
+            self.send(answers[path]())
+        elif path == "/drop":  # promises more than it sends, then hangs up
             self.send(gzip.compress(feed(port, GOOD))[:20], length=5000)
             self.close_connection = True
-        elif path.startswith("/slow"):
-            self.send_response(200)
-            self.send_header("Content-Length", "1000000")
-            self.end_headers()
+        elif path.startswith("/slow"):  # 100 bytes every 0.1 s of a megabyte
+            self.send(b"", length=1000000)
             try:
                 for _ in range(600):
                     self.wfile.write(b"x" * 100)
@@ -62,8 +50,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     time.sleep(0.1)
             except OSError:
                 pass
-        elif path.startswith("/files/") and os.path.isfile(os.path.join(ROOT, path[7:])):
-            self.send(open(os.path.join(ROOT, path[7:]), "rb").read())
+        elif path.startswith("/files/") and os.path.isfile(files):
+            self.send(open(files, "rb").read())
         else:
             self.send(b"not here", code=404)
 

@@ -1,17 +1,18 @@
-#include "FeedServer.h"
+#include "UpdateTestSupport.h"
 
 #include "helpers/QClock.h"
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
 #include "update/QUpdateChecker.h"
+#include "update/ui/QUpdateProgressDialog.h"
+#include "update/ui/QUpdatesDialog.h"
 
+#include <QCheckBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
-
-namespace {
-const char* const kNext = "UpdateChecker_NextCheck";
-const char* const kSkip = "UpdateChecker_SkipVersion";
-const char* const kAuto = "UpdateChecker_Auto";
 
 // Records what the checker would show.
 class QRecordingPresenter : public QUpdatePresenter
@@ -22,7 +23,15 @@ public:
     int nUpdates = 0;
     QList<int> codes;
 };
-} // namespace
+
+static QUpdateFeed feedOf(const QString& version, const QDate& date, int nItems)
+{
+    QUpdateFeed feed;
+    feed.releases << QUpdateRelease{version, date, {}};
+    for (int i = 0; i < nItems; ++i)
+        feed.releases.first().addItem("fixed", QByteArray("change ") + QByteArray::number(i));
+    return feed;
+}
 
 class TestUpdateChecker : public QObject
 {
@@ -31,58 +40,71 @@ class TestUpdateChecker : public QObject
     QManualClock m_Clock;
     std::unique_ptr<FeedServer> m_pServer;
     std::unique_ptr<QPreferences> m_pPrefs;
+    std::unique_ptr<QUpdateChecker> m_pChecker;
     QRecordingPresenter m_Presenter;
+    const int kDay = 24 * 3600;
 
-    std::unique_ptr<QUpdateChecker> makeChecker(const QString& path)
+    QUpdateChecker* checker(const QString& path)
     {
-        std::unique_ptr<QUpdateChecker> p(
-            new QUpdateChecker(m_pServer->url(path), QStringLiteral("Thermora"),
-                               QStringLiteral("1.1.8"), m_pPrefs.get(), nullptr));
-        p->setLanguage(QStringLiteral("en"));
-        p->setPresenter(&m_Presenter);
-        return p;
+        m_pChecker.reset(
+            new QUpdateChecker(m_pServer->url(path), "Thermora", "1.1.8", m_pPrefs.get(), nullptr));
+        m_pChecker->setLanguage("en");
+        m_pChecker->setPresenter(&m_Presenter);
+        return m_pChecker.get();
+    }
+    // Runs one check and waits for its result on this thread; -1 when an update is offered.
+    int check()
+    {
+        QSignalSpy available(m_pChecker.get(), &QUpdateChecker::updateAvailable);
+        QSignalSpy notAvailable(m_pChecker.get(), &QUpdateChecker::updateNotAvailable);
+        m_pChecker->slotCheckForUpdate();
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(available.size() + notAvailable.size() == 1, 15000); }();
+        QCoreApplication::processEvents(); // the result's queued slot
+        return notAvailable.isEmpty() ? -1 : notAvailable.at(0).at(0).toInt();
     }
 
 private slots:
     void initTestCase()
     {
         QCoreServices::setClock(&m_Clock);
-        m_pServer.reset(new FeedServer(m_Dir.path()));
-        QVERIFY(m_pServer->port() > 0);
+        writeTree(m_Dir.filePath("build/thermora-1.2"), "1.2");
+        QDir().mkpath(m_Dir.filePath("served"));
+        QProcess::execute("tar", {"-czf", m_Dir.filePath("served/update.tar.gz"), "-C",
+                                  m_Dir.filePath("build"), "thermora-1.2"});
+        m_pServer.reset(new FeedServer(m_Dir.filePath("served")));
     }
     void cleanupTestCase() { QCoreServices::setClock(nullptr); }
     void init()
     {
         m_pPrefs.reset(new QPreferences(m_Dir.filePath(QTest::currentDataTag()) + ".ini"));
         m_Presenter = QRecordingPresenter();
+        writeTree(m_Dir.filePath("opt/thermora"), "1.1.8");
     }
 
-    // A manual check against each answer of the server ends in its result, and only a manual
-    // check shows it.
+    // An automatic check against each answer of the server: its result, the releases kept,
+    // the dialog offered, no message, and the next check a day later.
     void results_data()
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("skip");
-        QTest::addColumn<int>("code"); // -1: an update is offered
+        QTest::addColumn<int>("code");
         QTest::addColumn<QString>("versions");
-        QTest::newRow("good feed") << "/feed.xml.gz"
-                                   << "" << -1 << "1.2 1.1.9";
-        QTest::newRow("newest skipped") << "/feed.xml.gz"
-                                        << "1.2" << 0 << "1.2 1.1.9";
-        QTest::newRow("older skipped") << "/feed.xml.gz"
-                                       << "1.1.9" << -1 << "1.2 1.1.9";
-        QTest::newRow("current is newest") << "/current.xml.gz"
-                                           << "" << 0 << "";
-        QTest::newRow("not found") << "/nothing.xml.gz"
-                                   << "" << 2 << "";
-        QTest::newRow("empty body") << "/empty.xml.gz"
-                                    << "" << 2 << "";
-        QTest::newRow("not gzip") << "/plain.xml.gz"
-                                  << "" << 3 << "";
-        QTest::newRow("malformed xml") << "/badxml.xml.gz"
-                                       << "" << 4 << "";
-        QTest::newRow("connection drops") << "/drop"
-                                          << "" << 1 << "";
+        const struct
+        {
+            const char *name, *path, *skip;
+            int code;
+            const char* versions;
+        } rows[] = {{"good feed", "/feed.xml.gz", "", -1, "1.2 1.1.9"},
+                    {"newest skipped", "/feed.xml.gz", "1.2", 0, "1.2 1.1.9"},
+                    {"older skipped", "/feed.xml.gz", "1.1.9", -1, "1.2 1.1.9"},
+                    {"current is newest", "/current.xml.gz", "", 0, ""},
+                    {"not found", "/nothing.xml.gz", "", 2, ""},
+                    {"empty body", "/empty.xml.gz", "", 2, ""},
+                    {"not gzip", "/plain.xml.gz", "", 3, ""},
+                    {"malformed xml", "/badxml.xml.gz", "", 4, ""},
+                    {"connection drops", "/drop", "", 1, ""}};
+        for (const auto& r : rows)
+            QTest::addRow("%s", r.name) << r.path << r.skip << r.code << r.versions;
     }
     void results()
     {
@@ -90,54 +112,31 @@ private slots:
         QFETCH(QString, skip);
         QFETCH(int, code);
         QFETCH(QString, versions);
-        std::unique_ptr<QUpdateChecker> pChecker = makeChecker(path);
-        QSignalSpy available(pChecker.get(), &QUpdateChecker::updateAvailable);
-        QSignalSpy notAvailable(pChecker.get(), &QUpdateChecker::updateNotAvailable);
-        m_pPrefs->setString(kSkip, skip);
-        m_pPrefs->setDateTime(kNext, m_Clock.now().addDays(3));
-        // A manual check would forget the skip; an automatic one at once keeps it.
-        pChecker->checkForUpdate(false, 24);
-        pChecker->slotCheckForUpdate();
-        QTRY_VERIFY_WITH_TIMEOUT(available.size() + notAvailable.size() == 1, 15000);
-        QCOMPARE(notAvailable.isEmpty() ? -1 : notAvailable.at(0).at(0).toInt(), code);
-        QCoreApplication::processEvents(); // the result's queued slot
+        m_pPrefs->setString("UpdateChecker_SkipVersion", skip);
+        checker(path)->setStartDelay(60); // the timer stays out of the way
+        m_pChecker->checkForUpdate(false, 24);
+        QCOMPARE(check(), code);
         QStringList found;
-        for (const QUpdateRelease& release : pChecker->releases())
+        for (const QUpdateRelease& release : m_pChecker->releases())
             found << release.version;
         QCOMPARE(found.join(' '), versions);
-        QCOMPARE(m_Presenter.nUpdates, code == -1 ? 1 : 0);
-        QVERIFY(m_Presenter.codes.isEmpty()); // automatic: no message
-        if (code >= 0) {
-            QCOMPARE(m_pPrefs->getDateTime(kNext), m_Clock.now().addSecs(24 * 3600));
-            QCOMPARE(pChecker->timer().interval(), 24 * 3600 * 1000);
+        if (!found.isEmpty()) { // the notes in the user's language, markup kept
+            QCOMPARE(m_pChecker->releases().at(0).date, QDate(2014, 5, 30));
+            const QVector<QUpdateReleaseItem>& items = m_pChecker->releases().at(0).items;
+            QVERIFY(items.size() == 2 && items.at(1).type == "improved");
+            QCOMPARE(items.at(0).text, QString("Fixed <b>1.2</b>"));
         }
+        QCOMPARE(m_Presenter.nUpdates, code == -1 ? 1 : 0);
+        QVERIFY(m_Presenter.codes.isEmpty());
+        const bool bDone = code >= 0;
+        QCOMPARE(m_pPrefs->getDateTime("UpdateChecker_NextCheck").isValid(), bDone);
+        if (bDone)
+            QCOMPARE(m_pPrefs->getDateTime("UpdateChecker_NextCheck"), m_Clock.now().addSecs(kDay));
+        QCOMPARE(m_pChecker->timer().interval(), bDone ? kDay * 1000 : 60000);
     }
 
-    // The notes of a release are the texts in the user's language, markup kept; items without
-    // one are left out; a version's date is parsed day first.
-    void notes()
-    {
-        std::unique_ptr<QUpdateChecker> pChecker = makeChecker("/feed.xml.gz");
-        QSignalSpy available(pChecker.get(), &QUpdateChecker::updateAvailable);
-        pChecker->setLanguage(QStringLiteral("ru"));
-        pChecker->slotCheckForUpdate();
-        QVERIFY(available.wait(15000));
-        const QUpdateRelease& newest = pChecker->releases().at(0);
-        QCOMPARE(newest.date, QDate(2014, 5, 30));
-        QCOMPARE(newest.items.size(), 2);
-        QCOMPARE(newest.items.at(1).type, QStringLiteral("new"));
-        pChecker->setLanguage(QStringLiteral("en"));
-        pChecker->slotCheckForUpdate();
-        QVERIFY(available.wait(15000));
-        const QUpdateRelease& english = pChecker->releases().at(0);
-        QCOMPARE(english.items.size(), 2);
-        QCOMPARE(english.items.at(0).text, QStringLiteral("Fixed <b>1.2</b>"));
-        QCOMPARE(english.items.at(1).type, QStringLiteral("improved"));
-        QVERIFY(pChecker->feed().archiveUrl.endsWith("/files/update.tar.gz"));
-    }
-
-    // A manual check shows its result, forgets the skip and the stored time, and re-arms only
-    // with automatic checks on.
+    // A manual check forgets the skip and the stored time, shows its result, and re-arms
+    // nothing (its interval is 0).
     void manualMessages_data()
     {
         QTest::addColumn<QString>("path");
@@ -150,97 +149,175 @@ private slots:
     {
         QFETCH(QString, path);
         QFETCH(int, code);
-        std::unique_ptr<QUpdateChecker> pChecker = makeChecker(path);
-        m_pPrefs->setString(kSkip, "1.2");
-        m_pPrefs->setDateTime(kNext, m_Clock.now().addDays(3));
-        pChecker->checkForUpdate(true, 0);
-        QVERIFY(m_pPrefs->getString(kSkip).isEmpty());
-        QVERIFY(!m_pPrefs->getDateTime(kNext).isValid());
-        QVERIFY(pChecker->timer().isActive());
-        QCOMPARE(pChecker->timer().interval(), 0);
+        m_pPrefs->setString("UpdateChecker_SkipVersion", "1.2");
+        m_pPrefs->setDateTime("UpdateChecker_NextCheck", m_Clock.now().addDays(3));
+        checker(path)->checkForUpdate(true, 0);
+        QVERIFY(m_pPrefs->getString("UpdateChecker_SkipVersion").isEmpty());
+        QVERIFY(m_pChecker->timer().isActive() && m_pChecker->timer().interval() == 0);
         QTRY_COMPARE_WITH_TIMEOUT(m_Presenter.codes, QList<int>{code}, 15000);
-        QVERIFY(!pChecker->isManual());
-        QVERIFY(!pChecker->timer().isActive()); // interval 0: nothing re-armed
+        QVERIFY(!m_pChecker->isManual() && !m_pChecker->timer().isActive());
     }
 
-    // When the first automatic check is due, on the injected clock.
+    // When the first automatic check is due, and the next call's.
     void schedule_data()
     {
         QTest::addColumn<int>("storedInSecs"); // 0: nothing stored
         QTest::addColumn<int>("autoSetting");  // -1: not set
-        QTest::addColumn<bool>("armed");
-        QTest::addColumn<int>("delayMsecs");
-        QTest::newRow("first start") << 0 << -1 << true << 60000;
-        QTest::newRow("stored time ahead") << 7200 << 1 << true << 7200000;
-        QTest::newRow("stored time passed") << -10 << 1 << true << 60000;
-        QTest::newRow("automatic off") << 0 << 0 << false << 0;
+        QTest::addColumn<int>("delayMsecs");   // -1: not armed
+        QTest::newRow("first start") << 0 << -1 << 60000;
+        QTest::newRow("stored time ahead") << 7200 << 1 << 7200000;
+        QTest::newRow("stored time passed") << -10 << 1 << 60000;
+        QTest::newRow("automatic off") << 0 << 0 << -1;
     }
     void schedule()
     {
         QFETCH(int, storedInSecs);
         QFETCH(int, autoSetting);
-        QFETCH(bool, armed);
         QFETCH(int, delayMsecs);
         if (storedInSecs != 0)
-            m_pPrefs->setDateTime(kNext, m_Clock.now().addSecs(storedInSecs));
+            m_pPrefs->setDateTime("UpdateChecker_NextCheck", m_Clock.now().addSecs(storedInSecs));
         if (autoSetting >= 0)
-            m_pPrefs->setInt(kAuto, autoSetting);
-        std::unique_ptr<QUpdateChecker> pChecker = makeChecker("/feed.xml.gz");
-        pChecker->setStartDelay(60);
-        pChecker->checkForUpdate(false, 24, true);
-        QCOMPARE(pChecker->timer().isActive(), armed);
-        if (armed)
-            QCOMPARE(pChecker->timer().interval(), delayMsecs);
-        QCOMPARE(m_pPrefs->getInt(kAuto, -1), autoSetting == -1 ? 1 : autoSetting);
-        QCOMPARE(m_pPrefs->getDateTime(kNext).isValid(), storedInSecs > 0);
-        // The second call has no start delay.
-        pChecker->checkForUpdate(false, 24, true);
-        QCOMPARE(pChecker->timer().isActive(), true);
-        QCOMPARE(pChecker->timer().interval(), storedInSecs > 0 ? delayMsecs : 0);
-    }
-
-    // Remind-me-later re-arms even with automatic checks off; skip stores the newest version
-    // and leaves the stored time alone; an open dialog refuses new checks.
-    void answers()
-    {
-        m_pPrefs->setInt(kAuto, 0);
-        std::unique_ptr<QUpdateChecker> pChecker = makeChecker("/feed.xml.gz");
-        pChecker->checkForUpdate(false, 24);
-        QVERIFY(!pChecker->timer().isActive());
-        pChecker->remindLater();
-        QCOMPARE(pChecker->timer().interval(), 24 * 3600 * 1000);
-        QVERIFY(pChecker->timer().isActive());
-        QCOMPARE(m_pPrefs->getDateTime(kNext), m_Clock.now().addSecs(24 * 3600));
-        QUpdateFeed feed;
-        feed.releases.append(QUpdateRelease{QStringLiteral("1.3"), QDate(), {}});
-        pChecker->setFeed(feed);
-        m_Clock.advanceSecs(5);
-        pChecker->skipCurrentVersion();
-        QCOMPARE(m_pPrefs->getString(kSkip), QStringLiteral("1.3"));
-        QCOMPARE(m_pPrefs->getDateTime(kNext), m_Clock.now().addSecs(24 * 3600 - 5));
-        QObject dialog;
-        pChecker->setOpenDialog(&dialog);
-        pChecker->checkForUpdate(true, 0);
-        QVERIFY(!pChecker->isManual());
+            m_pPrefs->setInt("UpdateChecker_Auto", autoSetting);
+        checker("/feed.xml.gz")->setStartDelay(60);
+        m_pChecker->checkForUpdate(false, 24, true);
+        QCOMPARE(m_pChecker->timer().isActive() ? m_pChecker->timer().interval() : -1, delayMsecs);
+        QCOMPARE(m_pPrefs->getInt("UpdateChecker_Auto", -1), autoSetting == -1 ? 1 : autoSetting);
+        QCOMPARE(m_pPrefs->getDateTime("UpdateChecker_NextCheck").isValid(), storedInSecs > 0);
+        m_pChecker->checkForUpdate(false, 24, true);
+        QCOMPARE(m_pChecker->timer().interval(), storedInSecs > 0 ? delayMsecs : 0);
     }
 
     // Quitting during a slow download ends it at once and shows nothing.
     void stopDuringDownload()
     {
-        std::unique_ptr<QUpdateChecker> pChecker = makeChecker("/slow");
-        QSignalSpy notAvailable(pChecker.get(), &QUpdateChecker::updateNotAvailable);
-        pChecker->checkForUpdate(true, 0);
-        QTRY_VERIFY(pChecker->isChecking());
+        checker("/slow")->checkForUpdate(true, 0);
+        QTRY_VERIFY(m_pChecker->isChecking());
         QElapsedTimer elapsed;
         elapsed.start();
-        pChecker->stopAndWaitForFinished();
-        QVERIFY(elapsed.elapsed() < 5000);
-        QVERIFY(!pChecker->isChecking());
+        m_pChecker->stopAndWaitForFinished();
+        QVERIFY(elapsed.elapsed() < 5000 && !m_pChecker->isChecking());
         QCoreApplication::processEvents();
-        QVERIFY(notAvailable.isEmpty());
         QVERIFY(m_Presenter.codes.isEmpty());
+    }
+    // Item rows are styled by their place in their release: first, last (unless also first),
+    // or neither; releases newest first, with their dates (an unknown one empty).
+    void notesHtml()
+    {
+        QUpdateFeed feed = feedOf("1.3", QDate(2014, 5, 30), 3);
+        feed.releases << feedOf("1.2", QDate(), 1).releases;
+        checker("")->setFeed(feed);
+        const QString html = QUpdatesDialog(m_pChecker.get()).createHTML();
+        QStringList styles;
+        QRegularExpression cell("<td ([^<]*) width='20%' align='right'><img "
+                                "src=':/UpdateChecker/fixed.png'></td><td ([^<]*)><p");
+        for (auto it = cell.globalMatch(html); it.hasNext();) {
+            const QRegularExpressionMatch match = it.next();
+            QCOMPARE(match.captured(2), match.captured(1));
+            styles << match.captured(1);
+        }
+        const QString top = "style='padding-top: 5px;'";
+        QCOMPARE(styles, QStringList({top, "", "style='padding-bottom: 12px;'", top}));
+        QVERIFY(html.indexOf("<b>1.3</b>") < html.indexOf("<b>1.2</b>"));
+        QVERIFY(html.contains("released on 30 May 2014</font>"));
+        QVERIFY(html.contains("released on 0  0</font>"));
+    }
+
+    // The answers reach the checker and the settings; remind-me-later re-arms even with
+    // automatic checks off; an open dialog refuses new checks.
+    void answers_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("skipped");
+        QTest::addColumn<bool>("nextCheckStored");
+        QTest::newRow("remind me later") << "Remind Me Later"
+                                         << "" << true;
+        QTest::newRow("skip") << "Skip This Version"
+                              << "1.3" << false;
+        QTest::newRow("closed") << "close"
+                                << "" << true;
+    }
+    void answers()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QString, skipped);
+        QFETCH(bool, nextCheckStored);
+        m_pPrefs->setInt("UpdateChecker_Auto", 0); // nothing armed at start-up
+        checker("")->checkForUpdate(false, 24);
+        m_pChecker->setFeed(feedOf("1.3", QDate(2014, 5, 30), 1));
+        QUpdatesDialog dialog(m_pChecker.get());
+        QCheckBox* pAuto = dialog.findChild<QCheckBox*>();
+        QVERIFY(!pAuto->isChecked());
+        pAuto->setChecked(true);
+        QVERIFY(m_pPrefs->getInt("UpdateChecker_Auto", -1) == 1 && m_pChecker->isAutomatic());
+        pAuto->setChecked(false);
+        QVERIFY(m_pPrefs->getInt("UpdateChecker_Auto", -1) == 0 && !m_pChecker->isAutomatic());
+        dialog.show();
+        for (QPushButton* pButton : dialog.findChildren<QPushButton*>())
+            if (pButton->text() == answer)
+                pButton->click();
+        if (answer == "close")
+            dialog.reject();
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(m_pPrefs->getString("UpdateChecker_SkipVersion"), skipped);
+        QCOMPARE(m_pPrefs->getDateTime("UpdateChecker_NextCheck").isValid(), nextCheckStored);
+        QCOMPARE(m_pChecker->timer().isActive(), nextCheckStored);
+        m_pChecker->setOpenDialog(&dialog);
+        m_pChecker->checkForUpdate(true, 0);
+        QVERIFY(!m_pChecker->isManual());
+    }
+
+    // Downloaded, verified and unpacked beside the tree, or the reason it was not; Install and
+    // Relaunch swaps the trees and asks the program to quit.
+    void progress_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("heading");
+        QTest::newRow("ready") << "/files/update.tar.gz"
+                               << "<b>Ready to Install</b>";
+        QTest::newRow("not found") << "/files/nothing.tar.gz"
+                                   << "An error occurred while downloading the update. Please "
+                                      "try again later.";
+    }
+    void progress()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, heading);
+        QUpdateFeed feed;
+        feed.archiveUrl = m_pServer->url(path);
+        feed.archiveSha256 = sha256(m_Dir.filePath("served/update.tar.gz"));
+        checker("")->setFeed(feed);
+        const QString program = m_Dir.filePath("opt/thermora/bin/thermora");
+        QUpdateProgressDialog dialog(m_pChecker.get(), nullptr, program);
+        QSignalSpy quit(m_pChecker.get(), &QUpdateChecker::quit);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.headingLabel()->text(), heading, 15000);
+        const bool bReady = path.contains("update");
+        QCOMPARE(dialog.installButton()->isVisibleTo(&dialog), bReady);
+        QCOMPARE(QFile::exists(QDir::tempPath() + "/" + QFileInfo(path).fileName()), bReady);
+        if (!bReady)
+            return;
+        dialog.installButton()->click();
+        QCOMPARE(quit.size(), 1);
+        QCOMPARE(run(program, {"--version"}), QString("Thermora 1.2"));
+    }
+
+    // Cancel during a slow download aborts it at once and writes nothing.
+    void cancel()
+    {
+        QUpdateFeed feed;
+        feed.archiveUrl = m_pServer->url("/slow/cancelled.tar.gz");
+        checker("")->setFeed(feed);
+        QUpdateProgressDialog dialog(m_pChecker.get(), nullptr,
+                                     m_Dir.filePath("opt/thermora/bin/thermora"));
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.progressBar()->value() > 0, 10000);
+        QVERIFY(dialog.statusLabel()->text().endsWith(" of 977 KB"));
+        QElapsedTimer elapsed;
+        elapsed.start();
+        dialog.close();
+        QVERIFY(elapsed.elapsed() < 3000 && dialog.result() == QDialog::Rejected);
+        QVERIFY(!QFile::exists(QDir::tempPath() + "/cancelled.tar.gz"));
     }
 };
 
-QTEST_GUILESS_MAIN(TestUpdateChecker)
+QTEST_MAIN(TestUpdateChecker)
 #include "tst_updatechecker.moc"

@@ -1,90 +1,47 @@
+#include "UpdateTestSupport.h"
 #include "localization/QLanguageLoader.h"
-#include "support/TestSupport.h"
 #include "update/QUpdateInstaller.h"
 
-#include <QCryptographicHash>
 #include <QTemporaryDir>
 #include <QtTest>
-
-namespace {
-void writeScript(const QString& path, const QByteArray& body)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("#!/bin/sh\n" + body);
-    file.close();
-    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-}
-
-// A program tree: bin/thermora answers --version and, started, notes its version.
-void writeTree(const QString& root, const QByteArray& version, bool bRuns = true)
-{
-    writeScript(root + "/bin/thermora", bRuns ? "[ \"$1\" = --version ] && { echo Thermora " +
-                                                    version + "; exit 0; }\necho " + version +
-                                                    " >> \"$THERMORA_TEST_MARKER\"\n"
-                                              : "exit 3\n");
-}
-
-QString sha256(const QString& path)
-{
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
-}
-
-QString run(const QString& program, const QStringList& args, int* pExit = nullptr)
-{
-    QProcess process;
-    process.start(program, args);
-    process.waitForFinished(30000);
-    if (pExit)
-        *pExit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -9;
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-} // namespace
 
 class TestUpdateInstaller : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_Dir;
     QString m_Root;
+    QString m_Tool = TestSupport::binDir() + "/thermora-update";
     std::unique_ptr<QLanguageLoader> m_pLanguage;
 
-    // update.tar.gz holding thermora-1.2/bin/thermora and a 64 KiB payload.
+    // update.tar.gz: thermora-1.2/bin/thermora and a 64 KiB file.
     QString makeArchive(bool bRuns)
     {
         const QString build = m_Dir.filePath("build");
         QDir(build).removeRecursively();
         writeTree(build + "/thermora-1.2", "1.2", bRuns);
-        QFile payload(build + "/thermora-1.2/share/payload");
-        QDir().mkpath(build + "/thermora-1.2/share");
-        payload.open(QIODevice::WriteOnly);
-        payload.write(QByteArray(65536, 'p'));
-        payload.close();
-        const QString archive = m_Dir.filePath("update.tar.gz");
-        run("tar", {"-czf", archive, "-C", build, "thermora-1.2"});
-        return archive;
+        writeScript(build + "/thermora-1.2/share/payload", QByteArray(65536, '#'));
+        run("tar", {"-czf", m_Dir.filePath("update.tar.gz"), "-C", build, "thermora-1.2"});
+        return m_Dir.filePath("update.tar.gz");
     }
+    QString version() { return run(m_Root + "/bin/thermora", {"--version"}); }
 
 private slots:
     void initTestCase()
     {
-        m_pLanguage.reset(new QLanguageLoader(QStringLiteral("/Ready/languages/English.xml")));
+        m_pLanguage.reset(new QLanguageLoader("/Ready/languages/English.xml"));
         m_pLanguage->setLanguagesFolder(TestSupport::sourceDir() + "/src/resources/languages");
-        m_pLanguage->load(QStringLiteral("Russian.xml"));
+        m_pLanguage->load("Russian.xml");
+        qputenv("THERMORA_TEST_MARKER", m_Dir.filePath("marker").toUtf8());
     }
     void init()
     {
         m_Root = m_Dir.filePath("opt/thermora");
         QDir(m_Dir.filePath("opt")).removeRecursively();
         writeTree(m_Root, "1.1.8");
-        qputenv("THERMORA_TEST_MARKER", m_Dir.filePath("marker").toUtf8());
-        QFile::remove(m_Dir.filePath("marker"));
     }
 
     // An install cut short at any step, or refused, leaves a program that starts; a clean run
-    // afterwards installs and relaunches the new one.
+    // afterwards installs; a full run relaunches the new program and keeps the old aside.
     void interrupted_data()
     {
         QTest::addColumn<int>("killAt");
@@ -115,21 +72,20 @@ private slots:
         QFETCH(QString, fault);
         QFETCH(QString, versionAfter);
         const QString archive = makeArchive(fault != "broken");
-        const QString hash = fault == "hash" ? QString(64, 'a') : sha256(archive);
-        const QString tool = TestSupport::binDir() + "/thermora-update";
-        QStringList args{
-            "--archive",        archive,    "--sha256", hash, "--program", m_Root + "/bin/thermora",
-            "--relaunch-after", "999999999"};
+        QStringList args{"--archive",        archive,
+                         "--sha256",         fault == "hash" ? QString(64, 'a') : sha256(archive),
+                         "--program",        m_Root + "/bin/thermora",
+                         "--relaunch-after", "999999999"};
         if (killAt >= 0)
             qputenv("THERMORA_UPDATE_KILL_AT", QByteArray::number(killAt));
-        // A file may not grow past 8 KiB: the unpacking's writes fail.
-        if (fault == "full")
-            args = QStringList{"-c", "trap '' XFSZ; ulimit -f 16; exec \"$0\" \"$@\"", tool} + args;
+        if (fault == "full") // no file may grow past 8 KiB: unpacking fails
+            args =
+                QStringList{"-c", "trap '' XFSZ; ulimit -f 16; exec \"$0\" \"$@\"", m_Tool} + args;
         int nExit = 0;
-        run(fault == "full" ? "/bin/sh" : tool, args, &nExit);
+        run(fault == "full" ? "/bin/sh" : m_Tool, args, &nExit);
         qunsetenv("THERMORA_UPDATE_KILL_AT");
         QCOMPARE(nExit, killAt >= 0 ? -9 : (fault.isEmpty() ? 0 : 1));
-        QCOMPARE(run(m_Root + "/bin/thermora", {"--version"}), "Thermora " + versionAfter);
+        QCOMPARE(version(), "Thermora " + versionAfter);
         QCOMPARE(QFile::exists(archive), fault != "hash");
         if (fault.isEmpty() && killAt < 0) {
             QTRY_COMPARE_WITH_TIMEOUT(run("cat", {m_Dir.filePath("marker")}), QString("1.2"),
@@ -139,35 +95,34 @@ private slots:
             return;
         }
         const QString fresh = makeArchive(true);
-        run(tool,
+        run(m_Tool,
             {"--archive", fresh, "--sha256", sha256(fresh), "--program", m_Root + "/bin/thermora"},
             &nExit);
         QCOMPARE(nExit, 0);
-        QCOMPARE(run(m_Root + "/bin/thermora", {"--version"}), QString("Thermora 1.2"));
+        QCOMPARE(version(), QString("Thermora 1.2"));
         QVERIFY(!QFileInfo::exists(m_Dir.filePath("opt/.thermora.update")));
     }
 
-    // How the running program was installed.
     void kind_data()
     {
         QTest::addColumn<QString>("executable");
         QTest::addColumn<QString>("owner");
         QTest::addColumn<int>("kind");
-        QTest::newRow("own tree") << "TREE"
+        QTest::newRow("own tree") << ""
                                   << "true" << int(QUpdateInstaller::TreeInstall);
         QTest::newRow("packaged") << "/usr/bin/thermora"
                                   << "true" << int(QUpdateInstaller::PackageInstall);
-        QTest::newRow("under /usr, no package") << "/usr/bin/thermora"
-                                                << "false" << int(QUpdateInstaller::Unsupported);
-        QTest::newRow("missing tree") << "/nonexistent/bin/thermora"
-                                      << "true" << int(QUpdateInstaller::Unsupported);
+        QTest::newRow("no package") << "/usr/bin/thermora"
+                                    << "false" << int(QUpdateInstaller::Unsupported);
+        QTest::newRow("no tree") << "/nonexistent/bin/thermora"
+                                 << "true" << int(QUpdateInstaller::Unsupported);
     }
     void kind()
     {
         QFETCH(QString, executable);
         QFETCH(QString, owner);
         QFETCH(int, kind);
-        QUpdateInstaller installer(executable == "TREE" ? m_Root + "/bin/thermora" : executable);
+        QUpdateInstaller installer(executable.isEmpty() ? m_Root + "/bin/thermora" : executable);
         installer.packageOwnerCommand = QStringList{owner};
         QCOMPARE(int(installer.kind()), kind);
     }
@@ -176,7 +131,7 @@ private slots:
     // or refused, the message names the command to run by hand.
     void package_data()
     {
-        QTest::addColumn<QString>("prompt"); // exit code of the fake prompt, or "missing"
+        QTest::addColumn<QString>("prompt"); // exit code of the stand-in prompt, or "missing"
         QTest::addColumn<bool>("hashOk");
         QTest::addColumn<int>("result");
         QTest::newRow("installed") << "0" << true << int(QUpdateInstaller::PackageInstalled);
@@ -196,16 +151,15 @@ private slots:
         const QString args = m_Dir.filePath("prompt-args");
         QFile::remove(args);
         writeScript(deb, "package");
-        const QString fake = m_Dir.filePath("fake-prompt");
-        writeScript(fake, "echo \"$@\" > " + args.toUtf8() + "\nexit " + prompt.toUtf8() + "\n");
+        writeScript(m_Dir.filePath("prompt"),
+                    "echo \"$@\" > " + args.toUtf8() + "\nexit " + prompt.toUtf8());
         QUpdateInstaller installer("/usr/bin/thermora");
         installer.packageInstallCommand = QStringList{
-            prompt == "missing" ? QString("/nonexistent/pkexec") : fake, "apt-get", "install"};
-        const int nResult = installer.installPackage(deb, hashOk ? sha256(deb) : QString(64, '0'));
-        QCOMPARE(nResult, result);
+            m_Dir.filePath(prompt == "missing" ? "nonexistent" : "prompt"), "apt-get", "install"};
+        QCOMPARE(int(installer.installPackage(deb, hashOk ? sha256(deb) : QString(64, '0'))),
+                 result);
         QCOMPARE(QFile::exists(deb), hashOk);
-        if (hashOk && prompt != "missing")
-            QCOMPARE(run("cat", {args}), "apt-get install " + deb);
+        QCOMPARE(run("cat", {args}), hashOk && prompt != "missing" ? "apt-get install " + deb : "");
         if (hashOk && result != QUpdateInstaller::PackageInstalled)
             QVERIFY2(installer.errorMessage().contains("выполните:\nsudo apt-get install " + deb),
                      qPrintable(installer.errorMessage()));

@@ -260,6 +260,7 @@ void QUpdateProgressDialog::slotInstall()
         slotStatusFailed(m_Installer.errorMessage());
         return;
     }
+    QFile::remove(m_ArchivePath);
     m_Installer.relaunchAfterExit(QCoreApplication::applicationPid());
     done(QDialog::Accepted);
     emit m_pChecker->quit();
