@@ -239,11 +239,12 @@ void QUpdateProgressDialog::slotStatusFailed(const QString& message)
 {
     QLOG_WARN() << "QUpdateProgressDialog:" << message;
     m_pStatus->clear();
-    m_pProgress->setRange(0, 100);
-    m_pProgress->setValue(0);
+    m_pProgress->setVisible(false);
     m_pInstallButton->setVisible(false);
     m_pCancelButton->setVisible(true);
-    m_pHeading->setText(message.toHtmlEscaped());
+    // The message may end in a command to run: every line shown, the dialog grown to fit.
+    m_pHeading->setText(message.toHtmlEscaped().replace(QLatin1Char('\n'), QLatin1String("<br>")));
+    adjustSize();
 }
 
 void QUpdateProgressDialog::slotInstall()

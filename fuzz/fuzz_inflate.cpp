@@ -1,0 +1,24 @@
+// The inflater on arbitrary bytes with each method: it must come back with at most what the
+// stream can hold, and a plain copy must be exact.
+#include "helpers/CompressionUtils.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size == 0)
+        return 0;
+    // The first byte picks the method, the rest is the stream.
+    const CompressionUtils::CompressionMethod methods[] = {
+        CompressionUtils::ZLIB, CompressionUtils::GZIP, CompressionUtils::NONE,
+        CompressionUtils::LZMA};
+    const auto method = methods[data[0] % 4];
+    const QByteArray input(reinterpret_cast<const char*>(data + 1), static_cast<int>(size - 1));
+    const QByteArray output = CompressionUtils::DecompressByteArray(input, method);
+    if (method == CompressionUtils::NONE && output != input)
+        abort();
+    if (method == CompressionUtils::LZMA && !output.isEmpty())
+        abort();
+    return 0;
+}
