@@ -46,6 +46,8 @@ QUpdateProgressDialog::QUpdateProgressDialog(QUpdateChecker* pChecker, QWidget* 
             &QUpdateProgressDialog::slotStatusReady, Qt::QueuedConnection);
     connect(this, &QUpdateProgressDialog::progressFailed, this,
             &QUpdateProgressDialog::slotStatusFailed, Qt::QueuedConnection);
+    connect(this, &QUpdateProgressDialog::installFinished, this,
+            &QUpdateProgressDialog::slotInstallFinished, Qt::QueuedConnection);
     ThreadHandoff::give(this);
     m_Worker = QtConcurrent::run(QThreadPool::globalInstance(), this,
                                  &QUpdateProgressDialog::downloadThread);
@@ -251,12 +253,23 @@ void QUpdateProgressDialog::slotInstall()
 {
     m_pProgress->setRange(0, 0);
     m_pInstallButton->setEnabled(false);
-    bool bInstalled = false;
-    if (m_Kind == QUpdateInstaller::TreeInstall)
-        bInstalled = m_Installer.commit();
-    else
-        bInstalled = m_Installer.installPackage(m_ArchivePath, m_TargetSha256) ==
-                     QUpdateInstaller::PackageInstalled;
+    if (m_Kind == QUpdateInstaller::TreeInstall) {
+        slotInstallFinished(m_Installer.commit());
+        return;
+    }
+    // The package manager runs for minutes behind its password prompt: off the GUI thread.
+    ThreadHandoff::give(this);
+    m_Worker = QtConcurrent::run(QThreadPool::globalInstance(), [this] {
+        ThreadHandoff::WorkerScope scope(this);
+        const bool bInstalled = m_Installer.installPackage(m_ArchivePath, m_TargetSha256) ==
+                                QUpdateInstaller::PackageInstalled;
+        ThreadHandoff::give(this);
+        emit installFinished(bInstalled);
+    });
+}
+
+void QUpdateProgressDialog::slotInstallFinished(bool bInstalled)
+{
     if (!bInstalled) {
         slotStatusFailed(m_Installer.errorMessage());
         return;

@@ -47,12 +47,14 @@ signals:
     void progressUnpacking();
     void progressReady();
     void progressFailed(const QString& message);
+    void installFinished(bool bInstalled);
 
 public slots:
     void slotStatusUnpacking();
     void slotStatusReady();
     void slotStatusFailed(const QString& message);
     void slotInstall();
+    void slotInstallFinished(bool bInstalled);
     void slotReject();
     void slotDownloadProgress(qint64 nReceived, qint64 nTotal);
 
