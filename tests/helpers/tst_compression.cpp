@@ -38,7 +38,6 @@ private slots:
         QTest::newRow("gzip cut short") << 31 << int(GZIP) << 30000 << "prefix";
         QTest::newRow("zlib on gzip") << 31 << int(ZLIB) << -1 << "none";
         QTest::newRow("gzip on zlib") << 15 << int(GZIP) << -1 << "none";
-        QTest::newRow("gzip on plain") << 0 << int(GZIP) << -1 << "none";
         QTest::newRow("unknown method") << 31 << int(BZIP2) << -1 << "none";
         QTest::newRow("empty gzip") << 31 << int(GZIP) << 0 << "none";
     }

@@ -85,33 +85,26 @@ private slots:
     // the dialog offered, no message, and the next check a day later.
     void results_data()
     {
-        QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("skip");
         QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("versions");
-        const struct
-        {
-            const char *name, *path, *skip;
-            int code;
-            const char* versions;
-        } rows[] = {{"good feed", "/feed.xml.gz", "", -1, "1.2 1.1.9"},
-                    {"newest skipped", "/feed.xml.gz", "1.2", 0, "1.2 1.1.9"},
-                    {"older skipped", "/feed.xml.gz", "1.1.9", -1, "1.2 1.1.9"},
-                    {"current is newest", "/current.xml.gz", "", 0, ""},
-                    {"not found", "/nothing.xml.gz", "", 2, ""},
-                    {"empty body", "/empty.xml.gz", "", 2, ""},
-                    {"not gzip", "/plain.xml.gz", "", 3, ""},
-                    {"malformed xml", "/badxml.xml.gz", "", 4, ""},
-                    {"connection drops", "/drop", "", 1, ""}};
-        for (const auto& r : rows)
-            QTest::addRow("%s", r.name) << r.path << r.skip << r.code << r.versions;
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("releases"); // 1.2 and 1.1.9 when 2
+        QTest::newRow("good feed") << "" << -1 << "/feed.xml.gz" << 2;
+        QTest::newRow("newest skipped") << "1.2" << 0 << "/feed.xml.gz" << 2;
+        QTest::newRow("older skipped") << "1.1.9" << -1 << "/feed.xml.gz" << 2;
+        QTest::newRow("current is newest") << "" << 0 << "/current.xml.gz" << 0;
+        QTest::newRow("not found") << "" << 2 << "/nothing.xml.gz" << 0;
+        QTest::newRow("empty body") << "" << 2 << "/empty.xml.gz" << 0;
+        QTest::newRow("not gzip") << "" << 3 << "/plain.xml.gz" << 0;
+        QTest::newRow("malformed xml") << "" << 4 << "/badxml.xml.gz" << 0;
+        QTest::newRow("connection drops") << "" << 1 << "/drop" << 0;
     }
     void results()
     {
         QFETCH(QString, path);
         QFETCH(QString, skip);
         QFETCH(int, code);
-        QFETCH(QString, versions);
+        QFETCH(int, releases);
         m_pPrefs->setString("UpdateChecker_SkipVersion", skip);
         checker(path)->setStartDelay(60); // the timer stays out of the way
         m_pChecker->checkForUpdate(false, 24);
@@ -119,7 +112,7 @@ private slots:
         QStringList found;
         for (const QUpdateRelease& release : m_pChecker->releases())
             found << release.version;
-        QCOMPARE(found.join(' '), versions);
+        QCOMPARE(found.join(' '), releases ? QString("1.2 1.1.9") : QString());
         if (!found.isEmpty()) { // the notes in the user's language, markup kept
             QCOMPARE(m_pChecker->releases().at(0).date, QDate(2014, 5, 30));
             const QVector<QUpdateReleaseItem>& items = m_pChecker->releases().at(0).items;
@@ -129,32 +122,21 @@ private slots:
         QCOMPARE(m_Presenter.nUpdates, code == -1 ? 1 : 0);
         QVERIFY(m_Presenter.codes.isEmpty());
         const bool bDone = code >= 0;
-        QCOMPARE(m_pPrefs->getDateTime("UpdateChecker_NextCheck").isValid(), bDone);
-        if (bDone)
-            QCOMPARE(m_pPrefs->getDateTime("UpdateChecker_NextCheck"), m_Clock.now().addSecs(kDay));
+        QCOMPARE(m_pPrefs->getDateTime("UpdateChecker_NextCheck"),
+                 bDone ? m_Clock.now().addSecs(kDay) : QDateTime());
         QCOMPARE(m_pChecker->timer().interval(), bDone ? kDay * 1000 : 60000);
     }
 
     // A manual check forgets the skip and the stored time, shows its result, and re-arms
     // nothing (its interval is 0).
-    void manualMessages_data()
+    void manualMessage()
     {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<int>("code");
-        QTest::newRow("up to date") << "/current.xml.gz" << 0;
-        QTest::newRow("download error") << "/nothing.xml.gz" << 2;
-        QTest::newRow("parse error") << "/badxml.xml.gz" << 4;
-    }
-    void manualMessages()
-    {
-        QFETCH(QString, path);
-        QFETCH(int, code);
         m_pPrefs->setString("UpdateChecker_SkipVersion", "1.2");
         m_pPrefs->setDateTime("UpdateChecker_NextCheck", m_Clock.now().addDays(3));
-        checker(path)->checkForUpdate(true, 0);
+        checker("/badxml.xml.gz")->checkForUpdate(true, 0);
         QVERIFY(m_pPrefs->getString("UpdateChecker_SkipVersion").isEmpty());
         QVERIFY(m_pChecker->timer().isActive() && m_pChecker->timer().interval() == 0);
-        QTRY_COMPARE_WITH_TIMEOUT(m_Presenter.codes, QList<int>{code}, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_Presenter.codes, QList<int>{4}, 15000);
         QVERIFY(!m_pChecker->isManual() && !m_pChecker->timer().isActive());
     }
 
@@ -192,10 +174,9 @@ private slots:
     {
         checker("/slow")->checkForUpdate(true, 0);
         QTRY_VERIFY(m_pChecker->isChecking());
-        QElapsedTimer elapsed;
-        elapsed.start();
+        const qint64 nStart = QDateTime::currentMSecsSinceEpoch();
         m_pChecker->stopAndWaitForFinished();
-        QVERIFY(elapsed.elapsed() < 5000 && !m_pChecker->isChecking());
+        QVERIFY(QDateTime::currentMSecsSinceEpoch() - nStart < 5000 && !m_pChecker->isChecking());
         QCoreApplication::processEvents();
         QVERIFY(m_Presenter.codes.isEmpty());
     }
@@ -227,14 +208,11 @@ private slots:
     void answers_data()
     {
         QTest::addColumn<QString>("answer");
-        QTest::addColumn<QString>("skipped");
         QTest::addColumn<bool>("nextCheckStored");
-        QTest::newRow("remind me later") << "Remind Me Later"
-                                         << "" << true;
-        QTest::newRow("skip") << "Skip This Version"
-                              << "1.3" << false;
-        QTest::newRow("closed") << "close"
-                                << "" << true;
+        QTest::addColumn<QString>("skipped");
+        QTest::newRow("remind me later") << "Remind Me Later" << true << "";
+        QTest::newRow("skip") << "Skip This Version" << false << "1.3";
+        QTest::newRow("closed") << "close" << true << "";
     }
     void answers()
     {
@@ -271,16 +249,17 @@ private slots:
     void progress_data()
     {
         QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("ready");
         QTest::addColumn<QString>("heading");
-        QTest::newRow("ready") << "/files/update.tar.gz"
-                               << "<b>Ready to Install</b>";
-        QTest::newRow("not found") << "/files/nothing.tar.gz"
+        QTest::newRow("ready") << "/files/update.tar.gz" << true << "<b>Ready to Install</b>";
+        QTest::newRow("not found") << "/files/nothing.tar.gz" << false
                                    << "An error occurred while downloading the update. Please "
                                       "try again later.";
     }
     void progress()
     {
         QFETCH(QString, path);
+        QFETCH(bool, ready);
         QFETCH(QString, heading);
         QUpdateFeed feed;
         feed.archiveUrl = m_pServer->url(path);
@@ -290,10 +269,9 @@ private slots:
         QUpdateProgressDialog dialog(m_pChecker.get(), nullptr, program);
         QSignalSpy quit(m_pChecker.get(), &QUpdateChecker::quit);
         QTRY_COMPARE_WITH_TIMEOUT(dialog.headingLabel()->text(), heading, 15000);
-        const bool bReady = path.contains("update");
-        QCOMPARE(dialog.installButton()->isVisibleTo(&dialog), bReady);
-        QCOMPARE(QFile::exists(QDir::tempPath() + "/" + QFileInfo(path).fileName()), bReady);
-        if (!bReady)
+        QCOMPARE(dialog.installButton()->isVisibleTo(&dialog), ready);
+        QCOMPARE(QFile::exists(QDir::tempPath() + "/" + QFileInfo(path).fileName()), ready);
+        if (!ready)
             return;
         dialog.installButton()->click();
         QCOMPARE(quit.size(), 1);
@@ -311,10 +289,10 @@ private slots:
         dialog.show();
         QTRY_VERIFY_WITH_TIMEOUT(dialog.progressBar()->value() > 0, 10000);
         QVERIFY(dialog.statusLabel()->text().endsWith(" of 977 KB"));
-        QElapsedTimer elapsed;
-        elapsed.start();
+        const qint64 nStart = QDateTime::currentMSecsSinceEpoch();
         dialog.close();
-        QVERIFY(elapsed.elapsed() < 3000 && dialog.result() == QDialog::Rejected);
+        QVERIFY(QDateTime::currentMSecsSinceEpoch() - nStart < 3000);
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
         QVERIFY(!QFile::exists(QDir::tempPath() + "/cancelled.tar.gz"));
     }
 };

@@ -44,33 +44,24 @@ private slots:
     // afterwards installs; a full run relaunches the new program and keeps the old aside.
     void interrupted_data()
     {
-        QTest::addColumn<int>("killAt");
         QTest::addColumn<QString>("fault"); // "", hash, full, broken
-        QTest::addColumn<QString>("versionAfter");
-        QTest::newRow("no fault") << -1 << ""
-                                  << "1.2";
-        QTest::newRow("killed verifying") << 0 << ""
-                                          << "1.1.8";
-        QTest::newRow("killed unpacking") << 1 << ""
-                                          << "1.1.8";
-        QTest::newRow("killed checking") << 2 << ""
-                                         << "1.1.8";
-        QTest::newRow("killed swapping") << 3 << ""
-                                         << "1.1.8";
-        QTest::newRow("killed keeping old") << 4 << ""
-                                            << "1.2";
-        QTest::newRow("bad hash") << -1 << "hash"
-                                  << "1.1.8";
-        QTest::newRow("disk full") << -1 << "full"
-                                   << "1.1.8";
-        QTest::newRow("new program broken") << -1 << "broken"
-                                            << "1.1.8";
+        QTest::addColumn<int>("killAt");
+        QTest::addColumn<bool>("updated");
+        QTest::newRow("no fault") << "" << -1 << true;
+        QTest::newRow("killed verifying") << "" << 0 << false;
+        QTest::newRow("killed unpacking") << "" << 1 << false;
+        QTest::newRow("killed checking") << "" << 2 << false;
+        QTest::newRow("killed swapping") << "" << 3 << false;
+        QTest::newRow("killed keeping old") << "" << 4 << true;
+        QTest::newRow("bad hash") << "hash" << -1 << false;
+        QTest::newRow("disk full") << "full" << -1 << false;
+        QTest::newRow("new program broken") << "broken" << -1 << false;
     }
     void interrupted()
     {
-        QFETCH(int, killAt);
         QFETCH(QString, fault);
-        QFETCH(QString, versionAfter);
+        QFETCH(int, killAt);
+        QFETCH(bool, updated);
         const QString archive = makeArchive(fault != "broken");
         QStringList args{"--archive",        archive,
                          "--sha256",         fault == "hash" ? QString(64, 'a') : sha256(archive),
@@ -85,7 +76,7 @@ private slots:
         run(fault == "full" ? "/bin/sh" : m_Tool, args, &nExit);
         qunsetenv("THERMORA_UPDATE_KILL_AT");
         QCOMPARE(nExit, killAt >= 0 ? -9 : (fault.isEmpty() ? 0 : 1));
-        QCOMPARE(version(), "Thermora " + versionAfter);
+        QCOMPARE(version(), QString(updated ? "Thermora 1.2" : "Thermora 1.1.8"));
         QCOMPARE(QFile::exists(archive), fault != "hash");
         if (fault.isEmpty() && killAt < 0) {
             QTRY_COMPARE_WITH_TIMEOUT(run("cat", {m_Dir.filePath("marker")}), QString("1.2"),
@@ -106,24 +97,23 @@ private slots:
     void kind_data()
     {
         QTest::addColumn<QString>("executable");
-        QTest::addColumn<QString>("owner");
+        QTest::addColumn<bool>("owned"); // by a package
         QTest::addColumn<int>("kind");
-        QTest::newRow("own tree") << ""
-                                  << "true" << int(QUpdateInstaller::TreeInstall);
-        QTest::newRow("packaged") << "/usr/bin/thermora"
-                                  << "true" << int(QUpdateInstaller::PackageInstall);
-        QTest::newRow("no package") << "/usr/bin/thermora"
-                                    << "false" << int(QUpdateInstaller::Unsupported);
-        QTest::newRow("no tree") << "/nonexistent/bin/thermora"
-                                 << "true" << int(QUpdateInstaller::Unsupported);
+        QTest::newRow("own tree") << "" << true << int(QUpdateInstaller::TreeInstall);
+        QTest::newRow("packaged") << "/usr/bin/thermora" << true
+                                  << int(QUpdateInstaller::PackageInstall);
+        QTest::newRow("no package")
+            << "/usr/bin/thermora" << false << int(QUpdateInstaller::Unsupported);
+        QTest::newRow("no tree") << "/nonexistent/bin/thermora" << true
+                                 << int(QUpdateInstaller::Unsupported);
     }
     void kind()
     {
         QFETCH(QString, executable);
-        QFETCH(QString, owner);
+        QFETCH(bool, owned);
         QFETCH(int, kind);
         QUpdateInstaller installer(executable.isEmpty() ? m_Root + "/bin/thermora" : executable);
-        installer.packageOwnerCommand = QStringList{owner};
+        installer.packageOwnerCommand = QStringList{owned ? "true" : "false"};
         QCOMPARE(int(installer.kind()), kind);
     }
 
@@ -131,14 +121,13 @@ private slots:
     // or refused, the message names the command to run by hand.
     void package_data()
     {
-        QTest::addColumn<QString>("prompt"); // exit code of the stand-in prompt, or "missing"
+        QTest::addColumn<QString>("prompt"); // exit code of the stand-in prompt, or "none"
         QTest::addColumn<bool>("hashOk");
         QTest::addColumn<int>("result");
         QTest::newRow("installed") << "0" << true << int(QUpdateInstaller::PackageInstalled);
         QTest::newRow("dismissed") << "126" << true << int(QUpdateInstaller::PackageNeedsCommand);
         QTest::newRow("not allowed") << "127" << true << int(QUpdateInstaller::PackageNeedsCommand);
-        QTest::newRow("no prompt")
-            << "missing" << true << int(QUpdateInstaller::PackageNeedsCommand);
+        QTest::newRow("no prompt") << "none" << true << int(QUpdateInstaller::PackageNeedsCommand);
         QTest::newRow("apt fails") << "100" << true << int(QUpdateInstaller::PackageFailed);
         QTest::newRow("bad hash") << "0" << false << int(QUpdateInstaller::PackageFailed);
     }
@@ -155,11 +144,11 @@ private slots:
                     "echo \"$@\" > " + args.toUtf8() + "\nexit " + prompt.toUtf8());
         QUpdateInstaller installer("/usr/bin/thermora");
         installer.packageInstallCommand = QStringList{
-            m_Dir.filePath(prompt == "missing" ? "nonexistent" : "prompt"), "apt-get", "install"};
+            m_Dir.filePath(prompt == "none" ? "nonexistent" : "prompt"), "apt-get", "install"};
         QCOMPARE(int(installer.installPackage(deb, hashOk ? sha256(deb) : QString(64, '0'))),
                  result);
         QCOMPARE(QFile::exists(deb), hashOk);
-        QCOMPARE(run("cat", {args}), hashOk && prompt != "missing" ? "apt-get install " + deb : "");
+        QCOMPARE(run("cat", {args}), hashOk && prompt != "none" ? "apt-get install " + deb : "");
         if (hashOk && result != QUpdateInstaller::PackageInstalled)
             QVERIFY2(installer.errorMessage().contains("выполните:\nsudo apt-get install " + deb),
                      qPrintable(installer.errorMessage()));
