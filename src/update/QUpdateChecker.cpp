@@ -8,10 +8,10 @@
 #include "settings/QPreferences.h"
 #include "update/QHttpFileDownloader.h"
 
+#include <QEvent>
 #include <QEventLoop>
 #include <QNetworkReply>
 #include <QThreadPool>
-#include <QtConcurrent>
 
 namespace {
 const char* const kNextCheckKey = "UpdateChecker_NextCheck";
@@ -108,9 +108,7 @@ void QUpdateChecker::slotCheckForUpdate()
 {
     m_SkipVersion =
         m_pPreferences ? m_pPreferences->getString(QLatin1String(kSkipVersionKey)) : QString();
-    ThreadHandoff::give(this);
-    m_Check =
-        QtConcurrent::run(QThreadPool::globalInstance(), this, &QUpdateChecker::updateCheckThread);
+    m_Check.start(QThreadPool::globalInstance(), [this] { updateCheckThread(); });
 }
 
 int QUpdateChecker::runCheck()

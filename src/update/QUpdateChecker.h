@@ -1,10 +1,10 @@
 #pragma once
 
+#include "helpers/QPoolTask.h"
 #include "update/QUpdateTexts.h"
 #include "update/UpdateFeed.h"
 
 #include <QDateTime>
-#include <QFuture>
 #include <QIcon>
 #include <QObject>
 #include <QPointer>
@@ -131,7 +131,7 @@ private:
     int m_nIntervalHours = 0;
     int m_nStartDelaySecs = 0;
     QDateTime m_NextCheck;
-    QFuture<void> m_Check;
+    QPoolTask m_Check;
     std::atomic<int> m_nStopRequest{0};
     // The running check's download, so that a stop can abort it.
     std::mutex m_DownloaderMutex;

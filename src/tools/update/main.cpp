@@ -6,6 +6,7 @@
 // THERMORA_UPDATE_KILL_AT=<step> kills the tool as that step begins (0 verify, 1 unpack,
 // 2 check, 3 swap, 4 keep-old, 5 relaunch): a way to prove that an install cut short at any
 // point leaves a working program.
+#include "QsLog/QsLog.h"
 #include "update/QUpdateInstaller.h"
 
 #include <QCommandLineParser>
@@ -14,9 +15,9 @@
 #include <csignal>
 #include <cstdio>
 
-int main(int argc, char** argv)
+namespace {
+int install(const QCoreApplication& app)
 {
-    QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addOption(
         {QStringLiteral("archive"), QStringLiteral("Update archive."), QStringLiteral("file")});
@@ -62,4 +63,14 @@ int main(int argc, char** argv)
         installer.relaunchAfterExit(parser.value(QStringLiteral("relaunch-after")).toLongLong());
     printf("thermora-update: installed into %s\n", qPrintable(installer.root()));
     return 0;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int nResult = install(app);
+    // The logger's writer thread ends while the application object still exists.
+    QsLogging::Logger::destroyInstance();
+    return nResult;
 }

@@ -21,7 +21,6 @@
 #include <QThreadPool>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 namespace {
 QString executableOrSelf(const QString& executable)
@@ -48,9 +47,7 @@ QUpdateProgressDialog::QUpdateProgressDialog(QUpdateChecker* pChecker, QWidget* 
             &QUpdateProgressDialog::slotStatusFailed, Qt::QueuedConnection);
     connect(this, &QUpdateProgressDialog::installFinished, this,
             &QUpdateProgressDialog::slotInstallFinished, Qt::QueuedConnection);
-    ThreadHandoff::give(this);
-    m_Worker = QtConcurrent::run(QThreadPool::globalInstance(), this,
-                                 &QUpdateProgressDialog::downloadThread);
+    m_Worker.start(QThreadPool::globalInstance(), [this] { downloadThread(); });
 }
 
 QUpdateProgressDialog::~QUpdateProgressDialog()
@@ -258,8 +255,7 @@ void QUpdateProgressDialog::slotInstall()
         return;
     }
     // The package manager runs for minutes behind its password prompt: off the GUI thread.
-    ThreadHandoff::give(this);
-    m_Worker = QtConcurrent::run(QThreadPool::globalInstance(), [this] {
+    m_Worker.start(QThreadPool::globalInstance(), [this] {
         ThreadHandoff::WorkerScope scope(this);
         const bool bInstalled = m_Installer.installPackage(m_ArchivePath, m_TargetSha256) ==
                                 QUpdateInstaller::PackageInstalled;

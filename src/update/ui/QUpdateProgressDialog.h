@@ -1,10 +1,9 @@
 #pragma once
 
+#include "helpers/QPoolTask.h"
 #include "ui/QDialogEx.h"
 #include "update/QUpdateInstaller.h"
 #include "update/UpdateFeed.h"
-
-#include <QFuture>
 
 #include <atomic>
 #include <memory>
@@ -85,5 +84,5 @@ private:
     QPushButton* m_pInstallButton = nullptr;
     QPushButton* m_pCancelButton = nullptr;
     QString m_ArchivePath;
-    QFuture<void> m_Worker;
+    QPoolTask m_Worker;
 };
