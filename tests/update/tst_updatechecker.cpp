@@ -174,6 +174,7 @@ private slots:
     {
         checker("/slow")->checkForUpdate(true, 0);
         QTRY_VERIFY(m_pChecker->isChecking());
+        QTest::qWait(300); // real time: the body is under way
         const qint64 nStart = QDateTime::currentMSecsSinceEpoch();
         m_pChecker->stopAndWaitForFinished();
         QVERIFY(QDateTime::currentMSecsSinceEpoch() - nStart < 5000 && !m_pChecker->isChecking());
