@@ -7,7 +7,8 @@
 
 namespace CompressionUtils {
 
-QStreamFromByteArray::QStreamFromByteArray(QByteArray* pArray) : m_pArray(pArray)
+QStreamFromByteArray::QStreamFromByteArray(QByteArray* pArray, qint64 nMaxSize)
+    : m_pArray(pArray), m_nMaxSize(nMaxSize)
 {
     open(QIODevice::ReadWrite);
 }
@@ -24,6 +25,8 @@ qint64 QStreamFromByteArray::readData(char* pData, qint64 nMaxSize)
 qint64 QStreamFromByteArray::writeData(const char* pData, qint64 nSize)
 {
     const qint64 nEnd = pos() + nSize;
+    if (m_nMaxSize >= 0 && nEnd > m_nMaxSize)
+        return -1;
     if (nEnd > m_pArray->size())
         m_pArray->resize(static_cast<int>(nEnd));
     memcpy(m_pArray->data() + pos(), pData, static_cast<size_t>(nSize));
@@ -88,20 +91,20 @@ qint64 copy_stream(QIODevice* pIn, QIODevice* pOut, bool)
     qint64 nWritten = 0;
     while (nLeft > 0) {
         const qint64 nWant = qMin(nLeft, kCopyChunk);
-        if (pIn->read(buffer.data(), nWant) != nWant)
+        if (pIn->read(buffer.data(), nWant) != nWant || pOut->write(buffer.data(), nWant) != nWant)
             return -1;
-        nWritten += pOut->write(buffer.data(), nWant);
+        nWritten += nWant;
         nLeft -= nWant;
     }
     return nWritten;
 }
 
-QByteArray DecompressByteArray(const QByteArray& input, CompressionMethod method)
+QByteArray DecompressByteArray(const QByteArray& input, CompressionMethod method, qint64 nMaxOutput)
 {
     QByteArray source = input;
     QByteArray output;
     QStreamFromByteArray in(&source);
-    QStreamFromByteArray out(&output);
+    QStreamFromByteArray out(&output, nMaxOutput);
     if (method == NONE)
         copy_stream(&in, &out);
     else if (method == ZLIB || method == GZIP)

@@ -22,8 +22,8 @@ void QHttpFileDownloader::download()
     request.setTransferTimeout(kStallTimeoutMsecs);
     m_pReply = m_pManager->get(request);
     m_bRunning.store(true);
-    connect(m_pReply, &QNetworkReply::downloadProgress, this,
-            &QHttpFileDownloader::downloadProgress);
+    m_bTooLarge = false;
+    connect(m_pReply, &QNetworkReply::downloadProgress, this, &QHttpFileDownloader::slotProgress);
     // An abort asked for before the reply existed is carried out now.
     if (m_bAbortRequested.load())
         m_pReply->abort();
@@ -42,9 +42,21 @@ void QHttpFileDownloader::slotAbort()
         m_pReply->abort();
 }
 
+void QHttpFileDownloader::slotProgress(qint64 nReceived, qint64 nTotal)
+{
+    const bool bTooLarge = m_nMaxSize >= 0 && (nReceived > m_nMaxSize || nTotal > m_nMaxSize);
+    if (bTooLarge && m_pReply && m_pReply->isRunning()) {
+        m_bTooLarge = true;
+        m_pReply->abort();
+        return;
+    }
+    emit downloadProgress(nReceived, nTotal);
+}
+
 void QHttpFileDownloader::slotFinished(QNetworkReply* pReply)
 {
-    m_nError = pReply->error();
+    // An oversized body ends as a failed download, never as a short one.
+    m_nError = m_bTooLarge ? QNetworkReply::UnknownContentError : pReply->error();
     if (m_nError == QNetworkReply::NoError)
         m_Data = pReply->readAll();
     if (pReply == m_pReply)

@@ -22,6 +22,8 @@ public:
     // Aborts the running reply; finished() follows with the cancelled error.
     void abort();
     bool isRunning() const { return m_bRunning.load(); }
+    // A body that grows past nBytes is aborted and ends with an error (-1: no bound).
+    void setMaxSize(qint64 nBytes) { m_nMaxSize = nBytes; }
 
     const QByteArray& data() const { return m_Data; }
     // QNetworkReply::NetworkError of the finished reply.
@@ -37,6 +39,7 @@ signals:
 private slots:
     void slotFinished(QNetworkReply* pReply);
     void slotAbort();
+    void slotProgress(qint64 nReceived, qint64 nTotal);
 
 private:
     QNetworkAccessManager* m_pManager;
@@ -44,6 +47,8 @@ private:
     QString m_Url;
     QByteArray m_Data;
     int m_nError = 0;
+    qint64 m_nMaxSize = -1;
+    bool m_bTooLarge = false;
     std::atomic<bool> m_bRunning{false};
     std::atomic<bool> m_bAbortRequested{false};
 };

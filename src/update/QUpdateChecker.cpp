@@ -18,6 +18,9 @@ const char* const kNextCheckKey = "UpdateChecker_NextCheck";
 const char* const kSkipVersionKey = "UpdateChecker_SkipVersion";
 const char* const kAutoKey = "UpdateChecker_Auto";
 const qint64 kMsecsPerHour = 3600000;
+// A feed is a few kilobytes; anything far larger is not one.
+const qint64 kMaxFeedBytes = 4 * 1024 * 1024;
+const qint64 kMaxFeedXmlBytes = 16 * 1024 * 1024;
 } // namespace
 
 QUpdateChecker::QUpdateChecker(const QString& feedUrl, const QString& appName,
@@ -114,6 +117,7 @@ void QUpdateChecker::slotCheckForUpdate()
 int QUpdateChecker::runCheck()
 {
     QHttpFileDownloader downloader(m_FeedUrl);
+    downloader.setMaxSize(kMaxFeedBytes);
     QEventLoop loop;
     connect(&downloader, &QHttpFileDownloader::finished, &loop, &QEventLoop::quit);
     if (m_FeedUrl.isEmpty())
@@ -136,8 +140,8 @@ int QUpdateChecker::runCheck()
         return DownloadFailed;
     if (downloader.data().isEmpty())
         return FeedNotFound;
-    const QByteArray xml =
-        CompressionUtils::DecompressByteArray(downloader.data(), CompressionUtils::GZIP);
+    const QByteArray xml = CompressionUtils::DecompressByteArray(
+        downloader.data(), CompressionUtils::GZIP, kMaxFeedXmlBytes);
     if (xml.isEmpty())
         return NotCompressed;
     const QDate today = QCoreServices::clock()->now().date();

@@ -33,13 +33,3 @@ INSTANTIATE_TEST_SUITE_P(
                       VersionPair{"2.0-1", "2.0.1", 0}, VersionPair{"1.a", "1.0", -1},
                       VersionPair{"1.0", "1 0", 0}, VersionPair{"2", "10", -1},
                       VersionPair{"2.0 rc1", "2.0", 1}));
-
-TEST(VersionSplit, PiecesOfNumbersLettersAndSeparators)
-{
-    using V = std::vector<std::string>;
-    EXPECT_EQ(FvVersionComparator::SplitVersionString("1.10b2"), (V{"1", ".", "10", "b", "2"}));
-    EXPECT_EQ(FvVersionComparator::SplitVersionString("2.0 rc1"),
-              (V{"2", ".", "0", " ", "rc", "1"}));
-    EXPECT_EQ(FvVersionComparator::SplitVersionString("1..ab"), (V{"1", ".", ".", "ab"}));
-    EXPECT_TRUE(FvVersionComparator::SplitVersionString("").empty());
-}

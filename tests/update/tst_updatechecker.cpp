@@ -165,8 +165,6 @@ private slots:
         QCOMPARE(m_pChecker->timer().isActive() ? m_pChecker->timer().interval() : -1, delayMsecs);
         QCOMPARE(m_pPrefs->getInt("UpdateChecker_Auto", -1), autoSetting == -1 ? 1 : autoSetting);
         QCOMPARE(m_pPrefs->getDateTime("UpdateChecker_NextCheck").isValid(), storedInSecs > 0);
-        m_pChecker->checkForUpdate(false, 24, true);
-        QCOMPARE(m_pChecker->timer().interval(), storedInSecs > 0 ? delayMsecs : 0);
     }
 
     // Quitting during a slow download ends it at once and shows nothing.
@@ -236,7 +234,6 @@ private slots:
                 pButton->click();
         if (answer == "close")
             dialog.reject();
-        QVERIFY(!dialog.isVisible());
         QCOMPARE(m_pPrefs->getString("UpdateChecker_SkipVersion"), skipped);
         QCOMPARE(m_pPrefs->getDateTime("UpdateChecker_NextCheck").isValid(), nextCheckStored);
         QCOMPARE(m_pChecker->timer().isActive(), nextCheckStored);

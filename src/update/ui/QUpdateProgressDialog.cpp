@@ -23,6 +23,9 @@
 #include <QVBoxLayout>
 
 namespace {
+// Far beyond any release of the program; a body this large is not one.
+const qint64 kMaxUpdateBytes = 1024LL * 1024 * 1024;
+
 QString executableOrSelf(const QString& executable)
 {
     return executable.isEmpty() ? QCoreApplication::applicationFilePath() : executable;
@@ -163,6 +166,7 @@ void QUpdateProgressDialog::downloadThread()
         return;
     }
     QHttpFileDownloader downloader(m_TargetUrl);
+    downloader.setMaxSize(kMaxUpdateBytes);
     connect(&downloader, &QHttpFileDownloader::downloadProgress, this,
             &QUpdateProgressDialog::slotDownloadProgress, Qt::QueuedConnection);
     QEventLoop loop;
