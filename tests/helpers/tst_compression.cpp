@@ -6,7 +6,6 @@
 
 using namespace CompressionUtils;
 
-// Compressed with window bits 15 (zlib) or 31 (gzip).
 static QByteArray compress(const QByteArray& data, int nWindowBits)
 {
     z_stream s{};
@@ -39,7 +38,6 @@ private slots:
         QTest::newRow("zlib on gzip") << 31 << int(ZLIB) << -1 << "none";
         QTest::newRow("gzip on zlib") << 15 << int(GZIP) << -1 << "none";
         QTest::newRow("unknown method") << 31 << int(BZIP2) << -1 << "none";
-        QTest::newRow("empty gzip") << 31 << int(GZIP) << 0 << "none";
     }
     void decompress()
     {
@@ -68,7 +66,6 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("512 bytes") << qint64(512) << "512 B";
         QTest::newRow("1024 bytes") << qint64(1024) << "1024 B";
-        QTest::newRow("1025 bytes") << qint64(1025) << "1 KB";
         QTest::newRow("1536 bytes") << qint64(1536) << "1.5 KB";
         QTest::newRow("1 MiB") << qint64(1048576) << "1.02e+03 KB";
         QTest::newRow("5 MiB") << qint64(5 * 1048576) << "5 MB";

@@ -6,8 +6,7 @@
 #include <QDir>
 #include <QProcess>
 
-// The release-feed server (feedserver.py) on 127.0.0.1, serving filesDir under /files/, for
-// as long as the object lives.
+// feedserver.py on 127.0.0.1 for the object's lifetime, serving filesDir under /files/.
 class FeedServer
 {
 public:
@@ -15,18 +14,15 @@ public:
     {
         m_Process.start("python3",
                         {TestSupport::sourceDir() + "/tests/update/feedserver.py", filesDir});
-        if (m_Process.waitForReadyRead(10000))
-            m_nPort = m_Process.readLine().trimmed().toInt();
+        m_Process.waitForReadyRead(10000);
+        m_Base = "http://127.0.0.1:" + QString::fromLatin1(m_Process.readLine().trimmed());
     }
     ~FeedServer() { m_Process.kill(), m_Process.waitForFinished(); }
-    QString url(const QString& path) const
-    {
-        return QString("http://127.0.0.1:%1%2").arg(m_nPort).arg(path);
-    }
+    QString url(const QString& path) const { return m_Base + path; }
 
 private:
     QProcess m_Process;
-    int m_nPort = 0;
+    QString m_Base;
 };
 
 inline void writeScript(const QString& path, const QByteArray& body)
@@ -42,10 +38,9 @@ inline void writeScript(const QString& path, const QByteArray& body)
 // A program tree: bin/thermora answers --version and, started, notes its version.
 inline void writeTree(const QString& root, const QByteArray& version, bool bRuns = true)
 {
-    writeScript(root + "/bin/thermora", bRuns ? "[ \"$1\" = --version ] && { echo Thermora " +
-                                                    version + "; exit 0; }\necho " + version +
-                                                    " >> \"$THERMORA_TEST_MARKER\"\n"
-                                              : "exit 3\n");
+    const QByteArray body = "[ \"$1\" = --version ] && { echo Thermora " + version +
+                            "; exit 0; }\necho " + version + " >> \"$THERMORA_TEST_MARKER\"\n";
+    writeScript(root + "/bin/thermora", bRuns ? body : "exit 3\n");
 }
 
 inline QString sha256(const QString& path)

@@ -55,11 +55,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             self.send(b"not here", code=404)
 
-    def log_message(self, *args):
-        pass
 
 
+sys.stderr = open(os.devnull, "w")  # no request log
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-server.daemon_threads = True
 print(server.server_address[1], flush=True)
 server.serve_forever()

@@ -31,5 +31,4 @@ INSTANTIATE_TEST_SUITE_P(
                       VersionPair{"", "", 0}, VersionPair{"", "1", -1},
                       VersionPair{"1.05", "1.5", 0}, VersionPair{"2.0rc1", "2.0", -1},
                       VersionPair{"2.0-1", "2.0.1", 0}, VersionPair{"1.a", "1.0", -1},
-                      VersionPair{"1.0", "1 0", 0}, VersionPair{"2", "10", -1},
-                      VersionPair{"2.0 rc1", "2.0", 1}));
+                      VersionPair{"1.0", "1 0", 0}, VersionPair{"2.0 rc1", "2.0", 1}));

@@ -42,15 +42,13 @@ private slots:
         writeTree(m_Root, "1.1.8");
     }
 
-    // An install cut short at any step, or refused, leaves a program that starts; a clean run
-    // afterwards installs; a full run relaunches the new program and keeps the old aside.
+    // Cut short or refused, an install leaves a program that starts, and a new run installs.
     void interrupted_data()
     {
         QTest::addColumn<QString>("fault"); // "", hash, full, broken
         QTest::addColumn<int>("killAt");
         QTest::addColumn<bool>("updated");
         QTest::newRow("no fault") << "" << -1 << true;
-        QTest::newRow("killed verifying") << "" << 0 << false;
         QTest::newRow("killed unpacking") << "" << 1 << false;
         QTest::newRow("killed checking") << "" << 2 << false;
         QTest::newRow("killed swapping") << "" << 3 << false;
@@ -116,8 +114,7 @@ private slots:
         QCOMPARE(int(installer.kind()), kind);
     }
 
-    // The package goes to the package manager through the prompt; when the prompt is missing
-    // or refused, the message names the command to run by hand.
+    // The package goes through the prompt; without it, the message names the command to run.
     void package_data()
     {
         QTest::addColumn<QString>("prompt"); // exit code of the stand-in prompt, or "none"
