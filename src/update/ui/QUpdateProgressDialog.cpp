@@ -277,6 +277,8 @@ void QUpdateProgressDialog::slotInstallFinished(bool bInstalled)
     QFile::remove(m_ArchivePath);
     m_Installer.relaunchAfterExit(QCoreApplication::applicationPid());
     done(QDialog::Accepted);
+    // The exit that follows closes any open dialog as rejected; this one is done already.
+    m_pChecker->setOpenDialog(nullptr);
     emit m_pChecker->quit();
 }
 
