@@ -64,7 +64,9 @@ QUpdateInstaller::Kind QUpdateInstaller::kind() const
     }
     const QFileInfo root(m_Root);
     const QFileInfo parent(root.absolutePath());
-    const bool bOwned = root.isDir() && root.isWritable() && parent.isWritable();
+    // A build tree is a developer's, never replaced by a download.
+    const bool bBuildTree = QFileInfo::exists(m_Root + QStringLiteral("/CMakeCache.txt"));
+    const bool bOwned = root.isDir() && root.isWritable() && parent.isWritable() && !bBuildTree;
     return bOwned ? TreeInstall : Unsupported;
 }
 
