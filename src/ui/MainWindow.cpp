@@ -9,6 +9,7 @@
 #include "core/QMySysInfo.h"
 #include "core/QTempSensor.h"
 #include "core/TemperatureScaleHelpers.h"
+#include "helpers/ImageResourceUtils.h"
 #include "helpers/QCoreServices.h"
 #include "helpers/ThreadHandoff.h"
 #include "localization/QLanguageLoader.h"
@@ -17,6 +18,9 @@
 #include "ui/MainWindowHelpers.h"
 #include "ui/QItemDelegateEx.h"
 #include "ui/QMyHeaderView.h"
+#include "update/QUpdateChecker.h"
+#include "update/UpdateConfig.h"
+#include "update/ui/QUpdateDialogPresenter.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -141,6 +145,8 @@ QFanControlMainWindow::~QFanControlMainWindow()
     stopWorkers();
     m_WorkerPool.waitForDone();
     ThreadHandoff::take(this);
+    if (m_pUpdateChecker)
+        m_pUpdateChecker->stopAndWaitForFinished();
 
     delete m_pFanControl;
     m_pFanControl = nullptr;
@@ -345,15 +351,24 @@ void QFanControlMainWindow::slotHomePage()
 
 void QFanControlMainWindow::startUpdateChecker()
 {
-    QLOG_INFO() << "QFanControlMainWindow: the update checker is not available yet";
+    ImageResourceUtils::registerImages();
+    m_pUpdateChecker =
+        new QUpdateChecker(UpdateConfig::feedUrl(), QStringLiteral("Thermora"),
+                           QStringLiteral(THERMORA_VERSION), QCoreServices::preferences(), this);
+    m_pUpdatePresenter.reset(new QUpdateDialogPresenter(this));
+    m_pUpdateChecker->setPresenter(m_pUpdatePresenter.get());
+    connect(m_pUpdateChecker, &QUpdateChecker::quit, this, &QFanControlMainWindow::slotExit,
+            Qt::DirectConnection);
+    m_pUpdateChecker->setStartDelay(UpdateConfig::startDelaySecs());
+    m_pUpdateChecker->setAppIcon(QIcon(QStringLiteral(":/Resources/icon_128.png")));
+    m_pUpdateChecker->setTrayIcon(QIcon(QStringLiteral(":/Resources/tray.png")));
+    m_pUpdateChecker->checkForUpdate(false, 24, true, this);
 }
 
 void QFanControlMainWindow::slotCheckForUpdates()
 {
-    if (!m_pUpdateChecker) {
-        QLOG_INFO() << "QFanControlMainWindow::slotCheckForUpdates: not available yet";
-        return;
-    }
+    if (m_pUpdateChecker)
+        m_pUpdateChecker->checkForUpdate(true, 0, false, nullptr);
 }
 
 void QFanControlMainWindow::slotPreferences()
@@ -444,6 +459,8 @@ void QFanControlMainWindow::closeEvent(QCloseEvent* pEvent)
     hide();
     setTrayIconVisible(false);
     SaveWindowPosition();
+    if (m_pUpdateChecker)
+        m_pUpdateChecker->stopAndWaitForFinished();
     waitForThreadsFinished();
     pEvent->accept();
 }

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 class FanInfo;
@@ -23,6 +24,7 @@ class QMyTrayIcon;
 class QPushButton;
 class QTableWidgetItem;
 class QUpdateChecker;
+class QUpdatePresenter;
 
 // The program's hub: the fans and sensors tables, the status line, the menu-bar item with its
 // menu, and the three background workers that form the program's main loop:
@@ -61,6 +63,7 @@ public:
     bool isInitialLoadRunning() const { return m_ThreadInit.isRunning(); }
     bool isUpdateWorkerRunning() const { return m_ThreadUpdate.isRunning(); }
     bool isControlWorkerRunning() const { return m_ThreadControl.isRunning(); }
+    QUpdateChecker* updateChecker() const { return m_pUpdateChecker; }
 
     // Shortens the worker periods (tests); call before the initial load finishes.
     void setWorkerPeriods(int nUpdateMsecs, int nControlMsecs);
@@ -164,6 +167,7 @@ private:
     std::condition_variable m_waitCondition;
     std::mutex m_mutex;
     QUpdateChecker* m_pUpdateChecker = nullptr;
+    std::unique_ptr<QUpdatePresenter> m_pUpdatePresenter;
     QMyTrayIcon* m_pTrayIcon = nullptr;
     QMenu* m_pTrayMenu = nullptr;
     QAction* m_pActionShow = nullptr;

@@ -54,7 +54,6 @@ void QFanControlMainWindow::createTrayIconMenu()
     m_pActionCheckForUpdates = m_pTrayMenu->addAction(uiText("TrayMenu/itemCheckForUpdates"));
     connect(m_pActionCheckForUpdates, &QAction::triggered, this,
             &QFanControlMainWindow::slotCheckForUpdates);
-    // Reached once the update checker is part of the program.
     m_pActionCheckForUpdates->setEnabled(m_pUpdateChecker != nullptr);
     m_pTrayMenu->addSeparator();
     if (!m_fanMenus.isEmpty()) {
