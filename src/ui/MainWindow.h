@@ -135,6 +135,9 @@ private:
     void destroyTrayIcon();
 
     void showFanControlDialog(FanInfo* pFan);
+    // The preferences and about dialogs: modal to the window, or on their own when it is hidden.
+    QWidget* dialogParent();
+    void runOwnDialog(QDialog* pDialog);
     void resetFanMode(FanInfo* pFan);
     // Hides the window; where the desktop has no menu-bar item to come back from, it is
     // minimized instead so that it can still be found.

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
+
+#include <functional>
+
+// Answers every message box that comes up while it lives, as a user pressing OK: records its
+// text, whether it came up on the GUI thread, and runs onShown first (to look at the program
+// while the box is open).
+class QMessageBoxCloser : public QObject
+{
+public:
+    QMessageBoxCloser()
+    {
+        connect(&m_Timer, &QTimer::timeout, this, &QMessageBoxCloser::poll);
+        m_Timer.start(5);
+    }
+
+    QStringList texts;
+    bool bAllOnGuiThread = true;
+    std::function<void()> onShown;
+
+private:
+    void poll()
+    {
+        for (QWidget* pWidget : QApplication::topLevelWidgets()) {
+            auto* pBox = qobject_cast<QMessageBox*>(pWidget);
+            if (!pBox || !pBox->isVisible())
+                continue;
+            texts << pBox->text();
+            bAllOnGuiThread = bAllOnGuiThread && pBox->thread() == qApp->thread() &&
+                              QThread::currentThread() == qApp->thread();
+            if (onShown)
+                onShown();
+            pBox->done(QMessageBox::Ok);
+        }
+    }
+    QTimer m_Timer;
+};
