@@ -1,0 +1,254 @@
+#include "QsLog/QsLog.h"
+#include "app/XdgAutoStart.h"
+#include "app/app.h"
+#include "core/FanInfo.h"
+#include "helpers/QCoreServices.h"
+#include "localization/QLanguageLoader.h"
+#include "settings/QPreferences.h"
+#include "support/QMessageBoxCloser.h"
+#include "support/QSimMachine.h"
+#include "support/TestSupport.h"
+#include "ui/InfoDialog.h"
+#include "ui/PreferencesDialog.h"
+
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+using namespace SimMachineUtils;
+
+// Fans CPU and GPU (none with bNoFans); TA0P "Ambient" 45.25, TC0P "CPU Proximity" and TZ9Z,
+// a key no table knows; fan 0 at a constant 3000 RPM. Settings in a file of its own.
+struct QMachine : QSimMachine
+{
+    explicit QMachine(bool bNoFans = false)
+        : QSimMachine(QVector<QSimKey>{numberKey("FNum", "ui8 ", bNoFans ? 0 : 2, 1),
+                                       numberKey("FS! ", "ui16", 0, 2),
+                                       numberKey("TA0P", "sp78", 45.25, 2),
+                                       numberKey("TC0P", "sp78", 100 + 31 / 256.0, 2),
+                                       numberKey("TZ9Z", "sp78", 61.5, 2)} +
+                      fanKeys(0, "CPU", 2000, 1000, 6000) + fanKeys(1, "GPU", 1500, 1200, 5000)),
+          prefs(dir.filePath("thermora.ini"))
+    {
+        QCoreServices::setPreferences(&prefs);
+        start();
+        if (!bNoFans)
+            pController->GetFan(0)->SetControlMode(FanControlMode::constant(3000));
+    }
+    ~QMachine() { QCoreServices::setPreferences(nullptr); }
+    QTemporaryDir dir;
+    QPreferences prefs;
+};
+
+struct QUrlRecorder : QObject
+{
+    Q_OBJECT
+public slots:
+    void open(const QUrl& url) { urls << url.toString(); }
+
+public:
+    QStringList urls;
+};
+} // namespace
+
+class tst_Dialogs : public QObject
+{
+    Q_OBJECT
+    QScopedPointer<QLanguageLoader> m_pLanguage;
+    QMySysInfo m_SysInfo{[] { return QStringLiteral("MacBookPro8,1"); }};
+
+private slots:
+    void initTestCase()
+    {
+        QCoreServices::setSysInfo(&m_SysInfo);
+        m_pLanguage.reset(new QLanguageLoader(QLatin1String(kThermoraDefaultLanguage)));
+        m_pLanguage->setLanguagesFolder(TestSupport::sourceDir() + "/src/resources/languages");
+        m_pLanguage->load(QStringLiteral("English.xml"));
+    }
+
+    void copiesTheWholeReport_data()
+    {
+        QTest::addColumn<bool>("noFans");
+        QTest::addColumn<QString>("fans");
+        QTest::newRow("two fans") << false
+                                  << "CPU-min{1000}curr{2000}max{6000}mode{1,3000}\n"
+                                     "GPU-min{1200}curr{1500}max{5000}mode{0}\n";
+        QTest::newRow("no fans") << true << "";
+    }
+    void copiesTheWholeReport()
+    {
+        QFETCH(bool, noFans);
+        QMachine machine(noFans);
+        QInfoDialog dialog(nullptr, machine.pController.data());
+        dialog.show();
+        QMessageBoxCloser closer;
+        QFETCH(QString, fans);
+        const QString whole = "Thermora 1.1.8, MacBookPro8,1, " +
+                              m_SysInfo.OS_GetOSVersionString() + "\n\nFans:\n" + fans +
+                              "\n\nTempSensors:\nTA0P (Ambient) - 45.25\n"
+                              "TC0P (CPU Proximity) - 100.121\nTZ9Z () - 61.5\n";
+        QTest::mouseClick(dialog.copyButton(), Qt::LeftButton);
+        QCOMPARE(QApplication::clipboard()->text(), whole);
+        QCOMPARE(closer.texts, QStringList("Technical information is copied to the clipboard"));
+        // Each copy reads afresh and replaces the text; copying never closes the dialog.
+        machine.sim.setValue("TA0P", QByteArray("\x2a\x80", 2));
+        QTest::mouseClick(dialog.copyButton(), Qt::LeftButton);
+        QVERIFY(QApplication::clipboard()->text().contains("TA0P (Ambient) - 42.5\nTC0P"));
+        QVERIFY(dialog.isVisible());
+        QTest::keyClick(&dialog, Qt::Key_Return);
+        QVERIFY(!dialog.isVisible() && dialog.result() == QDialog::Accepted);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("About Thermora"));
+    }
+
+    // The three menu-bar combos: shown from the settings, stored, never all None.
+    void menuBarChoices_data()
+    {
+        QTest::addColumn<QString>("sensor"); // stored "traySensor", "trayFan", "menubarIcon"
+        QTest::addColumn<int>("fan");
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<QString>("shown"); // combo indexes sensor, fan, icon as opened
+        QTest::addColumn<QString>("pick");  // combo, index
+        QTest::addColumn<QString>("after"); // stored sensor, fan, icon then
+        QTest::newRow("sensor to None, rest None") << "TC0P" << -1 << 0 << "2,0,0"
+                                                   << "comboSensor,0"
+                                                   << ",-1,1";
+        QTest::newRow("fan to None, rest None") << "" << 0 << 0 << "0,1,0"
+                                                << "comboFan,0"
+                                                << ",-1,1";
+        QTest::newRow("icon None refused") << "" << -1 << 1 << "0,0,1"
+                                           << "comboIcon,0"
+                                           << ",-1,1";
+        QTest::newRow("icon None beside a fan") << "" << 1 << 2 << "0,2,2"
+                                                << "comboIcon,0"
+                                                << ",1,0";
+        QTest::newRow("gone sensor shows None, kept") << "TX9X" << -1 << 1 << "0,0,1"
+                                                      << "comboFan,2"
+                                                      << "TX9X,1,1";
+        QTest::newRow("pick a sensor") << "" << -1 << -1 << "0,0,-1"
+                                       << "comboSensor,1"
+                                       << "TA0P,-1,-1";
+    }
+    void menuBarChoices()
+    {
+        QFETCH(QString, sensor);
+        QMachine machine;
+        machine.prefs.setString("traySensor", sensor);
+        QFETCH(int, fan);
+        QFETCH(int, icon);
+        machine.prefs.setInt("trayFan", fan);
+        machine.prefs.setInt("menubarIcon", icon);
+        QPreferencesDialog dialog(nullptr, machine.pController.data());
+        const Ui_PreferencesDialog& ui = dialog.form();
+        auto shown = [&] {
+            return QStringLiteral("%1,%2,%3")
+                .arg(ui.comboSensor->currentIndex())
+                .arg(ui.comboFan->currentIndex())
+                .arg(ui.comboIcon->currentIndex());
+        };
+        QTEST(shown(), "shown");
+        QFETCH(QString, pick);
+        dialog.findChild<QComboBox*>(pick.section(',', 0, 0))
+            ->setCurrentIndex(pick.section(',', 1).toInt());
+        QTEST(QStringLiteral("%1,%2,%3")
+                  .arg(machine.prefs.getString("traySensor"))
+                  .arg(machine.prefs.getInt("trayFan", -1))
+                  .arg(machine.prefs.getInt("menubarIcon", -1)),
+              "after");
+    }
+
+    void checkBoxes_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("afterClick");
+        QTest::newRow("Fahrenheit on") << "checkFahrenheit"
+                                       << "Fahrenheit" << 0 << 1;
+        QTest::newRow("Fahrenheit off") << "checkFahrenheit"
+                                        << "Fahrenheit" << 2 << 0;
+        QTest::newRow("precise on") << "checkPrecise"
+                                    << "PreciseTemperature" << 0 << 1;
+        QTest::newRow("precise off") << "checkPrecise"
+                                     << "PreciseTemperature" << 1 << 0;
+        QTest::newRow("give back, unset") << "checkGiveBack"
+                                          << "GiveBackFans" << -1 << 1;
+        QTest::newRow("give back off") << "checkGiveBack"
+                                       << "GiveBackFans" << 1 << 0;
+        QTest::newRow("log off") << "checkLog"
+                                 << "EnableLog" << 1 << 0;
+    }
+    void checkBoxes()
+    {
+        QFETCH(QString, key);
+        QFETCH(int, stored);
+        QMachine machine;
+        machine.prefs.setInt(key, stored);
+        QPreferencesDialog dialog(nullptr, machine.pController.data());
+        dialog.show();
+        QFETCH(QString, box);
+        QCheckBox* pBox = dialog.findChild<QCheckBox*>(box);
+        QCOMPARE(pBox->isChecked(), stored != 0 && stored != -1);
+        QTest::mouseClick(pBox, Qt::LeftButton, {}, QPoint(4, pBox->height() / 2));
+        QTEST(machine.prefs.getInt(key, -1), "afterClick");
+        QCOMPARE(QsLogging::Logger::instance().loggingLevel() == QsLogging::OffLevel,
+                 key == "EnableLog");
+        QsLogging::Logger::instance().setLoggingLevel(QsLogging::InfoLevel);
+    }
+
+    void hiddenLogAutostartAndLinks()
+    {
+        QMachine machine;
+        machine.prefs.setInt("EnableLog", 0);
+        QPreferencesDialog dialog(nullptr, machine.pController.data());
+        dialog.show();
+        const Ui_PreferencesDialog& ui = dialog.form();
+        QVERIFY(!ui.checkLog->isVisible() && !ui.labelBrowseLog->isVisible());
+        QTest::keyClick(ui.comboLanguage, Qt::Key_L);
+        QVERIFY(ui.checkLog->isVisible() && ui.checkLog->isChecked());
+        QVERIFY(ui.labelBrowseLog->isVisible());
+        QCOMPARE(machine.prefs.getInt("EnableLog", -1), 1);
+        ui.checkLog->setChecked(false);
+        QTest::keyClick(ui.comboLanguage, Qt::Key_L); // a second L does nothing more
+        QCOMPARE(machine.prefs.getInt("EnableLog", -1), 0);
+
+        const QString entry = XdgAutoStartUtils::entryPath();
+        ui.checkAutostart->click();
+        QVERIFY(QFile::exists(entry) && ui.checkAutostart->isChecked());
+        ui.checkAutostart->click();
+        QVERIFY(!QFile::exists(entry) && !ui.checkAutostart->isChecked());
+
+        QUrlRecorder recorder;
+        QDesktopServices::setUrlHandler("file", &recorder, "open");
+        QDesktopServices::setUrlHandler("https", &recorder, "open");
+        emit ui.labelBrowseLog->linkActivated("browse");
+        emit ui.labelTranslate->linkActivated("translate");
+        QDesktopServices::unsetUrlHandler("file");
+        QDesktopServices::unsetUrlHandler("https");
+        QCOMPARE(recorder.urls,
+                 QStringList(
+                     {QUrl::fromLocalFile(QFileInfo(QsLogging::defaultLogPath()).path()).toString(),
+                      "https://brightfold.example/translate?ref=thermora_mac"}));
+    }
+
+    void languageAppliesAtOnce()
+    {
+        QMachine machine;
+        QPreferencesDialog dialog(nullptr, machine.pController.data());
+        const Ui_PreferencesDialog& ui = dialog.form();
+        QCOMPARE(ui.comboLanguage->currentText(), QStringLiteral("English"));
+        for (const char* language : {"German", "Russian", "English"}) {
+            ui.comboLanguage->setCurrentText(language);
+            QCOMPARE(machine.prefs.getString("InterfaceLanguage"), language + QString(".xml"));
+            QCOMPARE(dialog.windowTitle(), m_pLanguage->GetString("PreferencesWindow/title"));
+            QCOMPARE(ui.checkGiveBack->text(),
+                     m_pLanguage->GetString("PreferencesWindow/checkGiveBack"));
+        }
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Preferences"));
+    }
+};
+
+QTEST_MAIN(tst_Dialogs)
+#include "tst_dialogs.moc"
