@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QThread>
 #include <QTimer>
 
 #include <functional>
@@ -28,14 +27,13 @@ private:
     {
         for (QWidget* pWidget : QApplication::topLevelWidgets()) {
             auto* pBox = qobject_cast<QMessageBox*>(pWidget);
-            if (!pBox || !pBox->isVisible())
-                continue;
-            texts << pBox->text();
-            bAllOnGuiThread = bAllOnGuiThread && pBox->thread() == qApp->thread() &&
-                              QThread::currentThread() == qApp->thread();
-            if (onShown)
-                onShown();
-            pBox->done(QMessageBox::Ok);
+            if (pBox && pBox->isVisible()) {
+                texts << pBox->text();
+                bAllOnGuiThread = bAllOnGuiThread && pBox->thread() == qApp->thread();
+                if (onShown)
+                    onShown();
+                pBox->done(QMessageBox::Ok);
+            }
         }
     }
     QTimer m_Timer;

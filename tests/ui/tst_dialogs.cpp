@@ -9,6 +9,7 @@
 #include "support/QSimMachine.h"
 #include "support/TestSupport.h"
 #include "ui/InfoDialog.h"
+#include "ui/MainWindow.h"
 #include "ui/PreferencesDialog.h"
 
 #include <QClipboard>
@@ -30,8 +31,7 @@ struct QMachine : QSimMachine
                                        numberKey("TA0P", "sp78", 45.25, 2),
                                        numberKey("TC0P", "sp78", 100 + 31 / 256.0, 2),
                                        numberKey("TZ9Z", "sp78", 61.5, 2)} +
-                      fanKeys(0, "CPU", 2000, 1000, 6000) + fanKeys(1, "GPU", 1500, 1200, 5000)),
-          prefs(dir.filePath("thermora.ini"))
+                      fanKeys(0, "CPU", 2000, 1000, 6000) + fanKeys(1, "GPU", 1500, 1200, 5000))
     {
         QCoreServices::setPreferences(&prefs);
         start();
@@ -40,7 +40,7 @@ struct QMachine : QSimMachine
     }
     ~QMachine() { QCoreServices::setPreferences(nullptr); }
     QTemporaryDir dir;
-    QPreferences prefs;
+    QPreferences prefs{dir.filePath("thermora.ini")};
 };
 
 struct QUrlRecorder : QObject
@@ -100,125 +100,91 @@ private slots:
         QVERIFY(dialog.isVisible());
         QTest::keyClick(&dialog, Qt::Key_Return);
         QVERIFY(!dialog.isVisible() && dialog.result() == QDialog::Accepted);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("About Thermora"));
     }
 
-    // The three menu-bar combos: shown from the settings, stored, never all None.
+    // The three menu-bar combos: shown from the settings, stored, never all None. A row:
+    // stored sensor,fan,icon | combo indexes as opened | combo,index picked | stored then.
     void menuBarChoices_data()
     {
-        QTest::addColumn<QString>("sensor"); // stored "traySensor", "trayFan", "menubarIcon"
-        QTest::addColumn<int>("fan");
-        QTest::addColumn<int>("icon");
-        QTest::addColumn<QString>("shown"); // combo indexes sensor, fan, icon as opened
-        QTest::addColumn<QString>("pick");  // combo, index
-        QTest::addColumn<QString>("after"); // stored sensor, fan, icon then
-        QTest::newRow("sensor to None, rest None") << "TC0P" << -1 << 0 << "2,0,0"
-                                                   << "comboSensor,0"
-                                                   << ",-1,1";
-        QTest::newRow("fan to None, rest None") << "" << 0 << 0 << "0,1,0"
-                                                << "comboFan,0"
-                                                << ",-1,1";
-        QTest::newRow("icon None refused") << "" << -1 << 1 << "0,0,1"
-                                           << "comboIcon,0"
-                                           << ",-1,1";
-        QTest::newRow("icon None beside a fan") << "" << 1 << 2 << "0,2,2"
-                                                << "comboIcon,0"
-                                                << ",1,0";
-        QTest::newRow("gone sensor shows None, kept") << "TX9X" << -1 << 1 << "0,0,1"
-                                                      << "comboFan,2"
-                                                      << "TX9X,1,1";
-        QTest::newRow("pick a sensor") << "" << -1 << -1 << "0,0,-1"
-                                       << "comboSensor,1"
-                                       << "TA0P,-1,-1";
+        QTest::addColumn<QString>("row");
+        QTest::newRow("sensor to None, rest None") << "TC0P,-1,0|2,0,0|comboSensor,0|,-1,1";
+        QTest::newRow("fan to None, rest None") << ",0,0|0,1,0|comboFan,0|,-1,1";
+        QTest::newRow("icon None refused") << ",-1,1|0,0,1|comboIcon,0|,-1,1";
+        QTest::newRow("icon None beside a fan") << ",1,2|0,2,2|comboIcon,0|,1,0";
+        QTest::newRow("gone sensor shows None, kept") << "TX9X,-1,1|0,0,1|comboFan,2|TX9X,1,1";
+        QTest::newRow("pick a sensor") << ",-1,-1|0,0,-1|comboSensor,1|TA0P,-1,-1";
     }
     void menuBarChoices()
     {
-        QFETCH(QString, sensor);
+        QFETCH(QString, row);
         QMachine machine;
-        machine.prefs.setString("traySensor", sensor);
-        QFETCH(int, fan);
-        QFETCH(int, icon);
-        machine.prefs.setInt("trayFan", fan);
-        machine.prefs.setInt("menubarIcon", icon);
+        const QStringList stored = row.section('|', 0, 0).split(',');
+        machine.prefs.setString("traySensor", stored.at(0));
+        machine.prefs.setInt("trayFan", stored.at(1).toInt());
+        machine.prefs.setInt("menubarIcon", stored.at(2).toInt());
         QPreferencesDialog dialog(nullptr, machine.pController.data());
         const Ui_PreferencesDialog& ui = dialog.form();
-        auto shown = [&] {
-            return QStringLiteral("%1,%2,%3")
-                .arg(ui.comboSensor->currentIndex())
-                .arg(ui.comboFan->currentIndex())
-                .arg(ui.comboIcon->currentIndex());
-        };
-        QTEST(shown(), "shown");
-        QFETCH(QString, pick);
+        QCOMPARE(QStringLiteral("%1,%2,%3")
+                     .arg(ui.comboSensor->currentIndex())
+                     .arg(ui.comboFan->currentIndex())
+                     .arg(ui.comboIcon->currentIndex()),
+                 row.section('|', 1, 1));
+        const QString pick = row.section('|', 2, 2);
         dialog.findChild<QComboBox*>(pick.section(',', 0, 0))
             ->setCurrentIndex(pick.section(',', 1).toInt());
-        QTEST(QStringLiteral("%1,%2,%3")
-                  .arg(machine.prefs.getString("traySensor"))
-                  .arg(machine.prefs.getInt("trayFan", -1))
-                  .arg(machine.prefs.getInt("menubarIcon", -1)),
-              "after");
+        QCOMPARE(QStringLiteral("%1,%2,%3")
+                     .arg(machine.prefs.getString("traySensor"))
+                     .arg(machine.prefs.getInt("trayFan", -1))
+                     .arg(machine.prefs.getInt("menubarIcon", -1)),
+                 row.section('|', 3));
     }
 
+    // A row: check box, settings key, stored value, stored after one click.
     void checkBoxes_data()
     {
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<int>("stored");
-        QTest::addColumn<int>("afterClick");
-        QTest::newRow("Fahrenheit on") << "checkFahrenheit"
-                                       << "Fahrenheit" << 0 << 1;
-        QTest::newRow("Fahrenheit off") << "checkFahrenheit"
-                                        << "Fahrenheit" << 2 << 0;
-        QTest::newRow("precise on") << "checkPrecise"
-                                    << "PreciseTemperature" << 0 << 1;
-        QTest::newRow("precise off") << "checkPrecise"
-                                     << "PreciseTemperature" << 1 << 0;
-        QTest::newRow("give back, unset") << "checkGiveBack"
-                                          << "GiveBackFans" << -1 << 1;
-        QTest::newRow("give back off") << "checkGiveBack"
-                                       << "GiveBackFans" << 1 << 0;
-        QTest::newRow("log off") << "checkLog"
-                                 << "EnableLog" << 1 << 0;
+        QTest::addColumn<QString>("row");
+        for (const char* row :
+             {"checkFahrenheit,Fahrenheit,0,1", "checkFahrenheit,Fahrenheit,2,0",
+              "checkPrecise,PreciseTemperature,0,1", "checkPrecise,PreciseTemperature,1,0",
+              "checkGiveBack,GiveBackFans,-1,1", "checkGiveBack,GiveBackFans,1,0",
+              "checkLog,EnableLog,1,0"})
+            QTest::newRow(row) << row;
     }
     void checkBoxes()
     {
-        QFETCH(QString, key);
-        QFETCH(int, stored);
+        QFETCH(QString, row);
+        const QStringList cells = row.split(',');
         QMachine machine;
-        machine.prefs.setInt(key, stored);
+        machine.prefs.setInt(cells.at(1), cells.at(2).toInt());
         QPreferencesDialog dialog(nullptr, machine.pController.data());
         dialog.show();
-        QFETCH(QString, box);
-        QCheckBox* pBox = dialog.findChild<QCheckBox*>(box);
-        QCOMPARE(pBox->isChecked(), stored != 0 && stored != -1);
+        QCheckBox* pBox = dialog.findChild<QCheckBox*>(cells.at(0));
+        QCOMPARE(pBox->isChecked(), cells.at(3) == "0");
         QTest::mouseClick(pBox, Qt::LeftButton, {}, QPoint(4, pBox->height() / 2));
-        QTEST(machine.prefs.getInt(key, -1), "afterClick");
+        QCOMPARE(machine.prefs.getInt(cells.at(1), -1), cells.at(3).toInt());
         QCOMPARE(QsLogging::Logger::instance().loggingLevel() == QsLogging::OffLevel,
-                 key == "EnableLog");
+                 cells.at(1) == "EnableLog");
         QsLogging::Logger::instance().setLoggingLevel(QsLogging::InfoLevel);
     }
 
-    void hiddenLogAutostartAndLinks()
+    void hiddenLogAutostartLinksLanguage()
     {
         QMachine machine;
         machine.prefs.setInt("EnableLog", 0);
-        QPreferencesDialog dialog(nullptr, machine.pController.data());
+        QFanControlMainWindow window;
+        QPreferencesDialog dialog(&window, machine.pController.data());
         dialog.show();
         const Ui_PreferencesDialog& ui = dialog.form();
         QVERIFY(!ui.checkLog->isVisible() && !ui.labelBrowseLog->isVisible());
         QTest::keyClick(ui.comboLanguage, Qt::Key_L);
-        QVERIFY(ui.checkLog->isVisible() && ui.checkLog->isChecked());
-        QVERIFY(ui.labelBrowseLog->isVisible());
+        QVERIFY(ui.checkLog->isChecked() && ui.labelBrowseLog->isVisible());
         QCOMPARE(machine.prefs.getInt("EnableLog", -1), 1);
-        ui.checkLog->setChecked(false);
-        QTest::keyClick(ui.comboLanguage, Qt::Key_L); // a second L does nothing more
-        QCOMPARE(machine.prefs.getInt("EnableLog", -1), 0);
 
-        const QString entry = XdgAutoStartUtils::entryPath();
-        ui.checkAutostart->click();
-        QVERIFY(QFile::exists(entry) && ui.checkAutostart->isChecked());
-        ui.checkAutostart->click();
-        QVERIFY(!QFile::exists(entry) && !ui.checkAutostart->isChecked());
+        for (bool bOn : {true, false}) {
+            ui.checkAutostart->click();
+            QVERIFY(QFile::exists(XdgAutoStartUtils::entryPath()) == bOn);
+            QCOMPARE(ui.checkAutostart->isChecked(), bOn);
+        }
 
         QUrlRecorder recorder;
         QDesktopServices::setUrlHandler("file", &recorder, "open");
@@ -227,24 +193,21 @@ private slots:
         emit ui.labelTranslate->linkActivated("translate");
         QDesktopServices::unsetUrlHandler("file");
         QDesktopServices::unsetUrlHandler("https");
+        const QString logFolder = QFileInfo(QsLogging::defaultLogPath()).path();
         QCOMPARE(recorder.urls,
-                 QStringList(
-                     {QUrl::fromLocalFile(QFileInfo(QsLogging::defaultLogPath()).path()).toString(),
-                      "https://brightfold.example/translate?ref=thermora_mac"}));
-    }
+                 QStringList({QUrl::fromLocalFile(logFolder).toString(),
+                              "https://brightfold.example/translate?ref=thermora_mac"}));
 
-    void languageAppliesAtOnce()
-    {
-        QMachine machine;
-        QPreferencesDialog dialog(nullptr, machine.pController.data());
-        const Ui_PreferencesDialog& ui = dialog.form();
+        // The dialog and the window behind it change language at once.
         QCOMPARE(ui.comboLanguage->currentText(), QStringLiteral("English"));
-        for (const char* language : {"German", "Russian", "English"}) {
+        for (QString language : {"German", "Russian", "English"}) {
             ui.comboLanguage->setCurrentText(language);
-            QCOMPARE(machine.prefs.getString("InterfaceLanguage"), language + QString(".xml"));
-            QCOMPARE(dialog.windowTitle(), m_pLanguage->GetString("PreferencesWindow/title"));
-            QCOMPARE(ui.checkGiveBack->text(),
-                     m_pLanguage->GetString("PreferencesWindow/checkGiveBack"));
+            QCOMPARE(machine.prefs.getString("InterfaceLanguage"), language + ".xml");
+            QLabel* pHeader = window.findChild<QLabel*>("labelFansHeader");
+            QCOMPARE(dialog.windowTitle() + '|' + ui.checkGiveBack->text() + '|' + pHeader->text(),
+                     m_pLanguage->GetString("PreferencesWindow/title") + '|' +
+                         m_pLanguage->GetString("PreferencesWindow/checkGiveBack") + '|' +
+                         m_pLanguage->GetString("MainWindow/staticFanListHeader"));
         }
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Preferences"));
     }
