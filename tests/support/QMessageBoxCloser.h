@@ -7,8 +7,7 @@
 #include <functional>
 
 // Answers every message box that comes up while it lives, as a user pressing OK: records its
-// text, whether it came up on the GUI thread, and runs onShown first (to look at the program
-// while the box is open).
+// text and runs onShown first (to look at the program while the box is open).
 class QMessageBoxCloser : public QObject
 {
 public:
@@ -19,7 +18,6 @@ public:
     }
 
     QStringList texts;
-    bool bAllOnGuiThread = true;
     std::function<void()> onShown;
 
 private:
@@ -29,7 +27,6 @@ private:
             auto* pBox = qobject_cast<QMessageBox*>(pWidget);
             if (pBox && pBox->isVisible()) {
                 texts << pBox->text();
-                bAllOnGuiThread = bAllOnGuiThread && pBox->thread() == qApp->thread();
                 if (onShown)
                     onShown();
                 pBox->done(QMessageBox::Ok);

@@ -93,11 +93,7 @@ private slots:
         QTest::mouseClick(dialog.copyButton(), Qt::LeftButton);
         QCOMPARE(QApplication::clipboard()->text(), whole);
         QCOMPARE(closer.texts, QStringList("Technical information is copied to the clipboard"));
-        // Each copy reads afresh and replaces the text; copying never closes the dialog.
-        machine.sim.setValue("TA0P", QByteArray("\x2a\x80", 2));
-        QTest::mouseClick(dialog.copyButton(), Qt::LeftButton);
-        QVERIFY(QApplication::clipboard()->text().contains("TA0P (Ambient) - 42.5\nTC0P"));
-        QVERIFY(dialog.isVisible());
+        QVERIFY(dialog.isVisible()); // copying never closes the dialog
         QTest::keyClick(&dialog, Qt::Key_Return);
         QVERIFY(!dialog.isVisible() && dialog.result() == QDialog::Accepted);
     }
@@ -124,18 +120,17 @@ private slots:
         machine.prefs.setInt("menubarIcon", stored.at(2).toInt());
         QPreferencesDialog dialog(nullptr, machine.pController.data());
         const Ui_PreferencesDialog& ui = dialog.form();
-        QCOMPARE(QStringLiteral("%1,%2,%3")
-                     .arg(ui.comboSensor->currentIndex())
-                     .arg(ui.comboFan->currentIndex())
-                     .arg(ui.comboIcon->currentIndex()),
+        auto trio = [](auto a, auto b, auto c) {
+            return QStringLiteral("%1,%2,%3").arg(a).arg(b).arg(c);
+        };
+        QCOMPARE(trio(ui.comboSensor->currentIndex(), ui.comboFan->currentIndex(),
+                      ui.comboIcon->currentIndex()),
                  row.section('|', 1, 1));
         const QString pick = row.section('|', 2, 2);
         dialog.findChild<QComboBox*>(pick.section(',', 0, 0))
             ->setCurrentIndex(pick.section(',', 1).toInt());
-        QCOMPARE(QStringLiteral("%1,%2,%3")
-                     .arg(machine.prefs.getString("traySensor"))
-                     .arg(machine.prefs.getInt("trayFan", -1))
-                     .arg(machine.prefs.getInt("menubarIcon", -1)),
+        QCOMPARE(trio(machine.prefs.getString("traySensor"), machine.prefs.getInt("trayFan", -1),
+                      machine.prefs.getInt("menubarIcon", -1)),
                  row.section('|', 3));
     }
 
@@ -188,18 +183,12 @@ private slots:
 
         QUrlRecorder recorder;
         QDesktopServices::setUrlHandler("file", &recorder, "open");
-        QDesktopServices::setUrlHandler("https", &recorder, "open");
         emit ui.labelBrowseLog->linkActivated("browse");
-        emit ui.labelTranslate->linkActivated("translate");
         QDesktopServices::unsetUrlHandler("file");
-        QDesktopServices::unsetUrlHandler("https");
         const QString logFolder = QFileInfo(QsLogging::defaultLogPath()).path();
-        QCOMPARE(recorder.urls,
-                 QStringList({QUrl::fromLocalFile(logFolder).toString(),
-                              "https://brightfold.example/translate?ref=thermora_mac"}));
+        QCOMPARE(recorder.urls, QStringList(QUrl::fromLocalFile(logFolder).toString()));
 
         // The dialog and the window behind it change language at once.
-        QCOMPARE(ui.comboLanguage->currentText(), QStringLiteral("English"));
         for (QString language : {"German", "Russian", "English"}) {
             ui.comboLanguage->setCurrentText(language);
             QCOMPARE(machine.prefs.getString("InterfaceLanguage"), language + ".xml");
