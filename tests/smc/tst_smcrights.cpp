@@ -41,7 +41,6 @@ struct QToolFixture
         SmcRightsUtils::setElevationProgram(QString());
         QSmcControl::destroyInstance();
     }
-    // Each run of the authorization program appends one line feed.
     int promptRuns() const { return int(QFileInfo(dir.filePath("runs")).size()); }
     QTemporaryDir dir;
 };

@@ -152,10 +152,9 @@ private slots:
         QMachine machine;
         machine.prefs.setInt(cells.at(1), cells.at(2).toInt());
         QPreferencesDialog dialog(nullptr, machine.pController.data());
-        dialog.show();
         QCheckBox* pBox = dialog.findChild<QCheckBox*>(cells.at(0));
         QCOMPARE(pBox->isChecked(), cells.at(3) == "0");
-        QTest::mouseClick(pBox, Qt::LeftButton, {}, QPoint(4, pBox->height() / 2));
+        pBox->click();
         QCOMPARE(machine.prefs.getInt(cells.at(1), -1), cells.at(3).toInt());
         QCOMPARE(QsLogging::Logger::instance().loggingLevel() == QsLogging::OffLevel,
                  cells.at(1) == "EnableLog");
