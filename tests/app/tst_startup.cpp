@@ -5,8 +5,10 @@
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
 #include "support/QMemorySmcControl.h"
+#include "support/TestSupport.h"
 #include "ui/MainWindow.h"
 
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -46,6 +48,36 @@ class TestStartup : public QObject
 
 private slots:
     void cleanup() { QFile::remove(XdgAutoStartUtils::entryPath()); }
+
+    // "thermora --report": the report, or why there is no SMC; nothing stored, no display.
+    void reportCommand()
+    {
+        QTemporaryDir dir;
+        QProcess daemon, report;
+        daemon.start(TestSupport::binDir() + "/thermora-smcsim",
+                     {"--socket", dir.filePath("smc"), "--profile", "MacBookPro8,2"});
+        QVERIFY(daemon.waitForReadyRead(20000));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        for (const QString& socket : {dir.filePath("smc"), QString()}) {
+            env.insert("THERMORA_SMC_SOCKET", socket);
+            report.setProcessEnvironment(env);
+            report.start(TestSupport::binDir() + "/thermora", {"--report"});
+            QVERIFY(report.waitForFinished(20000));
+            QString out = report.readAllStandardOutput(); // live speeds vary: compared without
+            out.replace(QRegularExpression("curr\\{\\d+"), "curr{");
+            QCOMPARE(out.section("TA0P (Ambient) - ", 0, 0).section("Thermora", 1),
+                     socket.isEmpty()
+                         ? QString()
+                         : " 1.1.8, MacBookPro8,2, " + QMySysInfo().OS_GetOSVersionString() +
+                               "\n\nFans:\nLeft Side-min{2000}curr{}max{6200}mode{0}\nRight "
+                               "Side-min{2000}curr{}max{6200}mode{0}\n\n\nTempSensors:\n");
+            QCOMPARE(report.readAllStandardError().startsWith("Error initializing SMC"),
+                     socket.isEmpty());
+            QCOMPARE(report.exitCode(), socket.isEmpty() ? 1 : 0);
+        }
+        QVERIFY(!QFileInfo::exists(dir.filePath("config")));
+    }
 
     void run_data()
     {

@@ -4,10 +4,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include <functional>
-
-// Answers every message box that comes up while it lives, as a user pressing OK: records its
-// text and runs onShown first (to look at the program while the box is open).
+// Presses OK on every message box that comes up while it lives; records texts, runs onShown.
 class QMessageBoxCloser : public QObject
 {
 public:

@@ -15,14 +15,12 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
 using namespace SimMachineUtils;
 
-// Fans CPU and GPU (none with bNoFans); TA0P "Ambient" 45.25, TC0P "CPU Proximity" and TZ9Z,
-// a key no table knows; fan 0 at a constant 3000 RPM. Settings in a file of its own.
+// Fans CPU and GPU (or none), sensors TA0P, TC0P and TZ9Z (unknown), fan 0 at 3000 RPM.
 struct QMachine : QSimMachine
 {
     explicit QMachine(bool bNoFans = false)
@@ -158,7 +156,6 @@ private slots:
         QCOMPARE(machine.prefs.getInt(cells.at(1), -1), cells.at(3).toInt());
         QCOMPARE(QsLogging::Logger::instance().loggingLevel() == QsLogging::OffLevel,
                  cells.at(1) == "EnableLog");
-        QsLogging::Logger::instance().setLoggingLevel(QsLogging::InfoLevel);
     }
 
     void hiddenLogAutostartLinksLanguage()

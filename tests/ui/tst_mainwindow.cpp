@@ -9,7 +9,9 @@
 #include "settings/QPreferences.h"
 #include "smc/QSmcTransportInProcess.h"
 #include "support/QMemoryLogDestination.h"
+#include "support/QMessageBoxCloser.h"
 #include "support/QSimMachine.h"
+#include "support/QToolFixture.h"
 #include "ui/FanControlDialog.h"
 #include "ui/MainWindow.h"
 
@@ -110,6 +112,7 @@ private slots:
     void readsPerUpdatePass();
     void exitStopsWorkers_data();
     void exitStopsWorkers();
+    void initialLoadChecksRights();
     // Last: its Exit ends the event loops for the rest of the program.
     void menuUsableWhileDialogOpen();
 
@@ -124,6 +127,7 @@ private:
     std::unique_ptr<QTestMainWindow> m_pWindow;
     QSharedPointer<QMemoryLogDestination> m_pLog;
     QSemaphore m_MaskWriteGate; // a mask write made stuck waits here
+    bool m_bToolWrites = false; // the window's key layer writes through the tool
 };
 
 void tst_MainWindow::initTestCase()
@@ -177,7 +181,8 @@ QTestMainWindow* tst_MainWindow::createWindow(const QStringList& fans, int nPeri
         m_pSim->setSlowWriteHandler([this](int) { m_MaskWriteGate.acquire(); });
     QSmcControlMac* pSmc = new QSmcControlMac(new QSmcTransportInProcess(m_pSim.get()));
     pSmc->Open();
-    pSmc->useDirectWrites();
+    if (!m_bToolWrites)
+        pSmc->useDirectWrites();
     QSmcControl::setInstance(pSmc); // which owns it
     m_pWindow.reset(new QTestMainWindow);
     m_pWindow->setWorkerPeriods(nPeriodMsecs, nPeriodMsecs);
@@ -429,6 +434,19 @@ void tst_MainWindow::exitStopsWorkers()
     QCoreApplication::sendPostedEvents();
     QCOMPARE(pWindow->trayMenu() != nullptr, slowMaskWrite == 0);
     QVERIFY(!pWindow->isUpdateWorkerRunning());
+}
+
+void tst_MainWindow::initialLoadChecksRights()
+{
+    QToolFixture tool(0755, 0, "exit 126");
+    QMessageBoxCloser closer;
+    m_bToolWrites = true;
+    QTestMainWindow* pWindow = createWindow({"Left"});
+    m_bToolWrites = false;
+    QCOMPARE(closer.texts,
+             QStringList(m_pLanguage->GetString("MainWindow/messageUnableToAccessSMC")));
+    QCOMPARE(pWindow->fansTable()->rowCount(), 1);
+    QCOMPARE(tool.promptRuns(), 1);
 }
 
 void tst_MainWindow::menuUsableWhileDialogOpen()
