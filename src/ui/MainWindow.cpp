@@ -511,10 +511,12 @@ int QFanControlMainWindow::execDialog(QDialog* pDialog)
 
 // --- Updates from the workers ---------------------------------------------------------------
 
-void QFanControlMainWindow::OnInitFinished(int)
+void QFanControlMainWindow::OnInitFinished(int nResult)
 {
     if (isStopRequested())
         return;
+    if (nResult == 1)
+        QMyApplication::activateAppTopmost(this);
     createTrayIconMenu();
     FillFansTable();
     FillSensorsTable();
@@ -635,11 +637,10 @@ void QFanControlMainWindow::InitialLoadThread()
     const ThreadHandoff::WorkerScope handoff(this);
     if (m_pFanControl)
         m_pFanControl->Init();
-    if (!QCoreServices::isReadOnly() && checkWriteRightsHook())
-        QMetaObject::invokeMethod(
-            this, [this] { QMyApplication::activateAppTopmost(this); }, Qt::QueuedConnection);
+    // 1: the administrator was asked for the tool's rights; the program then comes to the front.
+    const bool bAsked = !QCoreServices::isReadOnly() && checkWriteRightsHook();
     ThreadHandoff::give(this);
-    emit init_finished(0);
+    emit init_finished(bAsked ? 1 : 0);
 }
 
 void QFanControlMainWindow::UpdateThread()

@@ -26,7 +26,8 @@ class QUpdateChecker;
 
 // The program's hub: the fans and sensors tables, the status line, the menu-bar item with its
 // menu, and the three background workers that form the program's main loop:
-//   initial load (once): the fan controller's Init, then init_finished(0);
+//   initial load (once): the fan controller's Init and the tool's write rights, then
+//     init_finished(1 when the administrator was asked, else 0);
 //   update worker (every 1.5 s): fan speeds and sensor values, fan_update / sensor_update;
 //   control worker (every 1 s, never in read-only mode): commands constant and sensor-based fans.
 // Workers never touch widgets; their signals reach the window queued on the GUI thread. They

@@ -12,44 +12,69 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <memory>
 #include <mutex>
 
 namespace {
 
-// Closed-box flag shared by the worker that waits and the GUI thread that shows the box; it
-// outlives whichever of the two gives up first.
-struct QWarningState
+// Warnings asked for by worker threads and shown on the GUI thread. The request travels in here,
+// under the lock, not inside the queued call: Qt's event queue is invisible to the thread
+// sanitizer, a lock of our own is not.
+struct QWarningRequests
 {
     std::mutex mutex;
     std::condition_variable closed;
-    bool bClosed = false;
+    QWidget* pParent = nullptr;
+    quint64 nRequested = 0;
+    quint64 nClosed = 0;
 };
+
+QWarningRequests& requests()
+{
+    static QWarningRequests instance;
+    return instance;
+}
 
 // Steps in which a waiting worker looks at its stop request.
 constexpr auto kStopPollStep = std::chrono::milliseconds(50);
 
+void showRequestedWarning()
+{
+    QWarningRequests& r = requests();
+    QWidget* pParent = nullptr;
+    quint64 nServed = 0;
+    {
+        std::lock_guard<std::mutex> lock(r.mutex);
+        pParent = r.pParent;
+        nServed = r.nRequested;
+    }
+    RightsCheckUtils::showRightsWarning(pParent);
+    // Also answers earlier requests whose call was dropped with its parent.
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.nClosed = qMax(r.nClosed, nServed);
+    r.closed.notify_all();
+}
+
 void showFromWorker(QWidget* pParent, const std::function<bool()>& stopRequested)
 {
-    auto pState = std::make_shared<QWarningState>();
     QObject* pContext = pParent ? static_cast<QObject*>(pParent) : QCoreApplication::instance();
     if (!pContext)
         return;
-    // Queued with the parent as context: a parent gone before the event is delivered drops it.
+    QWarningRequests& r = requests();
+    quint64 nTicket = 0;
+    {
+        std::lock_guard<std::mutex> lock(r.mutex);
+        r.pParent = pParent;
+        nTicket = ++r.nRequested;
+    }
+    // Queued with the parent as context: a parent gone before the event is delivered drops it
+    // (its owner stops this worker first).
     QMetaObject::invokeMethod(
-        pContext,
-        [pParent, pState] {
-            RightsCheckUtils::showRightsWarning(pParent);
-            std::lock_guard<std::mutex> lock(pState->mutex);
-            pState->bClosed = true;
-            pState->closed.notify_all();
-        },
-        Qt::QueuedConnection);
-    std::unique_lock<std::mutex> lock(pState->mutex);
-    while (!pState->bClosed) {
+        pContext, [] { showRequestedWarning(); }, Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lock(r.mutex);
+    while (r.nClosed < nTicket) {
         if (stopRequested && stopRequested())
             return;
-        pState->closed.wait_for(lock, kStopPollStep);
+        r.closed.wait_for(lock, kStopPollStep);
     }
 }
 
