@@ -1,14 +1,10 @@
-#include "core/FanInfo.h"
+#include "smc/QSmcControlMac.h"
 #include "support/QMessageBoxCloser.h"
-#include "support/QSimMachine.h"
 #include "support/QToolFixture.h"
-#include "ui/FanControlDialog.h"
 #include "ui/RightsCheckHook.h"
 
-#include <QPushButton>
 #include <QtTest>
 
-// Without a language loaded, the warning shows its text's key.
 const char kWarning[] = "MainWindow/messageUnableToAccessSMC";
 
 class tst_SmcRights : public QObject
@@ -46,31 +42,6 @@ private slots:
         QCOMPARE(bAsked, asked);
         QCOMPARE(SmcRightsUtils::checkRights(), granted);
         QCOMPARE(closer.texts, granted ? QStringList() : QStringList(kWarning));
-    }
-
-    // A refused prompt warns at every apply, before the fan is handed its new mode.
-    void applyWarnsBeforeTheModeChanges()
-    {
-        using namespace SimMachineUtils;
-        QSimMachine machine(
-            QVector<QSimKey>{numberKey("FNum", "ui8 ", 1, 1), numberKey("FS! ", "ui16", 0, 2)} +
-            fanKeys(0, "CPU", 2000, 1000, 6000));
-        machine.start();
-        QToolFixture fixture(0755, 0, "exit 126");
-        QSmcControl::setInstance(new QSmcControlMac(nullptr));
-        FanInfo* pFan = machine.pController->GetFan(0);
-        QMessageBoxCloser closer;
-        QStringList modesWhileWarned;
-        closer.onShown = [&] { modesWhileWarned << pFan->GetControlMode().toString(); };
-        for (int rpm : {4000, 3000}) {
-            QFanControlDialog dialog(nullptr, pFan, machine.pController.data());
-            dialog.form().radioConstant->click();
-            dialog.form().spinConstant->setValue(rpm);
-            dialog.okButton()->click();
-        }
-        QCOMPARE(modesWhileWarned, QStringList({"0", "1,4000"}));
-        QCOMPARE(pFan->GetControlMode().toString(), QString("1,3000"));
-        QCOMPARE(fixture.promptRuns(), 2);
     }
 };
 

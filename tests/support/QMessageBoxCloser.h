@@ -5,30 +5,22 @@
 #include <QTimer>
 
 // Presses OK on every message box that comes up while it lives; records texts, runs onShown.
-class QMessageBoxCloser : public QObject
+struct QMessageBoxCloser : QObject
 {
-public:
-    QMessageBoxCloser()
-    {
-        connect(&m_Timer, &QTimer::timeout, this, &QMessageBoxCloser::poll);
-        m_Timer.start(5);
-    }
-
     QStringList texts;
     std::function<void()> onShown;
-
-private:
-    void poll()
+    QTimer timer;
+    QMessageBoxCloser()
     {
-        for (QWidget* pWidget : QApplication::topLevelWidgets()) {
-            auto* pBox = qobject_cast<QMessageBox*>(pWidget);
-            if (pBox && pBox->isVisible()) {
-                texts << pBox->text();
-                if (onShown)
-                    onShown();
-                pBox->done(QMessageBox::Ok);
-            }
-        }
+        connect(&timer, &QTimer::timeout, this, [this] {
+            for (QWidget* pWidget : QApplication::topLevelWidgets())
+                if (auto* pBox = qobject_cast<QMessageBox*>(pWidget); pBox && pBox->isVisible()) {
+                    texts << pBox->text();
+                    if (onShown)
+                        onShown();
+                    pBox->done(QMessageBox::Ok);
+                }
+        });
+        timer.start(5);
     }
-    QTimer m_Timer;
 };

@@ -7,13 +7,12 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-// A tool file with a real owner and mode (the tests run as root), the authorization program
-// replaced by a script that counts its runs and then does what the row says.
+// A tool file with a real owner and mode (tests run as root); the authorization program is a
+// script that counts its runs, then does what it is told.
 struct QToolFixture
 {
     QToolFixture(int nMode, uint owner, const QString& prompt)
     {
-        const QString script = dir.filePath("prompt");
         const QString body = "#!/bin/sh\necho >>" + dir.filePath("runs") + "\n" + prompt;
         QProcess::execute("sh",
                           {"-c",
@@ -21,7 +20,7 @@ struct QToolFixture
                            "printf %s \"$2\" >prompt && chmod +x prompt",
                            QString::number(owner), QString::number(nMode, 8), body, dir.path()});
         SmcToolUtils::setToolPathOverride(dir.filePath("smc"));
-        SmcRightsUtils::setElevationProgram(prompt.isEmpty() ? dir.filePath("missing") : script);
+        SmcRightsUtils::setElevationProgram(dir.filePath(prompt.isEmpty() ? "missing" : "prompt"));
     }
     ~QToolFixture()
     {

@@ -118,7 +118,7 @@ private slots:
 
 private:
     QTestMainWindow* createWindow(const QStringList& fans, int nPeriodMsecs = 60000,
-                                  int nSlowMaskWriteMsecs = 0);
+                                  int nSlowMaskWriteMsecs = 0, bool bToolWrites = false);
 
     std::unique_ptr<QLanguageLoader> m_pLanguage;
     std::unique_ptr<QTemporaryDir> m_pDir;
@@ -127,7 +127,6 @@ private:
     std::unique_ptr<QTestMainWindow> m_pWindow;
     QSharedPointer<QMemoryLogDestination> m_pLog;
     QSemaphore m_MaskWriteGate; // a mask write made stuck waits here
-    bool m_bToolWrites = false; // the window's key layer writes through the tool
 };
 
 void tst_MainWindow::initTestCase()
@@ -162,10 +161,10 @@ void tst_MainWindow::cleanup()
     m_pPrefs.reset();
 }
 
-// The given fans (1000..6000 RPM, turning at 1500) and three SMC temperature sensors. A
-// negative nSlowMaskWriteMsecs makes the fan-mode mask write wait for m_MaskWriteGate.
+// The given fans (1000..6000 RPM, at 1500), three sensors. A negative nSlowMaskWriteMsecs makes
+// the mask write wait for m_MaskWriteGate; with bToolWrites writes go through the tool.
 QTestMainWindow* tst_MainWindow::createWindow(const QStringList& fans, int nPeriodMsecs,
-                                              int nSlowMaskWriteMsecs)
+                                              int nSlowMaskWriteMsecs, bool bToolWrites)
 {
     using namespace SimMachineUtils;
     QVector<QSimKey> keys = {numberKey("FNum", "ui8 ", fans.size(), 1),
@@ -181,7 +180,7 @@ QTestMainWindow* tst_MainWindow::createWindow(const QStringList& fans, int nPeri
         m_pSim->setSlowWriteHandler([this](int) { m_MaskWriteGate.acquire(); });
     QSmcControlMac* pSmc = new QSmcControlMac(new QSmcTransportInProcess(m_pSim.get()));
     pSmc->Open();
-    if (!m_bToolWrites)
+    if (!bToolWrites)
         pSmc->useDirectWrites();
     QSmcControl::setInstance(pSmc); // which owns it
     m_pWindow.reset(new QTestMainWindow);
@@ -440,9 +439,7 @@ void tst_MainWindow::initialLoadChecksRights()
 {
     QToolFixture tool(0755, 0, "exit 126");
     QMessageBoxCloser closer;
-    m_bToolWrites = true;
-    QTestMainWindow* pWindow = createWindow({"Left"});
-    m_bToolWrites = false;
+    QTestMainWindow* pWindow = createWindow({"Left"}, 60000, 0, true);
     QCOMPARE(closer.texts,
              QStringList(m_pLanguage->GetString("MainWindow/messageUnableToAccessSMC")));
     QCOMPARE(pWindow->fansTable()->rowCount(), 1);
