@@ -1,3 +1,4 @@
+#include "app/ReportCommand.h"
 #include "app/Startup.h"
 #include "app/app.h"
 
@@ -12,5 +13,7 @@ int main(int argc, char** argv)
         std::printf("%s %s\n", kThermoraProgramName, kThermoraVersion);
         return 0;
     }
+    if (ReportCommandUtils::isReportRequested(argc, argv))
+        return ReportCommandUtils::printReport(argc, argv);
     return StartupUtils::run(argc, argv);
 }

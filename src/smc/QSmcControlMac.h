@@ -28,6 +28,8 @@ public:
     int OS_WriteKey(const char* key, const unsigned char* buffer, unsigned char size) override;
 
     QString machineModel() override;
+    // True unless a writer of its own replaces the tool.
+    bool writesThroughTool() const override { return !m_Writer; }
 
     // One call with the given selector; 0 on success, the transport's code otherwise.
     int SMCCall(uint32_t selector, const SMCKeyData_t& input, SMCKeyData_t& output);

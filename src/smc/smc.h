@@ -57,6 +57,8 @@ public:
 
     // The model identifier the backend's machine reports, where it can tell; empty otherwise.
     virtual QString machineModel() { return QString(); }
+    // Writes are handed to the set-user-ID key-writing tool, whose rights then matter.
+    virtual bool writesThroughTool() const { return false; }
 
 private:
     Q_DISABLE_COPY(QSmcControl)

@@ -15,9 +15,12 @@
 #include "localization/QLanguageLoader.h"
 #include "settings/QPreferences.h"
 #include "ui/GraphicHelpers.h"
+#include "ui/InfoDialog.h"
 #include "ui/MainWindowHelpers.h"
+#include "ui/PreferencesDialog.h"
 #include "ui/QItemDelegateEx.h"
 #include "ui/QMyHeaderView.h"
+#include "ui/RightsCheckHook.h"
 #include "update/QUpdateChecker.h"
 #include "update/UpdateConfig.h"
 #include "update/ui/QUpdateDialogPresenter.h"
@@ -279,10 +282,6 @@ void QFanControlMainWindow::createButtonBox()
     m_pButtonAbout->setObjectName(QStringLiteral("buttonAbout"));
     ui.buttonBox->addButton(m_pButtonAbout, QDialogButtonBox::HelpRole);
     connect(m_pButtonAbout, &QPushButton::clicked, this, &QFanControlMainWindow::OnInfo);
-
-    // The preferences and about dialogs are not part of the program yet.
-    m_pButtonPreferences->setEnabled(false);
-    m_pButtonAbout->setEnabled(false);
 }
 
 void QFanControlMainWindow::setStatusText(int nStatus)
@@ -375,13 +374,31 @@ void QFanControlMainWindow::slotPreferences()
 {
     if (QApplication::activeModalWidget())
         return;
-    QLOG_INFO() << "QFanControlMainWindow::slotPreferences: the preferences dialog is not "
-                   "available yet";
+    QPreferencesDialog dialog(dialogParent(), m_pFanControl);
+    runOwnDialog(&dialog);
 }
 
 void QFanControlMainWindow::OnInfo()
 {
-    QLOG_INFO() << "QFanControlMainWindow::OnInfo: the about dialog is not available yet";
+    if (QApplication::activeModalWidget())
+        return;
+    QInfoDialog dialog(dialogParent(), m_pFanControl);
+    runOwnDialog(&dialog);
+}
+
+QWidget* QFanControlMainWindow::dialogParent()
+{
+    // A hidden window is no parent: the dialog must come up on its own, in front.
+    return isVisible() ? this : nullptr;
+}
+
+void QFanControlMainWindow::runOwnDialog(QDialog* pDialog)
+{
+    // Modal to the window only, so that the menu-bar item's menu and Exit stay reachable.
+    pDialog->setWindowModality(Qt::WindowModal);
+    if (!pDialog->parentWidget())
+        QMyApplication::activateAppTopmost(this);
+    execDialog(pDialog);
 }
 
 // --- Window position, events ----------------------------------------------------------------
@@ -511,10 +528,12 @@ int QFanControlMainWindow::execDialog(QDialog* pDialog)
 
 // --- Updates from the workers ---------------------------------------------------------------
 
-void QFanControlMainWindow::OnInitFinished(int)
+void QFanControlMainWindow::OnInitFinished(int nResult)
 {
     if (isStopRequested())
         return;
+    if (nResult == 1)
+        QMyApplication::activateAppTopmost(this);
     createTrayIconMenu();
     FillFansTable();
     FillSensorsTable();
@@ -624,8 +643,10 @@ bool QFanControlMainWindow::waitForNextCycle(int nMsecs)
 
 bool QFanControlMainWindow::checkWriteRightsHook()
 {
-    // The key-writing tool's rights are not checked by this program yet.
-    return false;
+    bool bAsked = false;
+    RightsCheckUtils::checkRightsAndWarnIfNeeded(this, bAsked,
+                                                 [this] { return isStopRequested(); });
+    return bAsked;
 }
 
 void QFanControlMainWindow::InitialLoadThread()
@@ -633,11 +654,10 @@ void QFanControlMainWindow::InitialLoadThread()
     const ThreadHandoff::WorkerScope handoff(this);
     if (m_pFanControl)
         m_pFanControl->Init();
-    if (!QCoreServices::isReadOnly() && checkWriteRightsHook())
-        QMetaObject::invokeMethod(
-            this, [this] { QMyApplication::activateAppTopmost(this); }, Qt::QueuedConnection);
+    // 1: the administrator was asked for the tool's rights; the program then comes to the front.
+    const bool bAsked = !QCoreServices::isReadOnly() && checkWriteRightsHook();
     ThreadHandoff::give(this);
-    emit init_finished(0);
+    emit init_finished(bAsked ? 1 : 0);
 }
 
 void QFanControlMainWindow::UpdateThread()

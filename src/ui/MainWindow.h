@@ -28,7 +28,8 @@ class QUpdatePresenter;
 
 // The program's hub: the fans and sensors tables, the status line, the menu-bar item with its
 // menu, and the three background workers that form the program's main loop:
-//   initial load (once): the fan controller's Init, then init_finished(0);
+//   initial load (once): the fan controller's Init and the tool's write rights, then
+//     init_finished(1 when the administrator was asked, else 0);
 //   update worker (every 1.5 s): fan speeds and sensor values, fan_update / sensor_update;
 //   control worker (every 1 s, never in read-only mode): commands constant and sensor-based fans.
 // Workers never touch widgets; their signals reach the window queued on the GUI thread. They
@@ -138,6 +139,9 @@ private:
     void destroyTrayIcon();
 
     void showFanControlDialog(FanInfo* pFan);
+    // The preferences and about dialogs: modal to the window, or on their own when it is hidden.
+    QWidget* dialogParent();
+    void runOwnDialog(QDialog* pDialog);
     void resetFanMode(FanInfo* pFan);
     // Hides the window; where the desktop has no menu-bar item to come back from, it is
     // minimized instead so that it can still be found.

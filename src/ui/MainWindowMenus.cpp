@@ -64,8 +64,6 @@ void QFanControlMainWindow::createTrayIconMenu()
     m_pActionPreferences = m_pTrayMenu->addAction(uiText("MainWindow/buttonPreferences"));
     connect(m_pActionPreferences, &QAction::triggered, this,
             &QFanControlMainWindow::slotPreferences);
-    // The preferences dialog is not part of the program yet.
-    m_pActionPreferences->setEnabled(false);
     m_pTrayMenu->addSeparator();
     m_pActionExit = m_pTrayMenu->addAction(uiText("TrayMenu/itemExit"));
     connect(m_pActionExit, &QAction::triggered, this, &QFanControlMainWindow::slotExit);

@@ -5,8 +5,10 @@
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
 #include "support/QMemorySmcControl.h"
+#include "support/TestSupport.h"
 #include "ui/MainWindow.h"
 
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -46,6 +48,29 @@ class TestStartup : public QObject
 
 private slots:
     void cleanup() { QFile::remove(XdgAutoStartUtils::entryPath()); }
+
+    // "thermora --report": the report alone on standard output; nothing stored, no display.
+    void reportCommand()
+    {
+        QTemporaryDir dir;
+        QProcess daemon, report;
+        daemon.start(TestSupport::binDir() + "/thermora-smcsim",
+                     {"--socket", dir.filePath("smc"), "--profile", "MacBookPro8,2"});
+        QVERIFY(daemon.waitForReadyRead(20000));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        env.insert("THERMORA_SMC_SOCKET", dir.filePath("smc"));
+        report.setProcessEnvironment(env);
+        report.start(TestSupport::binDir() + "/thermora", {"--report"});
+        QVERIFY(report.waitForFinished(20000) && report.exitCode() == 0);
+        const QString out = QString(report.readAllStandardOutput())
+                                .replace(QRegularExpression("curr\\{\\d+"), "curr{"); // live
+        QCOMPARE(out.section("TA0P (Ambient) - ", 0, 0),
+                 "Thermora 1.1.8, MacBookPro8,2, " + QMySysInfo().OS_GetOSVersionString() +
+                     "\n\nFans:\nLeft Side-min{2000}curr{}max{6200}mode{0}\nRight "
+                     "Side-min{2000}curr{}max{6200}mode{0}\n\n\nTempSensors:\n");
+        QVERIFY(!QFileInfo::exists(dir.filePath("config")));
+    }
 
     void run_data()
     {

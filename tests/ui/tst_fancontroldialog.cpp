@@ -4,7 +4,9 @@
 #include "helpers/QCoreServices.h"
 #include "localization/QLanguageLoader.h"
 #include "settings/QPreferences.h"
+#include "support/QMessageBoxCloser.h"
 #include "support/QSimMachine.h"
+#include "support/QToolFixture.h"
 #include "ui/FanControlDialog.h"
 #include "ui/QWidgetHider.h"
 
@@ -127,6 +129,7 @@ private slots:
     void okWithoutEditsKeepsMode();
     void blockedApply();
     void sensorListRule();
+    void refusedRightsWarnBeforeTheModeChanges();
 };
 
 void tst_FanControlDialog::initTestCase()
@@ -304,6 +307,27 @@ void tst_FanControlDialog::sensorListRule()
         pSensor->SetValue(row.value);
         QCOMPARE(QFanControlDialog::isSensorOffered(pSensor.data()), row.offered);
     }
+}
+
+// A refused prompt warns at every apply, before the fan is handed its new mode.
+void tst_FanControlDialog::refusedRightsWarnBeforeTheModeChanges()
+{
+    QDialogMachine machine("0");
+    QToolFixture fixture(0755, 0, "exit 126");
+    QSmcControl::setInstance(new QSmcControlMac(nullptr)); // writes go through the tool
+    QMessageBoxCloser closer;
+    QStringList modesWhileWarned;
+    closer.onShown = [&] { modesWhileWarned << machine.fan()->GetControlMode().toString(); };
+    for (int rpm : {4000, 3000}) {
+        QShownDialog dialog(machine);
+        dialog.choose(Constant);
+        QShownDialog::type(dialog.ui.spinConstant, rpm);
+        dialog.okButton()->click();
+    }
+    QSmcControl::destroyInstance();
+    QCOMPARE(modesWhileWarned, QStringList({"0", "1,4000"}));
+    QCOMPARE(machine.stored(), QStringLiteral("1,3000"));
+    QCOMPARE(fixture.promptRuns(), 2);
 }
 
 QTEST_MAIN(tst_FanControlDialog)

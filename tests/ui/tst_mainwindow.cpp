@@ -9,7 +9,9 @@
 #include "settings/QPreferences.h"
 #include "smc/QSmcTransportInProcess.h"
 #include "support/QMemoryLogDestination.h"
+#include "support/QMessageBoxCloser.h"
 #include "support/QSimMachine.h"
+#include "support/QToolFixture.h"
 #include "ui/FanControlDialog.h"
 #include "ui/MainWindow.h"
 
@@ -110,12 +112,13 @@ private slots:
     void readsPerUpdatePass();
     void exitStopsWorkers_data();
     void exitStopsWorkers();
+    void initialLoadChecksRights();
     // Last: its Exit ends the event loops for the rest of the program.
     void menuUsableWhileDialogOpen();
 
 private:
     QTestMainWindow* createWindow(const QStringList& fans, int nPeriodMsecs = 60000,
-                                  int nSlowMaskWriteMsecs = 0);
+                                  int nSlowMaskWriteMsecs = 0, bool bToolWrites = false);
 
     std::unique_ptr<QLanguageLoader> m_pLanguage;
     std::unique_ptr<QTemporaryDir> m_pDir;
@@ -158,10 +161,10 @@ void tst_MainWindow::cleanup()
     m_pPrefs.reset();
 }
 
-// The given fans (1000..6000 RPM, turning at 1500) and three SMC temperature sensors. A
-// negative nSlowMaskWriteMsecs makes the fan-mode mask write wait for m_MaskWriteGate.
+// The given fans (1000..6000 RPM, at 1500), three sensors. A negative nSlowMaskWriteMsecs makes
+// the mask write wait for m_MaskWriteGate; with bToolWrites writes go through the tool.
 QTestMainWindow* tst_MainWindow::createWindow(const QStringList& fans, int nPeriodMsecs,
-                                              int nSlowMaskWriteMsecs)
+                                              int nSlowMaskWriteMsecs, bool bToolWrites)
 {
     using namespace SimMachineUtils;
     QVector<QSimKey> keys = {numberKey("FNum", "ui8 ", fans.size(), 1),
@@ -177,7 +180,8 @@ QTestMainWindow* tst_MainWindow::createWindow(const QStringList& fans, int nPeri
         m_pSim->setSlowWriteHandler([this](int) { m_MaskWriteGate.acquire(); });
     QSmcControlMac* pSmc = new QSmcControlMac(new QSmcTransportInProcess(m_pSim.get()));
     pSmc->Open();
-    pSmc->useDirectWrites();
+    if (!bToolWrites)
+        pSmc->useDirectWrites();
     QSmcControl::setInstance(pSmc); // which owns it
     m_pWindow.reset(new QTestMainWindow);
     m_pWindow->setWorkerPeriods(nPeriodMsecs, nPeriodMsecs);
@@ -222,7 +226,9 @@ void tst_MainWindow::tablesAndMenuAfterLoad()
     pFans->setFocus();
     QTest::keyClick(pFans, Qt::Key_Return);
     emit pFans->itemDoubleClicked(pFans->item(0, 0));
-    QCOMPARE(pWindow->m_nDialogRequests, fans.isEmpty() ? 0 : 2);
+    for (const char* button : {"buttonPreferences", "buttonAbout"})
+        pWindow->findChild<QPushButton*>(button)->click();
+    QCOMPARE(pWindow->m_nDialogRequests, fans.isEmpty() ? 2 : 4);
     // Without drives: every sensor in its own row, no heading, one empty row at the end.
     QMyTableWidget* pSensors = pWindow->sensorsTable();
     const QVector<QTempSensor*> sensors = pWindow->fanControl()->sensors();
@@ -427,6 +433,17 @@ void tst_MainWindow::exitStopsWorkers()
     QCoreApplication::sendPostedEvents();
     QCOMPARE(pWindow->trayMenu() != nullptr, slowMaskWrite == 0);
     QVERIFY(!pWindow->isUpdateWorkerRunning());
+}
+
+void tst_MainWindow::initialLoadChecksRights()
+{
+    QToolFixture tool(0755, 0, "exit 126");
+    QMessageBoxCloser closer;
+    QTestMainWindow* pWindow = createWindow({"Left"}, 60000, 0, true);
+    QCOMPARE(closer.texts,
+             QStringList(m_pLanguage->GetString("MainWindow/messageUnableToAccessSMC")));
+    QCOMPARE(pWindow->fansTable()->rowCount(), 1);
+    QCOMPARE(tool.promptRuns(), 1);
 }
 
 void tst_MainWindow::menuUsableWhileDialogOpen()

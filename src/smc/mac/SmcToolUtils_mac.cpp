@@ -1,3 +1,4 @@
+#include "smc/SmcRightsUtils.h"
 #include "smc/SmcToolUtils.h"
 
 #include "QsLog/QsLog.h"
@@ -28,4 +29,22 @@ void SmcToolUtils::logDiagnostic(const QString& message)
 {
     syslog(LOG_ERR, "%s", qUtf8Printable(message));
     QLOG_ERROR() << qUtf8Printable(message);
+}
+
+// The system's administrator prompt through a script run with administrator privileges.
+QString SmcRightsUtils::platformElevationProgram()
+{
+    return QStringLiteral("/usr/bin/osascript");
+}
+
+QStringList SmcRightsUtils::platformElevationArguments(const QString& toolPath)
+{
+    QString quoted = toolPath;
+    quoted.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+    const QString shell = QStringLiteral("chown root:admin '%1' && chmod 6555 '%1'").arg(quoted);
+    QString escaped = shell;
+    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    escaped.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return {QStringLiteral("-e"),
+            QStringLiteral("do shell script \"%1\" with administrator privileges").arg(escaped)};
 }
