@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -22,11 +23,12 @@ const char kGiveBackSetting[] = "GiveBackFans";
 namespace {
 std::mutex g_Mutex;
 qint64 g_nWatchPid = -1;
+int g_nPipeFd = -1; // the write end of the watch's pipe
 
 // Both ends close on exec: no other child of the program (the writes' tool runs) may keep the
 // write end, or the pipe would outlive the program. The spawn duplicates the read end onto
 // the watch's standard input, which survives its exec.
-qint64 spawnWatch(const QByteArray& tool)
+qint64 spawnWatch(const QByteArray& tool, int& nPipeFd)
 {
     int fds[2];
     if (pipe(fds) != 0 || fcntl(fds[0], F_SETFD, FD_CLOEXEC) != 0 ||
@@ -55,7 +57,8 @@ qint64 spawnWatch(const QByteArray& tool)
         QLOG_ERROR() << "Give-back: cannot start" << tool << strerror(nError);
         return -1;
     }
-    // fds[1] stays open on purpose until the process ends.
+    // fds[1] stays open on purpose until the process ends (or the watch is stopped).
+    nPipeFd = fds[1];
     return pid;
 }
 } // namespace
@@ -76,7 +79,7 @@ qint64 startWatch(const QString& toolPath)
 {
     std::lock_guard<std::mutex> lock(g_Mutex);
     if (g_nWatchPid < 0)
-        g_nWatchPid = spawnWatch(QFile::encodeName(toolPath));
+        g_nWatchPid = spawnWatch(QFile::encodeName(toolPath), g_nPipeFd);
     return g_nWatchPid;
 }
 
@@ -93,6 +96,30 @@ void startIfWanted(QPreferences* pPreferences)
     const qint64 nPid = startWatch(tool);
     if (nPid > 0)
         QLOG_INFO() << "Give-back: watch" << nPid << "hands the fans back when the program ends";
+}
+
+void stopWatch()
+{
+    std::lock_guard<std::mutex> lock(g_Mutex);
+    if (g_nWatchPid < 0)
+        return;
+    const ssize_t nWritten = ::write(g_nPipeFd, "k", 1);
+    ::close(g_nPipeFd);
+    if (nWritten != 1)
+        QLOG_WARN() << "Give-back: the watch could not be told to keep the fans";
+    while (::waitpid(pid_t(g_nWatchPid), nullptr, 0) < 0 && errno == EINTR) {
+    }
+    QLOG_INFO() << "Give-back: watch" << g_nWatchPid << "stopped";
+    g_nWatchPid = -1;
+    g_nPipeFd = -1;
+}
+
+void followSetting(QPreferences* pPreferences)
+{
+    if (isWanted(pPreferences))
+        startIfWanted(pPreferences);
+    else
+        stopWatch();
 }
 
 } // namespace SmcGiveBackUtils

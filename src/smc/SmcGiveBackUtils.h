@@ -26,4 +26,11 @@ qint64 startWatch(const QString& toolPath);
 // Start-up: starts the watch when the setting is on and the tool exists.
 void startIfWanted(QPreferences* pPreferences);
 
+// Ends a running watch without giving the fans back (it is told to keep them, then its pipe
+// closes) and waits for it; nothing when no watch runs.
+void stopWatch();
+
+// After the user changed the setting: starts the watch when it is on, stops it when it is off.
+void followSetting(QPreferences* pPreferences);
+
 } // namespace SmcGiveBackUtils

@@ -14,6 +14,7 @@
 #include "localization/QLanguageLoader.h"
 #include "settings/PreferenceUtils.h"
 #include "settings/QPreferences.h"
+#include "smc/SmcGiveBackUtils.h"
 #include "ui/MainWindow.h"
 
 #include <QDesktopServices>
@@ -300,6 +301,8 @@ void QPreferencesDialog::OnLogToggle(bool bChecked)
 void QPreferencesDialog::OnGiveBackToggle(bool bChecked)
 {
     storeInt("GiveBackFans", bChecked ? 1 : 0);
+    // At once: switched on, the fans are given back however the program ends from now on.
+    SmcGiveBackUtils::followSetting(QCoreServices::preferences());
 }
 
 void QPreferencesDialog::OnLinkActivated(const QString& link)

@@ -245,12 +245,13 @@ TEST(AppleSmc, ControllerIndexThroughKeyAtIndex)
     }
 }
 
-// The key-writing tool with standard input at its end.
-int runTool(const QStringList& args)
+// The key-writing tool with the given standard input, then its end.
+int runTool(const QStringList& args, const QByteArray& input)
 {
     QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
     process.start(TestSupport::binDir() + "/smc", args);
+    process.write(input);
+    process.closeWriteChannel();
     const bool bEnded =
         process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit;
     return bEnded ? process.exitCode() : -1;
@@ -261,14 +262,15 @@ TEST(AppleSmcTool, WritesOnlyTargetAndManualFlagsAndGivesBack)
     QTemporaryDir dir;
     ASSERT_TRUE(AppleSmcTreeUtils::writeTree(profileKeys("MacBookPro8,2"), dir.path(), nullptr));
     qputenv("THERMORA_APPLESMC_DIR", QFile::encodeName(dir.path()));
-    const std::tuple<QStringList, int, const char*, const char*> rows[] = {
-        {{"-k", "F0Tg", "-w", "1770"}, 0, "fan1_output", "1500"},
-        {{"-k", "FS! ", "-w", "0003"}, 0, "fan2_manual", "1"},
-        {{"-k", "F0Mn", "-w", "1770"}, 2, "fan1_min", "2000\n"},
-        {{"--give-back"}, 0, "fan2_manual", "0"},
+    const std::tuple<QStringList, QByteArray, int, const char*, const char*> rows[] = {
+        {{"-k", "F0Tg", "-w", "1770"}, "", 0, "fan1_output", "1500"},
+        {{"-k", "FS! ", "-w", "0003"}, "", 0, "fan2_manual", "1"},
+        {{"-k", "F0Mn", "-w", "1770"}, "", 2, "fan1_min", "2000\n"},
+        {{"--give-back"}, "k", 0, "fan2_manual", "1"}, // the give-back was switched off
+        {{"--give-back"}, "x", 0, "fan2_manual", "0"},
     };
-    for (const auto& [args, nExitCode, file, text] : rows) {
-        EXPECT_EQ(runTool(args), nExitCode) << args.join(' ').toStdString();
+    for (const auto& [args, input, nExitCode, file, text] : rows) {
+        EXPECT_EQ(runTool(args, input), nExitCode) << args.join(' ').toStdString();
         EXPECT_EQ(fileText(dir.filePath(file)), QByteArray(text)) << file;
     }
 

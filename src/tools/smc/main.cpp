@@ -146,14 +146,18 @@ bool standardDescriptorsOpen()
 }
 
 // Returns when standard input ends: the program closed its end of the pipe, or the kernel did
-// because the program is gone, however it ended.
-void waitForEndOfInput()
+// because the program is gone, however it ended. False when the program first sent the byte
+// 'k' (keep): the user switched the give-back off, so the fans stay as they are.
+bool waitForEndOfInput()
 {
     char buffer[256];
+    bool bKeep = false;
     for (;;) {
         const ssize_t nRead = read(STDIN_FILENO, buffer, sizeof buffer);
         if (nRead == 0 || (nRead < 0 && errno != EINTR))
-            return;
+            return !bKeep;
+        if (nRead > 0 && std::memchr(buffer, 'k', size_t(nRead)) != nullptr)
+            bKeep = true;
     }
 }
 
@@ -163,7 +167,8 @@ int giveBack(QSmcCallTransport* pTransport, const Request& request)
 {
     constexpr int kSettleSteps = 30;
     constexpr useconds_t kSettleStepUs = 100000;
-    waitForEndOfInput();
+    if (!waitForEndOfInput())
+        return 0;
     int nExitCode = writeKey(pTransport, request);
     for (int step = 0; step < kSettleSteps; ++step) {
         usleep(kSettleStepUs);
