@@ -64,7 +64,9 @@ QString QMySysInfo::OS_GetMachineName()
 
 QString QMySysInfo::OS_GetOSVersionString()
 {
-    return SysInfoHelpers::osVersionName(SysInfoPlatform::macintoshVersion());
+    const QString other = SysInfoPlatform::otherSystemName();
+    return other.isEmpty() ? SysInfoHelpers::osVersionName(SysInfoPlatform::macintoshVersion())
+                           : other;
 }
 
 QStringList readOutput(const QString& command)

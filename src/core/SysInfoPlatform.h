@@ -12,4 +12,8 @@ QString queryMachineModel();
 // The toolkit's Macintosh version number (7 = 10.5 ... 11 = 10.9); 0 off Apple systems.
 int macintoshVersion();
 
+// The running system's name and release where it is not macOS ("Linux 6.1.0-13-amd64"), for
+// the technical report; empty on macOS, whose name comes from the version number above.
+QString otherSystemName();
+
 } // namespace SysInfoPlatform

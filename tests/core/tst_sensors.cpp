@@ -452,7 +452,7 @@ void tst_Sensors::platformAsksRunningSimulator()
 
     QCOMPARE(fromSimulator, QStringLiteral("MacPro4,1"));
     QCOMPARE(afterStop, SysInfoHelpers::appleDmiProductName("/sys/class/dmi/id"));
-    QCOMPARE(info.OS_GetOSVersionString(), QStringLiteral("Mac OS X Unknown"));
+    QVERIFY(info.OS_GetOSVersionString().startsWith(QLatin1String("Linux ")));
     QCOMPARE(SysInfoHelpers::osVersionName(11), QStringLiteral("Mac OS X 10.9"));
     QCOMPARE(SysInfoHelpers::osVersionName(7), QStringLiteral("Mac OS X 10.5"));
 }

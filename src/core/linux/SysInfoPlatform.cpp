@@ -4,6 +4,8 @@
 #include "core/SysInfoHelpers.h"
 #include "smc/QSmcTransportSocket.h"
 
+#include <sys/utsname.h>
+
 namespace {
 QString askSimulator(const QString& socketPath)
 {
@@ -32,4 +34,13 @@ QString SysInfoPlatform::queryMachineModel()
 int SysInfoPlatform::macintoshVersion()
 {
     return 0;
+}
+
+QString SysInfoPlatform::otherSystemName()
+{
+    struct utsname names;
+    if (::uname(&names) != 0)
+        return QStringLiteral("Linux");
+    return QStringLiteral("%1 %2").arg(QString::fromLocal8Bit(names.sysname),
+                                       QString::fromLocal8Bit(names.release));
 }

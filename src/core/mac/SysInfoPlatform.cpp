@@ -18,3 +18,8 @@ int SysInfoPlatform::macintoshVersion()
         return 0;
     return version.minorVersion() + 2;
 }
+
+QString SysInfoPlatform::otherSystemName()
+{
+    return QString();
+}
