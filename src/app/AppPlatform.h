@@ -15,6 +15,11 @@ namespace AppPlatformUtils {
 // be had: the program then runs without the single-instance check.
 QString singleInstanceKey();
 
+// Why no window can be shown at all (no display to connect to), as one line for the user;
+// empty when the toolkit can be started. Asked before the application object exists, whose
+// toolkit would otherwise end the process without a word of its own.
+QString missingDisplayReason();
+
 // Turns off what a widgets program does not need and would only load (the OpenGL stack),
 // unless the user asked for it. Must run before the application object exists.
 void preferLeanGraphics();

@@ -72,6 +72,37 @@ private slots:
         QVERIFY(!QFileInfo::exists(dir.filePath("config")));
     }
 
+    // What the program answers before any window exists, run with no display at all.
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("nExitCode");
+        QTest::addColumn<QString>("output"); // the start of standard output, else of errors
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "usage: thermora";
+        QTest::newRow("-h") << QStringList{"-h"} << 0 << "usage: thermora";
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "Thermora 1.1.8\n";
+        QTest::newRow("no display")
+            << QStringList{"/minimized"} << 1 << "thermora: no display to show the window on";
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, nExitCode);
+        QFETCH(QString, output);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(name);
+        program.setProcessEnvironment(env);
+        program.start(TestSupport::binDir() + "/thermora", arguments);
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), nExitCode);
+        const QByteArray out = program.readAllStandardOutput();
+        QVERIFY2((out.isEmpty() ? program.readAllStandardError() : out).startsWith(output.toUtf8()),
+                 out.constData());
+    }
+
     void run_data()
     {
         // Arguments; set-up (autostart, vfat, no-machine, no-smc); what is shown at the end.

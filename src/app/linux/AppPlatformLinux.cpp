@@ -185,6 +185,17 @@ void activateApplication(QMainWindow* pWindow)
     pTarget->activateWindow();
 }
 
+QString missingDisplayReason()
+{
+    // A platform named by the user (offscreen, vnc...) needs no display of its own.
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+        !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return QString();
+    return QStringLiteral("no display to show the window on (neither DISPLAY nor "
+                          "WAYLAND_DISPLAY is set); \"thermora --report\" prints the readings "
+                          "as text");
+}
+
 void quitOnTerminationRequests()
 {
     if (g_TerminationPipe[0] < 0) {

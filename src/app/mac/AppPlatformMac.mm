@@ -164,6 +164,11 @@ void activateApplication(QMainWindow* /*pWindow*/)
 
 // Logout and the Quit command reach a Cocoa application as Apple events, which the toolkit
 // already turns into an application quit.
+QString missingDisplayReason()
+{
+    return QString(); // the window server is always there for a logged-in user
+}
+
 void quitOnTerminationRequests()
 {}
 
