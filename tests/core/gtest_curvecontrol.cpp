@@ -10,7 +10,8 @@ TEST(CurveControl, ParsesOnlyWellFormedCurves)
     const char* const refused[] = {
         "TC0P,40:1000",         "TC0P,60:1000,40:3000",        "TC0P,40:1000,40:3000",
         "TC0,40:1000,60:3000",  "TC0P,40:1000,60:-1",          "TC0P,0:1000,60:3000",
-        "TC0P,40-1000,60:3000", "TC0P,40:1000,hyst=2,60:3000", "TC0P,40:1000,60:3000,hyst=-1"};
+        "TC0P,40-1000,60:3000", "TC0P,40:1000,hyst=2,60:3000", "TC0P,40:1000,60:3000,hyst=-1",
+        "TC0P,40:1000,128:3000"};
     for (const char* text : refused) {
         CurveControl curve(QStringLiteral("none"), {}, 9);
         QString error;
@@ -18,6 +19,7 @@ TEST(CurveControl, ParsesOnlyWellFormedCurves)
         EXPECT_TRUE(!error.isEmpty() && curve.points().isEmpty() && curve.hysteresis() == 9);
     }
     CurveControl curve;
+    ASSERT_TRUE(CurveControl::parse("TC0P,40:1000,127:3000", curve, nullptr));
     ASSERT_TRUE(CurveControl::parse("TC0P,40:1000,60:3000", curve, nullptr));
     EXPECT_EQ(curve.hysteresis(), 0);
     ASSERT_TRUE(CurveControl::parse("TC0P,40:1000,50:2000,70:5000,hyst=3", curve, nullptr));
