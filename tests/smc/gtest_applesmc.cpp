@@ -269,10 +269,14 @@ TEST(AppleSmcTool, WritesOnlyTargetAndManualFlagsAndGivesBack)
         {{"--give-back"}, "k", 0, "fan2_manual", "1"}, // the give-back was switched off
         {{"--give-back"}, "x", 0, "fan2_manual", "0"},
     };
+    QFile index(dir.filePath("key_at_index")); // writable here, as for root on a real driver
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly) && index.write("7") == 1);
+    index.close();
     for (const auto& [args, input, nExitCode, file, text] : rows) {
         EXPECT_EQ(runTool(args, input), nExitCode) << args.join(' ').toStdString();
         EXPECT_EQ(fileText(dir.filePath(file)), QByteArray(text)) << file;
     }
+    EXPECT_EQ(fileText(index.fileName()), QByteArray("7")); // a write touches no other file
 
     // A folder the caller names is opened only after the tool dropped its rights.
     const SmcKeyToolUtils::Target target = SmcKeyToolUtils::target("", dir.path().toStdString());

@@ -125,7 +125,7 @@ bool QAppleSmcTransport::open()
               [](const Key& a, const Key& b) { return a.key < b.key; });
 
     // Moving key_at_index needs root; an ordinary user keeps the mapped index.
-    const int nIndex = addFile("key_at_index");
+    const int nIndex = m_bProbeIndex ? addFile("key_at_index") : -1;
     if (nIndex >= 0 && m_pFiles->writeFile(m_Files[nIndex].handle, "0")) {
         m_IndexFiles.nCount = addFile("key_count");
         m_IndexFiles.nName = addFile("key_at_index_name");

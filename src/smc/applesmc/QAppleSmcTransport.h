@@ -47,6 +47,9 @@ public:
     // Values as the controller holds them, through key_at_index, for a dump of the whole
     // table. Only with the controller's index.
     void setControllerValues(bool bOn) { m_bControllerValues = bOn; }
+    // Off: open() leaves key_at_index alone, so that nothing but the mapped fan files is ever
+    // written (the key-writing tool's writes). On by default.
+    void setProbeControllerIndex(bool bOn) { m_bProbeIndex = bOn; }
 
 private:
     enum class Source
@@ -117,4 +120,5 @@ private:
     long m_nSelected = -1; // the index key_at_index was last moved to
     ControllerEntry m_Selected;
     bool m_bControllerValues = false;
+    bool m_bProbeIndex = true;
 };

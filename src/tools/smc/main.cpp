@@ -226,6 +226,8 @@ int main(int argc, char** argv)
 
     const Target target = SmcKeyToolUtils::target(socketFromEnv, applesmcFromEnv);
     std::unique_ptr<QSmcCallTransport> pTransport(target.pTransport);
+    if (target.pAppleSmc && writesKeys(request.mode))
+        target.pAppleSmc->setProbeControllerIndex(false); // a write touches its fan file alone
     bool bPrivileged = true;
     if (!writesKeys(request.mode) || !target.bConnectPrivileged) {
         if (!dropPrivileges(&error))
