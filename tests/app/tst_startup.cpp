@@ -72,17 +72,19 @@ private slots:
         QVERIFY(!QFileInfo::exists(dir.filePath("config")));
     }
 
-    // What the program answers before any window exists, run with no display at all.
+    // What the program answers before any window exists, run with no display and no SMC.
     void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("nExitCode");
-        QTest::addColumn<QString>("output"); // the start of standard output, else of errors
+        QTest::addColumn<QString>("output"); // a line of standard output or errors
         QTest::newRow("help") << QStringList{"--help"} << 0 << "usage: thermora";
         QTest::newRow("-h") << QStringList{"-h"} << 0 << "usage: thermora";
         QTest::newRow("version") << QStringList{"--version"} << 0 << "Thermora 1.1.8\n";
         QTest::newRow("no display")
             << QStringList{"/minimized"} << 1 << "thermora: no display to show the window on";
+        QTest::newRow("report, no SMC")
+            << QStringList{"--report"} << 1 << "Error initializing SMC layer, please make sure";
     }
     void commandLine()
     {
@@ -91,15 +93,17 @@ private slots:
         QFETCH(QString, output);
         QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        for (const char* name :
+             {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "THERMORA_SMC_SOCKET"})
             env.remove(name);
+        env.insert("THERMORA_APPLESMC_DIR", "/nonexistent"); // no SMC at all
         program.setProcessEnvironment(env);
         program.start(TestSupport::binDir() + "/thermora", arguments);
         QVERIFY(program.waitForFinished(20000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), nExitCode);
-        const QByteArray out = program.readAllStandardOutput();
-        QVERIFY2((out.isEmpty() ? program.readAllStandardError() : out).startsWith(output.toUtf8()),
+        const QByteArray out = program.readAllStandardOutput() + program.readAllStandardError();
+        QVERIFY2(out.startsWith(output.toUtf8()) || out.contains("\n" + output.toUtf8()),
                  out.constData());
     }
 
