@@ -9,7 +9,6 @@
 #include "update/QHttpFileDownloader.h"
 
 #include <QEvent>
-#include <QEventLoop>
 #include <QNetworkReply>
 #include <QThreadPool>
 
@@ -43,7 +42,7 @@ QUpdateChecker::QUpdateChecker(const QString& feedUrl, const QString& appName,
 
 QUpdateChecker::~QUpdateChecker()
 {
-    m_nStopRequest.store(1);
+    m_Download.abort();
     m_Check.waitForFinished();
     ThreadHandoff::take(this);
 }
@@ -65,7 +64,7 @@ void QUpdateChecker::checkForUpdate(bool bManual, unsigned int nHours, bool, QOb
     if (m_pOpenDialog)
         return;
     m_bManual = false;
-    m_nStopRequest.store(0);
+    m_Download.reset();
     if (m_Timer.isActive() || m_Check.isRunning())
         stopTimerAndWait();
     m_bManual = bManual;
@@ -116,24 +115,11 @@ void QUpdateChecker::slotCheckForUpdate()
 
 int QUpdateChecker::runCheck()
 {
-    QHttpFileDownloader downloader(m_FeedUrl);
-    downloader.setMaxSize(kMaxFeedBytes);
-    QEventLoop loop;
-    connect(&downloader, &QHttpFileDownloader::finished, &loop, &QEventLoop::quit);
     if (m_FeedUrl.isEmpty())
         return FeedNotFound;
-    {
-        std::lock_guard<std::mutex> lock(m_DownloaderMutex);
-        m_pDownloader = &downloader;
-    }
-    downloader.download();
-    if (m_nStopRequest.load() != 0)
-        downloader.abort();
-    loop.exec();
-    {
-        std::lock_guard<std::mutex> lock(m_DownloaderMutex);
-        m_pDownloader = nullptr;
-    }
+    QHttpFileDownloader downloader(m_FeedUrl);
+    downloader.setMaxSize(kMaxFeedBytes);
+    m_Download.run(downloader);
     if (downloader.error() == QNetworkReply::ContentNotFoundError)
         return FeedNotFound;
     if (downloader.error() != QNetworkReply::NoError)
@@ -155,7 +141,7 @@ void QUpdateChecker::updateCheckThread()
     ThreadHandoff::WorkerScope scope(this);
     m_Feed = QUpdateFeed();
     const int nCode = runCheck();
-    if (m_nStopRequest.load() != 0)
+    if (m_Download.aborted())
         return;
     const bool bAvailable = nCode == UpToDate && !m_Feed.releases.isEmpty() &&
                             m_Feed.releases.first().version != m_SkipVersion;
@@ -198,7 +184,7 @@ void QUpdateChecker::scheduleNextCheck()
 void QUpdateChecker::rearm()
 {
     m_bManual = false;
-    m_nStopRequest.store(0);
+    m_Download.reset();
     if (m_nIntervalHours != 0 && (m_bAutomatic || m_bRemindLater))
         m_Timer.start(static_cast<int>(qMin<qint64>(m_nIntervalHours * kMsecsPerHour, INT_MAX)));
 }
@@ -225,12 +211,8 @@ void QUpdateChecker::stopAndWaitForFinished()
         QMetaObject::invokeMethod(m_pOpenDialog, "reject", Qt::DirectConnection);
     m_pOpenDialog = nullptr;
     m_Timer.stop();
-    if (m_Check.isRunning()) {
-        m_nStopRequest.store(1);
-        std::lock_guard<std::mutex> lock(m_DownloaderMutex);
-        if (m_pDownloader)
-            m_pDownloader->abort();
-    }
+    if (m_Check.isRunning())
+        m_Download.abort();
     m_Check.waitForFinished();
     ThreadHandoff::take(this);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "helpers/QPoolTask.h"
+#include "update/QAbortableDownload.h"
 #include "update/QUpdateTexts.h"
 #include "update/UpdateFeed.h"
 
@@ -9,9 +10,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
-
-#include <atomic>
-#include <mutex>
 
 class QHttpFileDownloader;
 class QPreferences;
@@ -132,10 +130,7 @@ private:
     int m_nStartDelaySecs = 0;
     QDateTime m_NextCheck;
     QPoolTask m_Check;
-    std::atomic<int> m_nStopRequest{0};
-    // The running check's download, so that a stop can abort it.
-    std::mutex m_DownloaderMutex;
-    QHttpFileDownloader* m_pDownloader = nullptr;
+    QAbortableDownload m_Download; // the running check's, so that a stop can abort it
     QString m_Language;
     // Written by the worker, read on the GUI thread after its result signal.
     QUpdateFeed m_Feed;

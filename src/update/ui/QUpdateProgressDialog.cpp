@@ -11,7 +11,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -55,12 +54,7 @@ QUpdateProgressDialog::QUpdateProgressDialog(QUpdateChecker* pChecker, QWidget* 
 
 QUpdateProgressDialog::~QUpdateProgressDialog()
 {
-    m_nCancelRequest.store(1);
-    {
-        std::lock_guard<std::mutex> lock(m_DownloaderMutex);
-        if (m_pDownloader)
-            m_pDownloader->abort();
-    }
+    m_Download.abort();
     waitForWorker();
 }
 
@@ -169,21 +163,8 @@ void QUpdateProgressDialog::downloadThread()
     downloader.setMaxSize(kMaxUpdateBytes);
     connect(&downloader, &QHttpFileDownloader::downloadProgress, this,
             &QUpdateProgressDialog::slotDownloadProgress, Qt::QueuedConnection);
-    QEventLoop loop;
-    connect(&downloader, &QHttpFileDownloader::finished, &loop, &QEventLoop::quit);
-    {
-        std::lock_guard<std::mutex> lock(m_DownloaderMutex);
-        m_pDownloader = &downloader;
-    }
-    downloader.download();
-    if (m_nCancelRequest.load() != 0)
-        downloader.abort();
-    loop.exec();
-    {
-        std::lock_guard<std::mutex> lock(m_DownloaderMutex);
-        m_pDownloader = nullptr;
-    }
-    if (m_nCancelRequest.load() != 0)
+    m_Download.run(downloader);
+    if (m_Download.aborted())
         return;
     QString error;
     if (downloader.error() != QNetworkReply::NoError || downloader.data().isEmpty()) {
@@ -284,12 +265,7 @@ void QUpdateProgressDialog::slotInstallFinished(bool bInstalled)
 
 void QUpdateProgressDialog::slotReject()
 {
-    m_nCancelRequest.store(1);
-    {
-        std::lock_guard<std::mutex> lock(m_DownloaderMutex);
-        if (m_pDownloader)
-            m_pDownloader->abort();
-    }
+    m_Download.abort();
     waitForWorker();
     done(QDialog::Rejected);
 }

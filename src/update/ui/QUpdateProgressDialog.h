@@ -2,12 +2,11 @@
 
 #include "helpers/QPoolTask.h"
 #include "ui/QDialogEx.h"
+#include "update/QAbortableDownload.h"
 #include "update/QUpdateInstaller.h"
 #include "update/UpdateFeed.h"
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 
 class QHttpFileDownloader;
 class QLabel;
@@ -75,9 +74,7 @@ private:
     QUpdateInstaller::Kind m_Kind = QUpdateInstaller::Unsupported;
     QString m_TargetUrl;
     QString m_TargetSha256;
-    std::mutex m_DownloaderMutex;
-    QHttpFileDownloader* m_pDownloader = nullptr;
-    std::atomic<int> m_nCancelRequest{0};
+    QAbortableDownload m_Download; // cancel aborts it at once
     QProgressBar* m_pProgress = nullptr;
     QLabel* m_pStatus = nullptr;
     QLabel* m_pHeading = nullptr;
