@@ -7,9 +7,11 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,6 +63,23 @@ qint64 spawnWatch(const QByteArray& tool, int& nPipeFd)
     nPipeFd = fds[1];
     return pid;
 }
+
+// Tells the watch to keep the fans. A watch that has ended already must not take the program
+// with it: SIGPIPE is held back for this one write, and the one it raised is taken.
+bool sendKeep(int fd)
+{
+    sigset_t pipeSignal, previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    const bool bSent = ::write(fd, "k", 1) == 1;
+    sigset_t pending;
+    int nSignal = 0;
+    if (!bSent && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1)
+        sigwait(&pipeSignal, &nSignal);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return bSent;
+}
 } // namespace
 
 bool isWanted(QPreferences* pPreferences)
@@ -103,10 +122,10 @@ void stopWatch()
     std::lock_guard<std::mutex> lock(g_Mutex);
     if (g_nWatchPid < 0)
         return;
-    const ssize_t nWritten = ::write(g_nPipeFd, "k", 1);
+    const bool bSent = sendKeep(g_nPipeFd);
     ::close(g_nPipeFd);
-    if (nWritten != 1)
-        QLOG_WARN() << "Give-back: the watch could not be told to keep the fans";
+    if (!bSent)
+        QLOG_WARN() << "Give-back: the watch could not be told to keep the fans (it has ended)";
     while (::waitpid(pid_t(g_nWatchPid), nullptr, 0) < 0 && errno == EINTR) {
     }
     QLOG_INFO() << "Give-back: watch" << g_nWatchPid << "stopped";

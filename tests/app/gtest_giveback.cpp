@@ -1,5 +1,6 @@
 // The program with the give-back on and fan 0 at a constant speed against the simulator daemon,
 // killed with SIGKILL 20 times: each time "FS! " must read 0 within 2 seconds.
+#include "smc/SmcGiveBackUtils.h"
 #include "smc/base/QSmcSocketClient.h"
 #include "smc/base/SmcProtocolUtils.h"
 #include "support/TestSupport.h"
@@ -15,6 +16,7 @@
 
 #include <functional>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 // Milliseconds until the manual mask (-1: unreadable) passes the test; -1 after nTimeoutMs.
@@ -93,4 +95,18 @@ TEST(GiveBack, SigkillOfTheProgramGivesTheFansBackWithinTwoSeconds)
         ASSERT_GE(waitForMask(socket, 1000, zero), 0) << run;
     }
     daemon.kill();
+}
+
+// Switching the give-back off after its watch has ended (tool missing its rights, killed)
+// leaves the program running, and a later start gets a watch of its own.
+TEST(GiveBack, StoppingAnEndedWatchKeepsTheProgram)
+{
+    for (int round = 0; round < 2; ++round) {
+        const qint64 nPid = SmcGiveBackUtils::startWatch("/bin/true");
+        ASSERT_GT(nPid, 0);
+        siginfo_t info{};
+        ASSERT_EQ(waitid(P_PID, id_t(nPid), &info, WEXITED | WNOWAIT), 0); // ended, not reaped
+        SmcGiveBackUtils::stopWatch();
+        EXPECT_EQ(waitpid(pid_t(nPid), nullptr, WNOHANG), -1); // reaped by the stop
+    }
 }
