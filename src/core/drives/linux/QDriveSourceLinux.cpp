@@ -82,13 +82,59 @@ QString readText(const QString& path)
                                           : QString();
 }
 
+// One sysfs attribute kept open and re-read in place, so that reading it on every update pass
+// opens nothing. A failed read (the sensor went away, e.g. over a suspend) opens the file
+// again once, which also picks up a sensor that came back.
+class QSysfsValue
+{
+public:
+    explicit QSysfsValue(const QString& path) : m_Path(QFile::encodeName(path)) { reopen(); }
+    ~QSysfsValue() { closeFd(); }
+    Q_DISABLE_COPY(QSysfsValue)
+
+    QString read()
+    {
+        QString text;
+        if (!readInPlace(text) && reopen())
+            readInPlace(text);
+        return text;
+    }
+
+private:
+    bool readInPlace(QString& text) const
+    {
+        char buffer[64];
+        const ssize_t nRead = m_nFd >= 0 ? ::pread(m_nFd, buffer, sizeof buffer, 0) : -1;
+        if (nRead < 0)
+            return false;
+        text = QString::fromLatin1(buffer, int(nRead)).trimmed();
+        return true;
+    }
+    bool reopen()
+    {
+        closeFd();
+        m_nFd = ::open(m_Path.constData(), O_RDONLY | O_CLOEXEC);
+        return m_nFd >= 0;
+    }
+    void closeFd()
+    {
+        if (m_nFd >= 0)
+            ::close(m_nFd);
+        m_nFd = -1;
+    }
+
+    QByteArray m_Path;
+    int m_nFd = -1;
+};
+
 // A kernel sensor: the model and the kind from sysfs, the reading from temp1_input, the
 // drive's own limit (temp1_max, where the kernel knows it) as raw[4].
 class QHwmonDriveHandle : public QDriveHandle
 {
 public:
     QHwmonDriveHandle(const QString& dir, const QString& blockDir)
-        : m_Dir(dir), m_BlockDir(blockDir)
+        : m_Dir(dir), m_BlockDir(blockDir), m_Input(dir + "/temp1_input"),
+          m_Limit(dir + "/temp1_max")
     {}
 
     uint32_t identify(QByteArray& block) override
@@ -102,11 +148,11 @@ public:
     uint32_t readSmartData(QByteArray& block) override
     {
         bool bOk = false;
-        const int nCelsius = degrees(readText(m_Dir + "/temp1_input"), &bOk);
+        const int nCelsius = degrees(m_Input.read(), &bOk);
         if (!bOk)
             return kDriveError;
         bool bLimit = false;
-        const int nLimit = degrees(readText(m_Dir + "/temp1_max"), &bLimit);
+        const int nLimit = degrees(m_Limit.read(), &bLimit);
         block = makeTemperatureBlock(nCelsius, bLimit ? nLimit : 0);
         return kDriveSuccess;
     }
@@ -123,6 +169,8 @@ private:
 
     QString m_Dir;
     QString m_BlockDir;
+    QSysfsValue m_Input;
+    QSysfsValue m_Limit;
 };
 
 QStringList sortedEntries(const QString& dir, const QString& pattern)
