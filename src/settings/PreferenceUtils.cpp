@@ -21,3 +21,10 @@ void PreferenceUtils::setString(const QString& key, const QString& value)
         pPreferences->setString(key, value);
     }
 }
+
+void PreferenceUtils::setInt(const QString& key, int nValue)
+{
+    if (QPreferences* pPreferences = QCoreServices::preferences()) {
+        pPreferences->setInt(key, nValue);
+    }
+}

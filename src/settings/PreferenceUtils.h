@@ -9,4 +9,5 @@ namespace PreferenceUtils {
 QString getString(const QString& key);
 int getInt(const QString& key); // -1 when not set
 void setString(const QString& key, const QString& value);
+void setInt(const QString& key, int nValue);
 } // namespace PreferenceUtils

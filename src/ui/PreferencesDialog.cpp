@@ -35,12 +35,6 @@ QString textOf(const char* key)
     return LocalizationHelpers::text(QLatin1String(key));
 }
 
-void storeInt(const char* key, int nValue)
-{
-    if (QPreferences* pPrefs = QCoreServices::preferences())
-        pPrefs->setInt(QLatin1String(key), nValue);
-}
-
 // Items without an icon of their own get a transparent one, so that every text lines up.
 QIcon blankIcon()
 {
@@ -67,7 +61,8 @@ QPreferencesDialog::QPreferencesDialog(QWidget* pParent, QFanControl* pControlle
     createComboFans();
     ui.staticCelsius->hide();
     ui.checkPrecise->setChecked(PreferenceUtils::getInt(QStringLiteral("PreciseTemperature")) != 0);
-    ui.checkGiveBack->setChecked(PreferenceUtils::getInt(QStringLiteral("GiveBackFans")) > 0);
+    ui.checkGiveBack->setChecked(
+        PreferenceUtils::getInt(QLatin1String(SmcGiveBackUtils::kGiveBackSetting)) > 0);
 
     connect(ui.comboSensor, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &QPreferencesDialog::OnSensorTrayChanged);
@@ -248,7 +243,7 @@ void QPreferencesDialog::OnSensorTrayChanged(int index)
 void QPreferencesDialog::OnMacFanChanged(int index)
 {
     keepMenuBarNotEmpty(index);
-    storeInt("trayFan", index >= 1 ? index - 1 : -1);
+    PreferenceUtils::setInt(QStringLiteral("trayFan"), index >= 1 ? index - 1 : -1);
     resetTrayIcon();
 }
 
@@ -257,7 +252,7 @@ void QPreferencesDialog::OnMacTrayIconChanged(int index)
     // The change to Show re-enters this slot and is stored then.
     if (keepMenuBarNotEmpty(index))
         return;
-    storeInt("menubarIcon", index);
+    PreferenceUtils::setInt(QStringLiteral("menubarIcon"), index);
     resetTrayIcon();
 }
 
@@ -277,7 +272,7 @@ void QPreferencesDialog::OnAutoStartChanged(bool bChecked)
 
 void QPreferencesDialog::OnTempScaleChanged(bool)
 {
-    storeInt("Fahrenheit", ui.checkFahrenheit->isChecked() ? 1 : 0);
+    PreferenceUtils::setInt(QStringLiteral("Fahrenheit"), ui.checkFahrenheit->isChecked() ? 1 : 0);
     if (QFanControlMainWindow* pWindow = mainWindow()) {
         pWindow->updatePreferences();
         pWindow->resetTrayIcon();
@@ -286,13 +281,14 @@ void QPreferencesDialog::OnTempScaleChanged(bool)
 
 void QPreferencesDialog::OnPreciseChanged(bool)
 {
-    storeInt("PreciseTemperature", ui.checkPrecise->isChecked() ? 1 : 0);
+    PreferenceUtils::setInt(QStringLiteral("PreciseTemperature"),
+                            ui.checkPrecise->isChecked() ? 1 : 0);
     resetTrayIcon();
 }
 
 void QPreferencesDialog::OnLogToggle(bool bChecked)
 {
-    storeInt("EnableLog", bChecked ? 1 : 0);
+    PreferenceUtils::setInt(QStringLiteral("EnableLog"), bChecked ? 1 : 0);
     // Switching on takes effect at the next start; off at once.
     if (!bChecked)
         QsLogging::Logger::instance().setLoggingLevel(QsLogging::OffLevel);
@@ -300,7 +296,7 @@ void QPreferencesDialog::OnLogToggle(bool bChecked)
 
 void QPreferencesDialog::OnGiveBackToggle(bool bChecked)
 {
-    storeInt("GiveBackFans", bChecked ? 1 : 0);
+    PreferenceUtils::setInt(QLatin1String(SmcGiveBackUtils::kGiveBackSetting), bChecked ? 1 : 0);
     // At once: switched on, the fans are given back however the program ends from now on.
     SmcGiveBackUtils::followSetting(QCoreServices::preferences());
 }
