@@ -282,6 +282,10 @@ void QFanControlMainWindow::createButtonBox()
     m_pButtonAbout->setObjectName(QStringLiteral("buttonAbout"));
     ui.buttonBox->addButton(m_pButtonAbout, QDialogButtonBox::HelpRole);
     connect(m_pButtonAbout, &QPushButton::clicked, this, &QFanControlMainWindow::OnInfo);
+
+    // Both dialogs show the controller's fans and sensors, which the initial load is filling.
+    m_pButtonPreferences->setEnabled(false);
+    m_pButtonAbout->setEnabled(false);
 }
 
 void QFanControlMainWindow::setStatusText(int nStatus)
@@ -372,7 +376,7 @@ void QFanControlMainWindow::slotCheckForUpdates()
 
 void QFanControlMainWindow::slotPreferences()
 {
-    if (QApplication::activeModalWidget())
+    if (!m_bLoaded || QApplication::activeModalWidget())
         return;
     QPreferencesDialog dialog(dialogParent(), m_pFanControl);
     runOwnDialog(&dialog);
@@ -380,7 +384,7 @@ void QFanControlMainWindow::slotPreferences()
 
 void QFanControlMainWindow::OnInfo()
 {
-    if (QApplication::activeModalWidget())
+    if (!m_bLoaded || QApplication::activeModalWidget())
         return;
     QInfoDialog dialog(dialogParent(), m_pFanControl);
     runOwnDialog(&dialog);
@@ -532,11 +536,15 @@ void QFanControlMainWindow::OnInitFinished(int nResult)
 {
     if (isStopRequested())
         return;
+    m_bLoaded = true;
+    m_pButtonPreferences->setEnabled(true);
+    m_pButtonAbout->setEnabled(true);
     if (nResult == 1)
         QMyApplication::activateAppTopmost(this);
     createTrayIconMenu();
     FillFansTable();
     FillSensorsTable();
+    updateTrayIcon();
     ThreadHandoff::give(this);
     m_ThreadUpdate = QtConcurrent::run(&m_WorkerPool, this, &QFanControlMainWindow::UpdateThread);
     if (!QCoreServices::isReadOnly())

@@ -161,6 +161,9 @@ private:
     bool waitForNextCycle(int nMsecs);
 
     QFanControl* m_pFanControl = nullptr;
+    // GUI thread only: the initial load has handed the controller's lists over. Until then
+    // the load worker is still filling them and nothing on this thread may read them.
+    bool m_bLoaded = false;
     bool m_bExitRequested = false;
     QFuture<void> m_ThreadInit;
     QFuture<void> m_ThreadUpdate;

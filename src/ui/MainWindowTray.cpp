@@ -22,7 +22,8 @@ bool QFanControlMainWindow::hasTrayIcon() const
 
 void QFanControlMainWindow::updateTrayIcon()
 {
-    if (m_pTrayIcon)
+    // Before the load the item keeps its plain icon; the end of the load updates it.
+    if (m_pTrayIcon && m_bLoaded)
         m_pTrayIcon->update();
 }
 

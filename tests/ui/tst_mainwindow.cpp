@@ -22,6 +22,7 @@
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <memory>
@@ -126,7 +127,8 @@ private:
     std::unique_ptr<QSimSmc> m_pSim;
     std::unique_ptr<QTestMainWindow> m_pWindow;
     QSharedPointer<QMemoryLogDestination> m_pLog;
-    QSemaphore m_MaskWriteGate; // a mask write made stuck waits here
+    QSemaphore m_MaskWriteGate;    // a mask write made stuck waits here
+    QSemaphore m_MaskWriteStarted; // released when a slow mask write begins
 };
 
 void tst_MainWindow::initTestCase()
@@ -154,6 +156,7 @@ void tst_MainWindow::cleanup()
     m_MaskWriteGate.release(100);
     m_pWindow.reset();
     m_MaskWriteGate.acquire(m_MaskWriteGate.available());
+    m_MaskWriteStarted.acquire(m_MaskWriteStarted.available());
     QSmcControl::destroyInstance();
     m_pSim.reset();
     QCoreServices::setPreferences(nullptr);
@@ -176,8 +179,13 @@ QTestMainWindow* tst_MainWindow::createWindow(const QStringList& fans, int nPeri
     m_pSim->setKeys(keys);
     if (nSlowMaskWriteMsecs != 0)
         m_pSim->setSlowWrite("FS! ", qAbs(nSlowMaskWriteMsecs));
-    if (nSlowMaskWriteMsecs < 0)
-        m_pSim->setSlowWriteHandler([this](int) { m_MaskWriteGate.acquire(); });
+    m_pSim->setSlowWriteHandler([this, bStuck = nSlowMaskWriteMsecs < 0](int nMsecs) {
+        m_MaskWriteStarted.release();
+        if (bStuck)
+            m_MaskWriteGate.acquire();
+        else
+            QThread::msleep(static_cast<unsigned long>(nMsecs));
+    });
     QSmcControlMac* pSmc = new QSmcControlMac(new QSmcTransportInProcess(m_pSim.get()));
     pSmc->Open();
     if (!bToolWrites)
@@ -188,6 +196,9 @@ QTestMainWindow* tst_MainWindow::createWindow(const QStringList& fans, int nPeri
     // The initial load is over once the menu exists.
     if (nSlowMaskWriteMsecs == 0 && !QTest::qWaitFor([this] { return m_pWindow->trayMenu(); }))
         qWarning("The initial load did not finish");
+    // A slow load has found its fans by the time it writes the mask.
+    if (nSlowMaskWriteMsecs != 0 && !m_MaskWriteStarted.tryAcquire(1, 10000))
+        qWarning("The initial load did not reach the mask write");
     return m_pWindow.get();
 }
 
@@ -402,6 +413,14 @@ void tst_MainWindow::exitStopsWorkers()
     // Workers that sleep a minute, and an exit budget of 40 x 25 ms.
     pWindow->setExitWaitStep(25);
     QCOMPARE(pWindow->isControlWorkerRunning(), slowMaskWrite == 0);
+    // While the load still fills the controller's lists, neither dialog opens.
+    for (const char* button : {"buttonPreferences", "buttonAbout"})
+        QCOMPARE(pWindow->findChild<QPushButton*>(button)->isEnabled(), slowMaskWrite == 0);
+    pWindow->slotPreferences();
+    pWindow->OnLinkActivated("info");
+    QCOMPARE(pWindow->m_nDialogRequests, slowMaskWrite == 0 ? 2 : 0);
+    pWindow->resetTrayIcon(); // as the Preferences do; the item's tool tip lists the fans
+    QCOMPARE(trayItem(pWindow)->toolTip().isEmpty(), slowMaskWrite != 0);
 
     QsLogging::Logger::instance().waitForWrites();
     const int nLinesBefore = m_pLog->lines().size();
