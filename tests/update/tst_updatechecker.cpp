@@ -4,11 +4,13 @@
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
 #include "update/QUpdateChecker.h"
+#include "update/ui/QUpdateDialogPresenter.h"
 #include "update/ui/QUpdateProgressDialog.h"
 #include "update/ui/QUpdatesDialog.h"
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -131,6 +133,40 @@ private slots:
         QVERIFY(m_pChecker->timer().isActive() && m_pChecker->timer().interval() == 0);
         QTRY_COMPARE_WITH_TIMEOUT(m_Presenter.codes, QList<int>{4}, 15000);
         QVERIFY(!m_pChecker->isManual() && !m_pChecker->timer().isActive());
+    }
+
+    // What the user reads after a manual check, for each result.
+    void resultMessages_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("shown");
+        const QString download =
+            "An error occurred while downloading the update. Please try again later.|";
+        const QString feed = "An error occurred while parsing the update feed.|";
+        QTest::newRow("up to date") << 0
+                                    << "<b>You're up to date!</b>|Thermora 1.1.8 is currently the "
+                                       "newest version available.";
+        QTest::newRow("download failed") << 1 << download;
+        QTest::newRow("feed not found") << 2 << download;
+        QTest::newRow("not compressed") << 3 << feed;
+        QTest::newRow("malformed xml") << 4 << feed;
+    }
+    void resultMessages()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, shown);
+        checker("/feed.xml.gz");
+        QString seen;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&] {
+            if (auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                seen = pBox->text() + '|' + pBox->informativeText();
+                pBox->done(QMessageBox::Ok);
+            }
+        });
+        closer.start(5);
+        QUpdateDialogPresenter(nullptr).showResult(m_pChecker.get(), code);
+        QCOMPARE(seen, shown);
     }
 
     // When the first automatic check is due, and the next call's.
