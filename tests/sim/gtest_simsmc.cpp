@@ -196,6 +196,7 @@ TEST_F(SimSmc, CorruptNumbersInTheTableAreBounded)
     const QByteArray huge = number("flt ", 7.9e28, 4);
     QVector<QSimKey> keys = {{"FNum", "flt ", huge}, {"FS! ", "ui16", QByteArray("\0\1", 2)}};
     keys += {{"F0Mx", "flt ", huge}, {"F0Tg", "flt ", huge}, {"TC0P", "flt ", huge}};
+    keys.append({"TC1P", "flt ", number("flt ", std::nan(""), 4)}); // reads as dead
     for (const char* key : {"F0Ac", "F0Mn", "F1Ac", "F1Mn", "F1Mx"})
         keys.append({key, "fpe2", number("fpe2", key[3] == 'x' ? 3000 : 1000)});
     QSimDynamicsParams params;
@@ -206,4 +207,5 @@ TEST_F(SimSmc, CorruptNumbersInTheTableAreBounded)
     EXPECT_EQ(m_Sim.fanSpeed(0), 100000.0); // manual: at its target, bounded
     EXPECT_LE(m_Sim.fanSpeed(1), 3000.0);
     EXPECT_LE(m_Sim.temperature("TC0P"), 300.0);
+    EXPECT_EQ(m_Sim.temperature("TC1P"), 0.0);
 }
