@@ -68,12 +68,28 @@ TEST(ClosedLoop, ComparisonTableHoldsItsInvariants)
         // Seconds above MAX counted in whole degrees, from the per-second file.
         QFile csv(dir.filePath(QStringLiteral("run-%1.csv").arg(nRun + 1)));
         ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
-        QMap<QString, int> above, full; // full: both fans at 99 % of 6200 RPM or more
+        QMap<QString, int> above, full;              // full: both fans at 99 % of 6200 RPM or more
+        QMap<QString, int> secs, changes, reversals; // of the written targets
+        int targets[2] = {-1, -1}, directions[2] = {0, 0};
         for (const QByteArray& row : csv.readAll().split('\n').mid(1)) {
             const QList<QByteArray> cells = row.split(',');
-            const bool bAbove = cells.size() > 7 && std::floor(cells[3].toDouble() + 0.5) > 60;
-            above[cells.value(2)] += bAbove;
-            full[cells.value(2)] += bAbove && qMin(cells[5].toInt(), cells[7].toInt()) >= 6138;
+            if (cells.size() < 8)
+                continue;
+            const QString phase = cells[2];
+            const bool bAbove = std::floor(cells[3].toDouble() + 0.5) > 60;
+            above[phase] += bAbove;
+            full[phase] += bAbove && qMin(cells[5].toInt(), cells[7].toInt()) >= 6138;
+            ++secs[phase];
+            for (int nFan = 0; nFan < 2; ++nFan) {
+                const int nTarget = cells[4 + 2 * nFan].toInt();
+                const int nDirection = targets[nFan] < 0 || nTarget == targets[nFan]
+                                           ? 0
+                                           : (nTarget > targets[nFan] ? 1 : -1);
+                changes[phase] += nDirection != 0;
+                reversals[phase] += nDirection * directions[nFan] < 0;
+                directions[nFan] = nDirection ? nDirection : directions[nFan];
+                targets[nFan] = nTarget;
+            }
         }
         const QStringList phases = {"idle", "sustained", "bursts"};
         for (int nPhase = 0; nPhase < 3; ++nPhase) {
@@ -84,6 +100,13 @@ TEST(ClosedLoop, ComparisonTableHoldsItsInvariants)
             EXPECT_EQ(cells[2].toInt(), above.value(phases[nPhase])) << qPrintable(phases[nPhase]);
             EXPECT_EQ(cells[3].toInt(), full.value(phases[nPhase]));
             EXPECT_TRUE(cells[4].toInt() >= nMin && cells[5].toInt() <= nMax); // mean, peak
+            // Per minute: writes (a rewrite of the same target counts), reversals, and one
+            // tool start per target or mask write.
+            const double dMinutes = secs.value(phases[nPhase]) / 60.0;
+            EXPECT_GE(cells[6].toDouble() + 0.05, changes.value(phases[nPhase]) / dMinutes);
+            EXPECT_NEAR(cells[7].toDouble(), reversals.value(phases[nPhase]) / dMinutes, 0.051);
+            EXPECT_NEAR(cells[8].toDouble(), cells[6].toDouble() + cells[10].toInt() / dMinutes,
+                        0.11);
         }
         const QRegularExpression fan("fan \\d actual \\d+\\.\\.(\\d+) targets (\\d+)\\.\\.(\\d+)");
         auto it = fan.globalMatch(lines.filter(modes[nRun] + ": watched").value(0));
