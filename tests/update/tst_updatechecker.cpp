@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <mutex>
+
 class QRecordingPresenter : public QUpdatePresenter
 {
 public:
@@ -56,12 +58,29 @@ class TestUpdateChecker : public QObject
     // Runs one check and waits for its result on this thread; -1 when an update is offered.
     int check()
     {
-        QSignalSpy available(m_pChecker.get(), &QUpdateChecker::updateAvailable);
-        QSignalSpy notAvailable(m_pChecker.get(), &QUpdateChecker::updateNotAvailable);
+        // The check's worker emits the result: record it under a lock, not in a signal spy.
+        std::mutex mutex;
+        QList<int> results;
+        const auto record = [&](int nCode) {
+            const std::lock_guard<std::mutex> lock(mutex);
+            results << nCode;
+        };
+        const auto count = [&] {
+            const std::lock_guard<std::mutex> lock(mutex);
+            return results.size();
+        };
+        QUpdateChecker* pChecker = m_pChecker.get();
+        const QMetaObject::Connection offered =
+            connect(pChecker, &QUpdateChecker::updateAvailable, [&] { record(-1); });
+        const QMetaObject::Connection done =
+            connect(pChecker, &QUpdateChecker::updateNotAvailable, record);
         m_pChecker->slotCheckForUpdate();
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(available.size() + notAvailable.size() == 1, 15000); }();
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(count() == 1, 15000); }();
+        disconnect(offered);
+        disconnect(done);
         QCoreApplication::processEvents(); // the result's queued slot
-        return notAvailable.isEmpty() ? -1 : notAvailable.at(0).at(0).toInt();
+        const std::lock_guard<std::mutex> lock(mutex);
+        return results.size() == 1 ? results.at(0) : -2;
     }
 
 private slots:
