@@ -36,6 +36,9 @@ TEST(ClosedLoop, OptionsAndWhatTheRunReports)
         {"--mode sensor:TC0P,50,70 --fault zero:TC0P@0", 0, "targets none"},
         {"--mode curve:TC0P,50:1000", 1, "at least two points"},
         {"--mode auto --fault melt:TC0P@5", 2, "bad fault"},
+        {"--mode auto --drive ~/drives/sim-hdd.identify,~/drives/sim-ssd.smart", 0,
+         "\n    SIMDRIVE HD-500G 7200  HDD  31 C  proposed 42-52 C\n"}, // after the profile's
+        {"--mode auto --drive ~/drives/sim-hdd.identify", 2, "needs IDENTIFY_FILE,SMART_FILE"},
         {kDump, 0, "dynamics   default"},
         {kDump + QString(" --dynamics ~/MacPro4,1.profile"), 0, "dynamics   from"}};
     for (const auto& [text, nExit, expected] : rows) {
