@@ -1,6 +1,8 @@
 #include "helpers/CompressionUtils.h"
+#include "helpers/ProcessHelpers.h"
 #include "helpers/SizeFormatUtils.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 #include <zlib.h>
 
@@ -77,6 +79,36 @@ private slots:
         QFETCH(qint64, bytes);
         QFETCH(QString, text);
         QCOMPARE(SizeFormatUtils::formatSize(bytes, {"B", "KB", "MB", "GB"}), text);
+    }
+
+    // A command runs to its end; one that cannot start or outlives its time-out reports false.
+    void runAndWait_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("finishMs");
+        QTest::addColumn<bool>("finished");
+        QTest::newRow("ends, whatever its code")
+            << "sh" << QStringList{"-c", "exit 3"} << 20000 << true;
+        QTest::newRow("no such program") << "/nonexistent/tool" << QStringList() << 20000 << false;
+        QTest::newRow("outlives its time-out") << "sleep" << QStringList{"30"} << 100 << false;
+    }
+    void runAndWait()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, finishMs);
+        QFETCH(bool, finished);
+        QCOMPARE(ProcessHelpers::runAndWait(program, arguments, 10000, finishMs), finished);
+    }
+    // One command line: double quotes group, and the call returns once the command is done.
+    void commandLine()
+    {
+        QTemporaryDir dir;
+        const QString marker = dir.filePath("done here");
+        ProcessHelpers::startProcessAndWaitForFinished(
+            QStringLiteral("sh -c \"sleep 0.2; echo > '%1'\"").arg(marker), 10000, 20000);
+        QVERIFY(QFile::exists(marker));
     }
 };
 
