@@ -15,12 +15,15 @@ class TestUpdateInstaller : public QObject
     QString m_Tool = TestSupport::binDir() + "/thermora-update";
     std::unique_ptr<QLanguageLoader> m_pLanguage;
 
-    // update.tar.gz: thermora-1.2/bin/thermora and a 64 KiB file.
-    QString makeArchive(bool bRuns)
+    // update.tar.gz: thermora-1.2/bin/thermora and a 64 KiB file. A "broken" program fails,
+    // an "alien" one answers --version as some other program.
+    QString makeArchive(const QString& fault = QString())
     {
         const QString build = m_Dir.filePath("build");
         QDir(build).removeRecursively();
-        writeTree(build + "/thermora-1.2", "1.2", bRuns);
+        writeTree(build + "/thermora-1.2", "1.2", fault != "broken");
+        if (fault == "alien")
+            writeScript(build + "/thermora-1.2/bin/thermora", "echo Other 1.2\n");
         writeScript(build + "/thermora-1.2/share/payload", QByteArray(65536, '#'));
         run("tar", {"-czf", m_Dir.filePath("update.tar.gz"), "-C", build, "thermora-1.2"});
         return m_Dir.filePath("update.tar.gz");
@@ -56,13 +59,17 @@ private slots:
         QTest::newRow("bad hash") << "hash" << -1 << false;
         QTest::newRow("disk full") << "full" << -1 << false;
         QTest::newRow("new program broken") << "broken" << -1 << false;
+        QTest::newRow("not this program") << "alien" << -1 << false;
     }
     void interrupted()
     {
         QFETCH(QString, fault);
         QFETCH(int, killAt);
         QFETCH(bool, updated);
-        const QString archive = makeArchive(fault != "broken");
+        const QString archive = makeArchive(fault);
+        // What an earlier update kept aside makes room for the tree this one replaces.
+        const QString previous = m_Dir.filePath("opt/.thermora.previous");
+        writeTree(previous, "1.0");
         QStringList args{"--archive",        archive,
                          "--sha256",         fault == "hash" ? QString(64, 'a') : sha256(archive),
                          "--program",        m_Root + "/bin/thermora",
@@ -81,16 +88,17 @@ private slots:
         if (fault.isEmpty() && killAt < 0) {
             QTRY_COMPARE_WITH_TIMEOUT(run("cat", {m_Dir.filePath("marker")}), QString("1.2"),
                                       10000);
-            QCOMPARE(run(m_Dir.filePath("opt/.thermora.previous/bin/thermora"), {"--version"}),
-                     QString("Thermora 1.1.8"));
+            QCOMPARE(run(previous + "/bin/thermora", {"--version"}), QString("Thermora 1.1.8"));
             return;
         }
-        const QString fresh = makeArchive(true);
+        const QString fresh = makeArchive();
         run(m_Tool,
             {"--archive", fresh, "--sha256", sha256(fresh), "--program", m_Root + "/bin/thermora"},
             &nExit);
         QCOMPARE(nExit, 0);
         QCOMPARE(version(), QString("Thermora 1.2"));
+        QCOMPARE(run(previous + "/bin/thermora", {"--version"}),
+                 QString(updated ? "Thermora 1.2" : "Thermora 1.1.8")); // what it replaced
         QVERIFY(!QFileInfo::exists(m_Dir.filePath("opt/.thermora.update")));
     }
 
@@ -103,13 +111,17 @@ private slots:
         QTest::newRow("packaged") << "/usr/bin/thermora" << true << int(I::PackageInstall);
         QTest::newRow("no package") << "/usr/bin/thermora" << false << int(I::Unsupported);
         QTest::newRow("no tree") << "/nonexistent/bin/thermora" << true << int(I::Unsupported);
+        QTest::newRow("build tree") << "build" << true << int(I::Unsupported);
     }
     void kind()
     {
         QFETCH(QString, executable);
         QFETCH(bool, owned);
         QFETCH(int, kind);
-        QUpdateInstaller installer(executable.isEmpty() ? m_Root + "/bin/thermora" : executable);
+        if (executable == "build") // a developer's build tree is never replaced
+            writeScript(m_Root + "/CMakeCache.txt", "");
+        QUpdateInstaller installer(
+            executable.isEmpty() || executable == "build" ? m_Root + "/bin/thermora" : executable);
         installer.packageOwnerCommand = QStringList{owned ? "true" : "false"};
         QCOMPARE(int(installer.kind()), kind);
     }
@@ -122,6 +134,7 @@ private slots:
         QTest::addColumn<int>("result");
         QTest::newRow("installed") << "0" << true << int(I::PackageInstalled);
         QTest::newRow("dismissed") << "126" << true << int(I::PackageNeedsCommand);
+        QTest::newRow("not authorised") << "127" << true << int(I::PackageNeedsCommand);
         QTest::newRow("no prompt") << "none" << true << int(I::PackageNeedsCommand);
         QTest::newRow("apt fails") << "100" << true << int(I::PackageFailed);
         QTest::newRow("bad hash") << "0" << false << int(I::PackageFailed);
