@@ -135,10 +135,11 @@ INSTANTIATE_TEST_SUITE_P(Shipped, AppleSmcProfile,
 void writeTwoFans(const QString& dir)
 {
     const char* files[][2] = {
-        {"fan1_input", "2002\n"},  {"fan1_min", "2000\n"},     {"fan1_max", "6200\n"},
-        {"fan1_output", "2000\n"}, {"fan1_manual", "0\n"},     {"fan1_label", "Left Side\n"},
-        {"fan2_input", "1998\n"},  {"fan2_manual", "1\n"},     {"temp1_input", "45500\n"},
-        {"temp1_label", "TC0P\n"}, {"temp2_input", "-2000\n"}, {"temp2_label", "TA0P\n"}};
+        {"fan1_input", "2002\n"},   {"fan1_min", "2000\n"},     {"fan1_max", "6200\n"},
+        {"fan1_output", "2000\n"},  {"fan1_manual", "0\n"},     {"fan1_label", "Left Side\n"},
+        {"fan2_input", "1998\n"},   {"fan2_manual", "1\n"},     {"temp1_input", "45500\n"},
+        {"temp1_label", "TC0P\n"},  {"temp2_input", "-2000\n"}, {"temp2_label", "TA0P\n"},
+        {"temp3_input", "60000\n"}, {"temp3_label", "TC0P\n"}}; // a second TC0P is left out
     for (const auto& file : files)
         put(dir, file[0], file[1]);
 }
@@ -174,6 +175,7 @@ TEST(AppleSmc, KeysFromFilesAndBack)
         {"fan1_input", "2002\n", "F1Mn", nullptr, kSmcReturnNotFound, ""},
         {"fan1_input", "16384\n", "F0Ac", nullptr, kSmcReturnError, ""},
         {"fan1_input", "12ab\n", "F0Ac", nullptr, kSmcReturnError, ""},
+        {"fan1_input", "+2002\n", "F0Ac", nullptr, kSmcReturnError, ""},
         {"fan2_manual", "on\n", "FS! ", nullptr, kSmcReturnError, ""},
         {"temp1_input", "9000000\n", "TC0P", nullptr, kSmcReturnError, ""},
         {"fan2_manual", "1\n", "FS! ", "0001", 0, "0"},
