@@ -1,5 +1,6 @@
 // The program with the give-back on and fan 0 at a constant speed against the simulator daemon,
 // killed with SIGKILL 20 times: each time "FS! " must read 0 within 2 seconds.
+#include "settings/QPreferences.h"
 #include "smc/SmcGiveBackUtils.h"
 #include "smc/base/QSmcSocketClient.h"
 #include "smc/base/SmcProtocolUtils.h"
@@ -106,7 +107,26 @@ TEST(GiveBack, StoppingAnEndedWatchKeepsTheProgram)
         ASSERT_GT(nPid, 0);
         siginfo_t info{};
         ASSERT_EQ(waitid(P_PID, id_t(nPid), &info, WEXITED | WNOWAIT), 0); // ended, not reaped
+        EXPECT_EQ(SmcGiveBackUtils::startWatch("/bin/true"), nPid);        // one watch at a time
         SmcGiveBackUtils::stopWatch();
         EXPECT_EQ(waitpid(pid_t(nPid), nullptr, WNOHANG), -1); // reaped by the stop
+    }
+}
+
+// Missing or unreadable, the setting is stored as off; only a stored 1 turns it on, whatever
+// other number a hand-edited file holds.
+TEST(GiveBack, OnlyAStoredOneTurnsItOn)
+{
+    QTemporaryDir dir;
+    QPreferences prefs(dir.filePath("settings.ini"));
+    const std::pair<const char*, const char*> rows[] = {
+        {nullptr, "0"}, {"1", "1"}, {"0", "0"}, {"2", "2"}, {"yes", "0"}}; // unreadable: off
+    for (const auto& [stored, after] : rows) {
+        if (stored)
+            prefs.setString(SmcGiveBackUtils::kGiveBackSetting, stored);
+        else
+            prefs.remove(SmcGiveBackUtils::kGiveBackSetting);
+        EXPECT_EQ(SmcGiveBackUtils::isWanted(&prefs), stored && QByteArray(stored) == "1");
+        EXPECT_EQ(prefs.getString(SmcGiveBackUtils::kGiveBackSetting), QString(after));
     }
 }

@@ -2,6 +2,7 @@
 #include "core/FanControlLoops.h"
 #include "core/FanInfo.h"
 #include "core/QTempSensor.h"
+#include "core/QTempSensorSmart.h"
 #include "core/SensorControl.h"
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
@@ -114,6 +115,7 @@ private slots:
     void userPicksAutomaticDuringControlPass();
     void updatePassReads_data();
     void updatePassReads();
+    void driveRowsFollowTheHeading();
     void unreadableSensorKeepsFanSpeed();
     void controlPassCommands_data();
     void controlPassCommands();
@@ -446,6 +448,28 @@ void tst_FanControl::updatePassReads()
     QCOMPARE(reported, expected);
     QCOMPARE(controller.GetFan(1)->GetRPM(), 1750);
     QCOMPARE(controller.GetFan(1)->GetRPMMin(), currentOnly ? 0 : 1150);
+}
+
+// The window lists drives under a heading row of their own: a drive's whole degrees go to the
+// row after its place in the sensor list.
+void tst_FanControl::driveRowsFollowTheHeading()
+{
+    QReadLogSmc smc;
+    addMachine(smc, 1);
+    QFanControl& controller = start(smc);
+    QTempSensorSmart drive(0);
+    DriveDataUtils::_DRIVEATTRIBUTE record{};
+    record.bRawValue[0] = 37;
+    drive.readSmartTemperatures(&record);
+    QVector<QTempSensor*> sensors = controller.sensors();
+    sensors << &drive;
+    QList<QPair<int, double>> reported;
+    FanControlLoopUtils::UpdatePassHooks hooks;
+    hooks.sensorUpdated = [&](int row, double value) { reported << qMakePair(row, value); };
+    QVERIFY(runUpdatePass(controller, sensors, false, true, QString(), hooks));
+    QCOMPARE(reported.size(), sensors.size());
+    QCOMPARE(reported.first().first, 0);
+    QCOMPARE(reported.last(), qMakePair(int(sensors.size()), 37.0));
 }
 
 // A sensor that fails during updates keeps its last value, so its fan keeps its speed.
