@@ -23,7 +23,8 @@ private slots:
              {"755|0|exit 126|asked|", "4555|1000|exit 126|asked|", "4575|0|exit 126|asked|",
               "4557|0|exit 126|asked|", "2555|0|exit 126|asked|", "4555|0|exit 126||granted",
               "4755|0|exit 126||granted", "755|0|exec \"$@\"|asked|granted", "755|0|exit 0|asked|",
-              "755|0||asked|", "2755|1000|exec \"$@\"|asked|granted"})
+              "755|0||asked|", "2755|1000|exec \"$@\"|asked|granted",
+              "44555|0||asked|"}) // a folder in the tool's place
             QTest::newRow(row) << row;
     }
     void askAndWarn()

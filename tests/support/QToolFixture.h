@@ -7,18 +7,20 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-// A tool file with a real owner and mode (tests run as root); the authorization program is a
-// script that counts its runs, then does what it is told.
+// A tool file (a folder when nMode has 040000) with a real owner and mode (tests run as root);
+// the authorization program is a script that counts its runs, then does what it is told.
 struct QToolFixture
 {
     QToolFixture(int nMode, uint owner, const QString& prompt)
     {
         const QString body = "#!/bin/sh\necho >>" + dir.filePath("runs") + "\n" + prompt;
-        QProcess::execute("sh",
-                          {"-c",
-                           "cd \"$3\" && touch smc && chown $0 smc && chmod $1 smc && "
-                           "printf %s \"$2\" >prompt && chmod +x prompt",
-                           QString::number(owner), QString::number(nMode, 8), body, dir.path()});
+        const QString create = nMode & 040000 ? "mkdir" : "touch";
+        QProcess::execute("sh", {"-c",
+                                 "cd \"$3\" && " + create +
+                                     " smc && chown $0 smc && chmod $1 smc && "
+                                     "printf %s \"$2\" >prompt && chmod +x prompt",
+                                 QString::number(owner), QString::number(nMode & 07777, 8), body,
+                                 dir.path()});
         SmcToolUtils::setToolPathOverride(dir.filePath("smc"));
         SmcRightsUtils::setElevationProgram(dir.filePath(prompt.isEmpty() ? "missing" : "prompt"));
     }
