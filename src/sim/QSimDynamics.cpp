@@ -166,8 +166,12 @@ void QSimDynamics::step(const QVector<QSimKey>& table, double dSimSecs)
     for (Sensor& sensor : m_Sensors) {
         if (sensor.bDead)
             continue;
-        const double dSteady =
-            m_Params.dAmbient + (sensor.dIdleRise + dLoad * sensor.params.dLoadHeat) / dCooling;
+        // A dump's reading at the top of the range plus a load would pass it: bounded, so that
+        // a sensor relaxes towards a value the range holds and never leaves it.
+        const double dSteady = qBound(
+            kMinCelsius,
+            m_Params.dAmbient + (sensor.dIdleRise + dLoad * sensor.params.dLoadHeat) / dCooling,
+            kMaxCelsius);
         sensor.dTemp += (dSteady - sensor.dTemp) * sensor.dAlpha;
     }
 }

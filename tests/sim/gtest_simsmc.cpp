@@ -208,4 +208,9 @@ TEST_F(SimSmc, CorruptNumbersInTheTableAreBounded)
     EXPECT_LE(m_Sim.fanSpeed(1), 3000.0);
     EXPECT_LE(m_Sim.temperature("TC0P"), 300.0);
     EXPECT_EQ(m_Sim.temperature("TC1P"), 0.0);
+    // sp52 holds 2144 C in these bytes: the top of the range at idle, then a full load on it.
+    m_Sim.setKeys({{"TC0P", "sp52", QByteArray("\x21\x80", 2)}});
+    m_Sim.setLoadOverride(1.0);
+    m_Clock.advanceSecs(600);
+    EXPECT_EQ(m_Sim.temperature("TC0P"), 300.0);
 }
