@@ -238,7 +238,7 @@ QString QThermoraApp::logPath() const
     return QsLogging::defaultLogPath();
 }
 
-bool QThermoraApp::isAutoStart() const
+bool QThermoraApp::isAutoStart()
 {
     return AppPlatformUtils::isAutoStartInstalled();
 }

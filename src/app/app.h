@@ -110,8 +110,8 @@ public:
     QString logPath() const;
 
     // Installed autostart means every launch, also one by hand, starts minimized.
-    bool isAutoStart() const;
-    void toggleAutoStart(bool bEnable);
+    static bool isAutoStart();
+    static void toggleAutoStart(bool bEnable);
 
     QMySysInfo* sysInfo() { return &m_SysInfo; }
 

@@ -2,7 +2,6 @@
 
 #include "QsLog/QsLog.h"
 #include "SystemTrayIconEx/QMyTrayIcon.h"
-#include "app/AppPlatform.h"
 #include "app/app.h"
 #include "core/FanControl.h"
 #include "core/FanInfo.h"
@@ -79,7 +78,7 @@ QPreferencesDialog::QPreferencesDialog(QWidget* pParent, QFanControl* pControlle
     connect(ui.checkAutostart, &QCheckBox::toggled, this, &QPreferencesDialog::OnAutoStartChanged);
 
     // Set after their connections: a checked state runs the slot once, storing the same value.
-    ui.checkAutostart->setChecked(AppPlatformUtils::isAutoStartInstalled());
+    ui.checkAutostart->setChecked(QThermoraApp::isAutoStart());
     ui.checkFahrenheit->setChecked(isFehrenheit());
 
     createComboSensors();
@@ -260,14 +259,10 @@ void QPreferencesDialog::OnMacTrayIconChanged(int index)
 
 void QPreferencesDialog::OnAutoStartChanged(bool bChecked)
 {
-    const bool bInstalled = AppPlatformUtils::isAutoStartInstalled();
-    if (bChecked && !bInstalled)
-        AppPlatformUtils::installAutoStart();
-    else if (!bChecked && bInstalled)
-        AppPlatformUtils::removeAutoStart();
+    QThermoraApp::toggleAutoStart(bChecked);
     // The box shows what really happened to the login item.
     const QSignalBlocker blocker(ui.checkAutostart);
-    ui.checkAutostart->setChecked(AppPlatformUtils::isAutoStartInstalled());
+    ui.checkAutostart->setChecked(QThermoraApp::isAutoStart());
 }
 
 void QPreferencesDialog::OnTempScaleChanged(bool)
