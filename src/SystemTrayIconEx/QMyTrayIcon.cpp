@@ -80,7 +80,8 @@ void QMyTrayIcon::update()
 
     int flags = 0;
     if (pSensor) {
-        m_pSystemTrayIcon->setMacTemp(pSensor->GetValue());
+        const bool bNoValue = pSensor->isFailed() || m_pFanControl->isSmcLost();
+        m_pSystemTrayIcon->setMacTemp(bNoValue ? qQNaN() : pSensor->GetValue());
         flags |= StatusItemHelpers::DisplayTemperature;
     }
     FanInfo* pFan = fanIndex != -1 && m_pFanControl ? m_pFanControl->GetFan(fanIndex) : nullptr;

@@ -23,6 +23,8 @@ double displayTemperature(double celsius, bool bPrecise, bool bFahrenheit)
 
 QString temperatureText(double celsius, bool bPrecise, bool bFahrenheit)
 {
+    if (std::isnan(celsius)) // a failed sensor: no number rather than a stale one
+        return QStringLiteral("\u2014") + scaleSymbol(bFahrenheit);
     const double value = displayTemperature(celsius, bPrecise, bFahrenheit);
     return QString::asprintf(bPrecise ? "%.1f" : "%.0f", value) + scaleSymbol(bFahrenheit);
 }

@@ -6,6 +6,8 @@
 #include "core/QMySysInfo.h"
 #include "core/QTempSensor.h"
 
+#include "helpers/QClock.h"
+
 QString TechInfoUtils::reportHeader(QMySysInfo* pSysInfo)
 {
     const QString machine = pSysInfo ? pSysInfo->machineName() : QString();
@@ -25,6 +27,10 @@ QString TechInfoUtils::fanLines(const QFanControl& controller)
                      .arg(pFan->GetName(), QString::number(pFan->GetRPMMin()),
                           QString::number(pFan->GetRPM()), QString::number(pFan->GetRPMMax()),
                           pFan->GetControlMode().toString());
+        const QString heldBackFor = pFan->heldBackFor();
+        if (!heldBackFor.isEmpty())
+            lines +=
+                QStringLiteral("  handed back to the system: %1 not readable\n").arg(heldBackFor);
     }
     return lines;
 }
@@ -36,7 +42,12 @@ QString TechInfoUtils::sensorLines(QFanControl& controller)
         const double value = controller.smc_get_temp(key.toLatin1().constData());
         QString name;
         QTempSensor::IsSensorSupported(key, name);
-        lines += QStringLiteral("%1 (%2) - %3\n").arg(key, name, QString::number(value, 'g', 6));
+        lines += QStringLiteral("%1 (%2) - %3").arg(key, name, QString::number(value, 'g', 6));
+        const QTempSensor* pSensor = controller.sensorByKey(key);
+        if (pSensor && pSensor->isFailed())
+            lines += QStringLiteral(" - failed, no valid reading since %1")
+                         .arg(QClock::timeOfDay(pSensor->failedSinceMsecs()));
+        lines += QLatin1Char('\n');
     }
     return lines;
 }

@@ -11,6 +11,7 @@
 #include "smc/SmcValueUtils.h"
 #include "smc/smc.h"
 
+#include <QDateTime>
 #include <QLocale>
 #include <QSet>
 #include <QStringList>
@@ -510,17 +511,129 @@ QVector<QString> QFanControl::loadAllTempSensors()
     return keys;
 }
 
+// ---------------------------------------------------------------------------- fail-safe
+
+bool QFanControl::checkFollowedSensor(int index, const QTempSensor* pSensor)
+{
+    FanInfo* pFan = GetFan(index);
+    if (!pFan || !pSensor) {
+        return false;
+    }
+    const bool bHeld = !pFan->heldBackFor().isEmpty();
+    if (pSensor->isFailed()) {
+        if (!bHeld) {
+            QLOG_WARN() << qUtf8Printable(
+                QStringLiteral("fan %1: sensor %2 (%3) gives no valid reading since %4, fan "
+                               "handed back to the system")
+                    .arg(index)
+                    .arg(pSensor->GetKey(), pSensor->GetDisplayName(),
+                         QClock::timeOfDay(pSensor->failedSinceMsecs())));
+            pFan->setHeldBackFor(pSensor->GetDisplayName());
+            pFan->SetManual(false, true);
+        }
+        return false;
+    }
+    if (bHeld) {
+        QLOG_INFO() << qUtf8Printable(
+            QStringLiteral("fan %1: sensor %2 reads again, fan follows it again")
+                .arg(index)
+                .arg(pSensor->GetKey()));
+        pFan->setHeldBackFor(QString());
+        // Start over from the present temperature; the first write takes the fan again.
+        pFan->resetSensorControl();
+    }
+    return true;
+}
+
+bool QFanControl::beginUpdatePass(bool* pChanged)
+{
+    if (pChanged) {
+        *pChanged = false;
+    }
+    m_nReadsAnswered.store(0);
+    m_nReadsFailed.store(0);
+    const qint64 now = clock()->msecsSinceEpoch();
+    if (!m_Link.isLost()) {
+        return true;
+    }
+    if (!m_Link.isRetryDue(now)) {
+        return false;
+    }
+    unsigned char value[4] = {0};
+    const bool bAnswered = m_pSmc->ReadKey(probeKey().constData(), value, sizeof value) == 0;
+    if (!m_Link.noteRetry(bAnswered, now)) {
+        return false;
+    }
+    QLOG_INFO() << "SMC answers again, applying the fans' modes";
+    m_bReapplyDue.store(true); // before writes are allowed again: the control pass applies
+    m_bSmcLost.store(false);
+    m_nSmcLostSinceMsecs.store(-1);
+    if (pChanged) {
+        *pChanged = true;
+    }
+    return true;
+}
+
+bool QFanControl::endUpdatePass()
+{
+    const qint64 now = clock()->msecsSinceEpoch();
+    if (!m_Link.notePass(m_nReadsAnswered.load(), m_nReadsFailed.load(), now)) {
+        return false;
+    }
+    QLOG_WARN() << "SMC not responding: no read of the last update pass was answered; "
+                   "writes stop until it answers again";
+    m_nSmcLostSinceMsecs.store(m_Link.lostSinceMsecs());
+    m_bSmcLost.store(true);
+    return true;
+}
+
+void QFanControl::reapplyModesIfDue()
+{
+    if (!m_bReapplyDue.exchange(false)) {
+        return;
+    }
+    // The next write of each fan sets its manual bit again (the controller may have restarted
+    // with an empty mask, see TurnFanToManualModeIfNeeded): constant speeds are commanded at
+    // once, sensor-based control starts over from the present temperature.
+    for (FanInfo* pFan : qAsConst(m_Fans)) {
+        if (pFan->GetControlMode().isAutomatic() || !pFan->heldBackFor().isEmpty()) {
+            continue;
+        }
+        pFan->markControlModeJustChanged();
+        pFan->resetSensorControl();
+    }
+}
+
+QByteArray QFanControl::probeKey() const
+{
+    if (!m_Fans.isEmpty()) {
+        return fanKey("F%uAc", 0);
+    }
+    if (!m_Sensors.isEmpty()) {
+        return m_Sensors.first()->GetKey().toLatin1();
+    }
+    return QByteArrayLiteral("#KEY");
+}
+
 // ---------------------------------------------------------------------------- key access
 
 int QFanControl::readKey(const QByteArray& key, unsigned char* pBuffer, unsigned char size)
 {
-    return m_pSmc->ReadKey(key.constData(), pBuffer, size);
+    const int nResult = m_pSmc->ReadKey(key.constData(), pBuffer, size);
+    ++(nResult == 0 ? m_nReadsAnswered : m_nReadsFailed);
+    return nResult;
 }
 
 int QFanControl::writeKey(const QByteArray& key, const unsigned char* pBuffer, unsigned char size)
 {
     if (QCoreServices::isReadOnly()) {
         QLOG_DEBUG() << "read-only mode, not writing" << key.constData();
+        return -1;
+    }
+    if (m_bSmcLost.load()) {
+        // Each write would start the key-writing tool for nothing; the modes are applied again
+        // when the controller answers.
+        QLOG_DEBUG() << "SMC not responding, not writing" << key.constData();
         return -1;
     }
     return m_pSmc->WriteKey(key.constData(), pBuffer, size);

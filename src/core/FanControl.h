@@ -1,9 +1,13 @@
 #pragma once
 
+#include "core/SmcLinkMonitor.h"
+
 #include <QMap>
 #include <QString>
 #include <QVector>
 #include <QtGlobal>
+
+#include <atomic>
 
 class FanInfo;
 class QClock;
@@ -77,6 +81,26 @@ public:
 
     QClock* clock() const;
 
+    // The fail-safe of a fan that follows a sensor. When the sensor has failed, the fan is handed
+    // back to the system (its manual bit cleared, its mode kept) once, with a Warn line; when
+    // the sensor is trusted again the hold ends with an Info line and the mode takes the fan
+    // again with its next write. True when the fan may be driven from the sensor now.
+    bool checkFollowedSensor(int index, const QTempSensor* pSensor);
+
+    // The controller's link, judged by the update pass (SmcLinkMonitor). beginUpdatePass
+    // answers whether the pass should read: always while the controller answers; while it does
+    // not, only when a retry is due and one read was answered (the modes are then applied
+    // again by the next control pass). endUpdatePass judges the pass's reads and returns true
+    // when it lost the link. While the link is lost nothing is written.
+    bool beginUpdatePass(bool* pChanged = nullptr);
+    bool endUpdatePass();
+    // After the link came back, on the control pass's thread: every fan under the program's
+    // control (not one held back for its sensor) is taken again by its next write; constant
+    // speeds are commanded again and sensor-based control starts over.
+    void reapplyModesIfDue();
+    bool isSmcLost() const { return m_bSmcLost.load(); }
+    qint64 smcLostSinceMsecs() const { return m_nSmcLostSinceMsecs.load(); }
+
 private:
     Q_DISABLE_COPY(QFanControl)
 
@@ -89,6 +113,8 @@ private:
     void LoadFansControlMode();
     QString smc_get_fan_name(int index);
     void TurnFanToManualModeIfNeeded(int index);
+    // The key whose answer tells whether the controller is back: a fan's speed, else a sensor.
+    QByteArray probeKey() const;
 
     // "FNum", limited to the fans that per-fan keys can name; -1 when unreadable.
     int readFanCount();
@@ -109,4 +135,10 @@ private:
     QMap<int, quint32> m_LastMaskCheckTime; // when the mask was last read or asserted for a fan
     QMap<int, bool> m_MaskLossLogged;       // a lost bit is logged once until it is seen set again
     QClock* m_pClock;
+    SmcLinkMonitor m_Link; // the update pass's alone
+    std::atomic<bool> m_bSmcLost{false};
+    std::atomic<qint64> m_nSmcLostSinceMsecs{-1};
+    std::atomic<bool> m_bReapplyDue{false};
+    std::atomic<int> m_nReadsAnswered{0}; // reads of the current update pass (and any other)
+    std::atomic<int> m_nReadsFailed{0};
 };

@@ -41,20 +41,36 @@ void controlConstantFan(QFanControl& controller, int index, FanInfo* pFan,
 void controlSensorFan(QFanControl& controller, int index, FanInfo* pFan, const FanControlMode& mode)
 {
     const QTempSensor* pSensor = mode.getSensor();
-    if (!pSensor || pSensor->GetValue() == 0.0) {
-        return; // no sensor, or never read
+    if (!controller.checkFollowedSensor(index, pSensor) || pSensor->GetValue() == 0.0) {
+        return; // no sensor, a failed one, or never read
     }
     const int rpm = pFan->updateSensorControl(pSensor->GetValueInt());
     if (rpm != -1) {
         controller.SetFanRPM(index, rpm);
     }
 }
-} // namespace
 
-bool FanControlLoopUtils::runUpdatePass(QFanControl& controller,
-                                        const QVector<QTempSensor*>& sensors, bool bCurrentOnly,
-                                        bool bWindowVisible, const QString& traySensorKey,
-                                        const UpdatePassHooks& hooks)
+// Every fan and sensor row reported without a value, while the controller does not answer.
+bool reportUnanswered(QFanControl& controller, const QVector<QTempSensor*>& sensors,
+                      const FanControlLoopUtils::UpdatePassHooks& hooks)
+{
+    for (int i = 0; i < controller.fanCount() && hooks.fanUpdated; ++i)
+        hooks.fanUpdated(i);
+    for (int j = 0; j < sensors.size() && hooks.sensorUpdated; ++j)
+        hooks.sensorUpdated(sensors.at(j)->isHDD() ? j + 1 : j, qQNaN());
+    return !stopped(hooks.stopRequested);
+}
+
+double shownValue(QTempSensor* pSensor)
+{
+    if (pSensor->isFailed())
+        return qQNaN();
+    return pSensor->isHDD() ? pSensor->GetValueInt() : pSensor->GetValue();
+}
+
+bool readAll(QFanControl& controller, const QVector<QTempSensor*>& sensors, bool bCurrentOnly,
+             bool bWindowVisible, const QString& traySensorKey,
+             const FanControlLoopUtils::UpdatePassHooks& hooks)
 {
     QSet<QString> neededKeys;
     for (int i = 0; i < controller.fanCount(); ++i) {
@@ -83,22 +99,40 @@ bool FanControlLoopUtils::runUpdatePass(QFanControl& controller,
             return false;
         }
         if (bUpdate && hooks.sensorUpdated) {
-            if (pSensor->isHDD()) {
-                hooks.sensorUpdated(j + 1, pSensor->GetValueInt());
-            } else {
-                hooks.sensorUpdated(j, pSensor->GetValue());
-            }
+            hooks.sensorUpdated(pSensor->isHDD() ? j + 1 : j, shownValue(pSensor));
         }
     }
     return true;
+}
+} // namespace
+
+bool FanControlLoopUtils::runUpdatePass(QFanControl& controller,
+                                        const QVector<QTempSensor*>& sensors, bool bCurrentOnly,
+                                        bool bWindowVisible, const QString& traySensorKey,
+                                        const UpdatePassHooks& hooks)
+{
+    bool bResumed = false;
+    const bool bRead = controller.beginUpdatePass(&bResumed);
+    if (bResumed && hooks.smcLinkChanged)
+        hooks.smcLinkChanged();
+    if (!bRead)
+        return reportUnanswered(controller, sensors, hooks);
+    if (!readAll(controller, sensors, bCurrentOnly, bWindowVisible, traySensorKey, hooks))
+        return false;
+    if (!controller.endUpdatePass())
+        return true;
+    if (hooks.smcLinkChanged)
+        hooks.smcLinkChanged();
+    return reportUnanswered(controller, sensors, hooks);
 }
 
 bool FanControlLoopUtils::runControlPass(QFanControl& controller,
                                          const std::function<bool()>& stopRequested)
 {
-    if (QCoreServices::isReadOnly()) {
+    if (QCoreServices::isReadOnly() || controller.isSmcLost()) {
         return true;
     }
+    controller.reapplyModesIfDue();
     for (int i = 0; i < controller.fanCount(); ++i) {
         FanInfo* pFan = controller.GetFan(i);
         if (!pFan) {

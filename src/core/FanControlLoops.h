@@ -21,7 +21,9 @@ struct UpdatePassHooks
 {
     std::function<bool()> stopRequested;            // tested after each fan and each sensor
     std::function<void(int)> fanUpdated;            // fan index
-    std::function<void(int, double)> sensorUpdated; // sensors-table row, degrees Celsius
+    std::function<void(int, double)> sensorUpdated; // sensors-table row, degrees Celsius;
+                                                    // NaN: no valid value to show
+    std::function<void()> smcLinkChanged;           // the controller stopped or resumed answering
 };
 
 // One update pass. Reads every fan's current speed (and minimum and maximum unless
@@ -29,7 +31,9 @@ struct UpdatePassHooks
 // all of them while the window is visible; while it is hidden only the one shown in the menu
 // bar (traySensorKey) and those followed by sensor-based fans. A drive sensor's row is its
 // index + 1 (the separator row sits before the drives) and it reports its whole degrees.
-// Returns false when stopRequested answered true.
+// A failed sensor (QTempSensor::isFailed) reports NaN. While the controller does not answer
+// (QFanControl::beginUpdatePass) nothing is read: every fan is reported and every sensor
+// reports NaN. Returns false when stopRequested answered true.
 bool runUpdatePass(QFanControl& controller, const QVector<QTempSensor*>& sensors, bool bCurrentOnly,
                    bool bWindowVisible, const QString& traySensorKey,
                    const UpdatePassHooks& hooks = UpdatePassHooks());
@@ -38,9 +42,12 @@ bool runUpdatePass(QFanControl& controller, const QVector<QTempSensor*>& sensors
 // minimum and maximum once they are known) is commanded when its speed drifted
 // more than kConstantRpmTolerance from the target or its mode was just changed (then the mark
 // is cleared); a sensor-based fan feeds its sensor's rounded value (unless exactly 0.0) to its
-// sensor-based control and writes the speed it answers. Automatic and undefined modes write
-// nothing. Writes nothing at all in read-only mode. Returns false when stopRequested answered
-// true (tested after each fan).
+// sensor-based control and writes the speed it answers, unless the sensor has failed: then the
+// fan is handed back to the system until the sensor reads again
+// (QFanControl::checkFollowedSensor). Automatic and undefined modes write nothing. Writes
+// nothing at all in read-only mode or while the controller does not answer; when it answers
+// again the modes are applied first (QFanControl::reapplyModesIfDue). Returns false when
+// stopRequested answered true (tested after each fan).
 bool runControlPass(QFanControl& controller,
                     const std::function<bool()>& stopRequested = std::function<bool()>());
 

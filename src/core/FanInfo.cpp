@@ -126,6 +126,7 @@ void FanInfo::SetControlMode(const FanControlMode& mode)
     {
         std::lock_guard<std::mutex> lock(m_Mutex);
         m_ControlMode = newMode;
+        m_HeldBackFor.clear();
     }
     m_ControlModeJustChanged.storeRelease(1);
     SetManual(newMode.GetMode() != FanControlMode::ModeAutomatic, true);
@@ -135,6 +136,18 @@ FanControlMode FanInfo::GetControlMode() const
 {
     std::lock_guard<std::mutex> lock(m_Mutex);
     return m_ControlMode;
+}
+
+QString FanInfo::heldBackFor() const
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_HeldBackFor;
+}
+
+void FanInfo::setHeldBackFor(const QString& sensorName)
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_HeldBackFor = sensorName;
 }
 
 int FanInfo::updateSensorControl(int temperature)

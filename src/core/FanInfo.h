@@ -95,6 +95,12 @@ public:
 
     bool isControlModeJustChanged() const { return m_ControlModeJustChanged.loadAcquire() == 1; }
     void resetControlModeJustChanged() { m_ControlModeJustChanged.storeRelease(0); }
+    void markControlModeJustChanged() { m_ControlModeJustChanged.storeRelease(1); }
+
+    // The display name of the failed sensor for which the fan was handed back to the system
+    // while keeping its mode; empty when it is not held back. A new mode ends the hold.
+    QString heldBackFor() const;
+    void setHeldBackFor(const QString& sensorName);
 
     // The sensor-based controller's answer for this rounded temperature: a speed to write now,
     // or -1 for nothing to write.
@@ -130,6 +136,7 @@ private:
     int m_nRpmMax = 0;
     std::atomic<bool> m_bManual{false}; // read by the mask writer on other threads
     FanControlMode m_ControlMode;
+    QString m_HeldBackFor;
     QAtomicInt m_ControlModeJustChanged{0};
-    mutable std::mutex m_Mutex; // guards the three speeds and m_ControlMode, one access at a time
+    mutable std::mutex m_Mutex; // guards the speeds, m_ControlMode and m_HeldBackFor, one access
 };

@@ -1,7 +1,9 @@
 #include "core/QTempSensor.h"
 
+#include "core/FanControl.h"
 #include "core/QMySysInfo.h"
 #include "core/SysInfoHelpers.h"
+#include "helpers/QClock.h"
 #include "helpers/QCoreServices.h"
 
 #include <mutex>
@@ -178,9 +180,30 @@ void QTempSensor::UpdateValue(QFanControl* pController)
     if (!pController)
         return;
     const double value = readSmcSensorTemperature(pController, m_Key.toLocal8Bit());
-    // -1.0 is the controller's "unreadable or out of range": the previous value stays.
-    if (value != -1.0)
+    // -1.0 is the controller's "unreadable or out of range"; a sensor that stopped answering
+    // reads 0.0. Either way the previous value stays.
+    const bool bValid = value != -1.0 && value != 0.0;
+    if (bValid)
         SetValue(value);
+    noteReading(bValid, pController->clock()->msecsSinceEpoch());
+}
+
+bool QTempSensor::isFailed() const
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_Health.isFailed();
+}
+
+qint64 QTempSensor::failedSinceMsecs() const
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_Health.failedSinceMsecs();
+}
+
+bool QTempSensor::noteReading(bool bValid, qint64 nNowMsecs)
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_Health.noteReading(bValid, nNowMsecs);
 }
 
 void QTempSensor::SetDisplayName(const QString& name)

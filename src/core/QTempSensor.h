@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/FanInfo.h" // FanType
+#include "core/SensorHealth.h"
 #include "core/TemperatureScaleHelpers.h"
 
 #include <QByteArray>
@@ -34,7 +35,8 @@ public:
     // Default start and maximum temperature offered for sensor-based control.
     virtual int GetProposedMin();
     virtual int GetProposedMax();
-    // Reads the sensor now through the controller; an unreadable reading keeps the last value.
+    // Reads the sensor now through the controller; an unreadable reading (a failed read, 0.0,
+    // or out of range) keeps the last value and counts against the sensor's health.
     virtual void UpdateValue(QFanControl* pController);
 
     const QString& GetKey() const { return m_Key; }
@@ -45,6 +47,14 @@ public:
     // Rounded half up.
     int GetValueInt() const;
     void SetValue(double value);
+
+    // True once the sensor has given no valid reading for SensorHealth::kFailAfterMsecs, until
+    // it has read well again for SensorHealth::kRecoverAfterMsecs. Its value is then stale.
+    bool isFailed() const;
+    // Since when a failed sensor has had no valid reading (milliseconds since the epoch).
+    qint64 failedSinceMsecs() const;
+    // Records the outcome of one read at nNowMsecs; true when the failed state changed.
+    bool noteReading(bool bValid, qint64 nNowMsecs);
 
     // Looks the key up in the sensor table for this machine: on a match writes the display
     // name into name and returns true, otherwise leaves name alone and returns false.
@@ -62,7 +72,8 @@ protected:
     QString m_Key;
     QString m_DisplayName;
     double m_Value = 0.0;
-    mutable std::mutex m_Mutex; // guards m_Value only
+    SensorHealth m_Health;
+    mutable std::mutex m_Mutex; // guards m_Value and m_Health
 };
 
 // One SMC temperature reading through the fan controller, in degrees Celsius, or -1.0 when

@@ -1,4 +1,7 @@
 #include "core/QTempSensorSmart.h"
+#include "core/FanControl.h"
+#include "helpers/QClock.h"
+#include "helpers/QCoreServices.h"
 
 #include "core/drives/QDriveSource.h"
 
@@ -155,26 +158,31 @@ int QTempSensorSmart::GetProposedMax()
     return m_ProposedMax;
 }
 
-void QTempSensorSmart::UpdateValue(QFanControl* /*pController*/)
+void QTempSensorSmart::UpdateValue(QFanControl* pController)
 {
-    if (m_DeviceIndex >= static_cast<quint32>(kMaxDevices))
-        return;
-    const std::shared_ptr<QDriveHandle> pHandle = deviceAt(m_nSlot);
-    if (!pHandle || pHandle->enableSmart() != kDriveSuccess)
-        return;
-    QByteArray block;
-    if (pHandle->readSmartData(block) != kDriveSuccess)
-        return;
-    _DRIVEATTRIBUTE record;
-    if (findTemperatureAttribute(block, record))
-        readSmartTemperatures(&record);
+    const QClock* pClock = pController ? pController->clock() : QCoreServices::clock();
+    noteReading(readDrive(), pClock->msecsSinceEpoch());
 }
 
-void QTempSensorSmart::readSmartTemperatures(const _DRIVEATTRIBUTE* pRecord)
+bool QTempSensorSmart::readDrive()
+{
+    if (m_DeviceIndex >= static_cast<quint32>(kMaxDevices))
+        return false;
+    const std::shared_ptr<QDriveHandle> pHandle = deviceAt(m_nSlot);
+    if (!pHandle || pHandle->enableSmart() != kDriveSuccess)
+        return false;
+    QByteArray block;
+    if (pHandle->readSmartData(block) != kDriveSuccess)
+        return false;
+    _DRIVEATTRIBUTE record;
+    return findTemperatureAttribute(block, record) && readSmartTemperatures(&record);
+}
+
+bool QTempSensorSmart::readSmartTemperatures(const _DRIVEATTRIBUTE* pRecord)
 {
     const int nCurrent = pRecord->bRawValue[0];
     if (nCurrent == 0)
-        return;
+        return false;
     SetValue(nCurrent);
     // raw[4] is the drive's own limit on many disks, but others keep their lowest or lifetime
     // reading there, which would propose a range below the drive's present temperature. Only a
@@ -185,4 +193,5 @@ void QTempSensorSmart::readSmartTemperatures(const _DRIVEATTRIBUTE* pRecord)
         m_ProposedMax = nLimit;
         m_ProposedMin = nLimit - 10;
     }
+    return true;
 }

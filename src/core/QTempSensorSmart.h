@@ -33,14 +33,18 @@ public:
     int GetProposedMax() override;
     // Reads the drive's SMART data now; the controller is not needed.
     void UpdateValue(QFanControl* pController) override;
-    // Takes the value (raw[0]) and the proposed range (raw[4]) from one attribute record.
-    void readSmartTemperatures(const DriveDataUtils::_DRIVEATTRIBUTE* pRecord);
+    // Takes the value (raw[0]) and the proposed range (raw[4]) from one attribute record; false
+    // when the record holds no reading.
+    bool readSmartTemperatures(const DriveDataUtils::_DRIVEATTRIBUTE* pRecord);
 
     bool isSSD() const { return m_bSSD; }
     unsigned int deviceIndex() const { return m_DeviceIndex; }
     int slot() const { return m_nSlot; }
 
 protected:
+    // One SMART read; true when it gave a temperature.
+    bool readDrive();
+
     bool m_bSSD = false;
     quint32 m_DeviceIndex;
     qint32 m_ProposedMax = 52;

@@ -18,6 +18,12 @@ public:
 
     // The wall clock; never null.
     static QClock* system();
+    // A moment as the local time of day, "HH:mm:ss", for "since when" texts.
+    static QString timeOfDay(qint64 nMsecsSinceEpoch)
+    {
+        return QDateTime::fromMSecsSinceEpoch(nMsecsSinceEpoch)
+            .toString(QStringLiteral("HH:mm:ss"));
+    }
 };
 
 // A clock that only moves when told to. Safe to read from any thread while another advances it.

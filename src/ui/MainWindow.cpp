@@ -10,6 +10,7 @@
 #include "core/QTempSensor.h"
 #include "core/TemperatureScaleHelpers.h"
 #include "helpers/ImageResourceUtils.h"
+#include "helpers/QClock.h"
 #include "helpers/QCoreServices.h"
 #include "helpers/ThreadHandoff.h"
 #include "localization/QLanguageLoader.h"
@@ -100,6 +101,8 @@ QFanControlMainWindow::QFanControlMainWindow(QWidget* pParent, Qt::WindowFlags f
     connect(this, &QFanControlMainWindow::fan_update, this, &QFanControlMainWindow::slotFanUpdate);
     connect(this, &QFanControlMainWindow::sensor_update, this,
             &QFanControlMainWindow::OnSensorUpdate);
+    connect(this, &QFanControlMainWindow::smc_link_changed, this,
+            &QFanControlMainWindow::OnSmcLinkChanged);
     connect(ui.tableFans, &QTableWidget::itemDoubleClicked, this,
             &QFanControlMainWindow::OnFanDoubleClick);
 
@@ -305,7 +308,12 @@ void QFanControlMainWindow::setStatusText(int nStatus)
     }
 
     QString text;
-    if (nStatus == 0) {
+    if (!m_SmcLostText.isEmpty()) {
+        const QString icon = QStringLiteral("<img src=\":/Resources/warning.png\"/>");
+        text = QStringLiteral("<table><tr><td>&nbsp;&nbsp;</td><td>%1</td>"
+                              "<td valign=\"middle\">&nbsp;%2</td></tr></table>")
+                   .arg(icon, m_SmcLostText.toHtmlEscaped());
+    } else if (nStatus == 0) {
         text =
             QStringLiteral("<table><tr><td><img src=\":/Resources/home.png\"/></td>"
                            "<td valign=\"middle\">&nbsp;<a href='website'>%1</a></td></tr></table>")
@@ -559,9 +567,13 @@ void QFanControlMainWindow::slotFanUpdate(int fanIndex)
         return;
 
     QMyTableWidget* pTable = ui.tableFans;
-    pTable->setItemText(fanIndex, 1, QString::number(pFan->GetRPMMin()));
-    pTable->setItemText(fanIndex, 2, QString::number(pFan->GetRPM()));
-    pTable->setItemText(fanIndex, 3, QString::number(pFan->GetRPMMax()));
+    const bool bLost = m_pFanControl->isSmcLost();
+    const auto shown = [bLost](int nRpm) {
+        return bLost ? QStringLiteral("\u2014") : QString::number(nRpm);
+    };
+    pTable->setItemText(fanIndex, 1, shown(pFan->GetRPMMin()));
+    pTable->setItemText(fanIndex, 2, shown(pFan->GetRPM()));
+    pTable->setItemText(fanIndex, 3, shown(pFan->GetRPMMax()));
 
     const FanControlMode mode = pFan->GetControlMode();
     QString tableText;
@@ -573,12 +585,16 @@ void QFanControlMainWindow::slotFanUpdate(int fanIndex)
     case FanControlMode::ModeConstant:
         tableText = shortText = uiText("MainWindow/fanControlConstant").arg(mode.GetConstantRPM());
         break;
-    case FanControlMode::ModeSensor:
-        if (mode.getSensor())
+    case FanControlMode::ModeSensor: {
+        const QString heldFor = pFan->heldBackFor();
+        if (!heldFor.isEmpty())
+            tableText = uiText("MainWindow/fanControlSensorFailed").arg(heldFor);
+        else if (mode.getSensor())
             tableText =
                 uiText("MainWindow/fanControlSensor").arg(mode.getSensor()->GetDisplayName());
         shortText = uiText("TrayMenu/itemSensorBased");
         break;
+    }
     case FanControlMode::ModeUndefined:
         tableText = shortText = uiText("MainWindow/fanControlUnknown");
         break;
@@ -599,7 +615,11 @@ void QFanControlMainWindow::OnSensorUpdate(int row, double value)
     if (row < 0 || row >= ui.tableSensors->rowCount())
         return;
     QString text;
-    if (value == 0.0) {
+    QString toolTip;
+    if (std::isnan(value)) {
+        text = QStringLiteral("\u2014");
+        toolTip = failedSensorToolTip(row);
+    } else if (value == 0.0) {
         text = QStringLiteral("-");
     } else {
         const double shown = getTemperatureValueForCurrentScale(value);
@@ -609,9 +629,33 @@ void QFanControlMainWindow::OnSensorUpdate(int row, double value)
             text = QString::number(shown, 'f', 1);
     }
     ui.tableSensors->setItemText(row, 1, text);
+    if (QTableWidgetItem* pItem = ui.tableSensors->item(row, 1))
+        pItem->setToolTip(toolTip);
 
     if (!PreferenceUtils::getString("traySensor").isEmpty())
         updateTrayIcon();
+}
+
+QString QFanControlMainWindow::failedSensorToolTip(int row) const
+{
+    if (m_pFanControl->isSmcLost())
+        return m_SmcLostText;
+    const QVector<QTempSensor*> sensors = m_pFanControl->sensors();
+    int nSeparatorRow = -1;
+    const int j = MainWindowHelpers::sensorRows(sensors, nSeparatorRow).indexOf(row);
+    if (j < 0)
+        return QString();
+    const qint64 nSince = sensors.at(j)->failedSinceMsecs();
+    return uiText("MainWindow/sensorNotReadableSince").arg(QClock::timeOfDay(nSince));
+}
+
+void QFanControlMainWindow::OnSmcLinkChanged()
+{
+    const qint64 nSince = m_pFanControl ? m_pFanControl->smcLostSinceMsecs() : -1;
+    m_SmcLostText =
+        nSince < 0 ? QString()
+                   : uiText("MainWindow/statusSmcNotResponding").arg(QClock::timeOfDay(nSince));
+    setStatusText(-1);
 }
 
 // Queued calls from the workers arrive here: what a worker wrote before it emitted is visible
@@ -685,6 +729,10 @@ void QFanControlMainWindow::UpdateThread()
     hooks.sensorUpdated = [this](int nRow, double value) {
         ThreadHandoff::give(this);
         emit sensor_update(nRow, value);
+    };
+    hooks.smcLinkChanged = [this] {
+        ThreadHandoff::give(this);
+        emit smc_link_changed();
     };
 
     for (;;) {

@@ -77,11 +77,16 @@ signals:
     void init_finished(int nResult);
     void fan_update(int fanIndex);
     void sensor_update(int row, double value);
+    void smc_link_changed();
 
 public slots:
     void OnInitFinished(int nResult);
     void slotFanUpdate(int fanIndex);
+    // A NaN value: the sensor gives no valid reading (failed, or the controller is not
+    // answering); the row shows a dash and its tooltip says since when.
     void OnSensorUpdate(int row, double value);
+    // The status line follows whether the controller answers.
+    void OnSmcLinkChanged();
     void OnFanDoubleClick(QTableWidgetItem* pItem);
     void resetTrayIcon();
     void slotTrayIconActivated(QSystemTrayIconEx::ActivationReason reason);
@@ -128,6 +133,7 @@ private:
     void FillFansTable();
     void FillSensorsTable();
     void retranslateTables();
+    QString failedSensorToolTip(int row) const;
     void retranslateTrayMenu();
 
     // The menu-bar item. Where the desktop has none, these do nothing.
@@ -192,6 +198,7 @@ private:
     // The status line; one per window, created on first use.
     QLabel* m_pStatusLabel = nullptr;
     int m_nPreviousStatus = 0;
+    QString m_SmcLostText; // while the controller does not answer: the status line's text
 
     // Written on the GUI thread, read by the update worker.
     std::atomic<bool> m_bWindowVisible{false};

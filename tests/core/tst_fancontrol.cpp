@@ -28,6 +28,8 @@ public:
     int OS_ReadKey(const char* key, unsigned char* buffer, unsigned char size) override
     {
         reads << QString::fromLatin1(key, 4);
+        if (bDead) // the controller's service is gone
+            return -1;
         if (bMaskForgotten && reads.last() == "FS! ") { // a controller that keeps dropping it
             buffer[0] = buffer[1] = 0;
             return 0;
@@ -36,6 +38,7 @@ public:
     }
     QStringList reads;
     bool bMaskForgotten = false;
+    bool bDead = false;
 };
 
 // Fan 0 "CPU", the others without a readable name (1000 + 100 * index .. 6000 RPM, at 1500),
@@ -121,9 +124,17 @@ private slots:
     void controlPassCommands();
     void readOnlyWritesNothing();
     void maskRestoredAfterControllerRestart();
+    void failedSensorHandsFanBack_data();
+    void failedSensorHandsFanBack();
+    void lostControllerBacksOff();
 
 private:
     QFanControl& start(QSmcControl& smc);
+    // The window's workers with the window shown, in steps of 0.5 s: update every 1.5 s, control
+    // every 1 s; afterEachStep runs after every step.
+    void runVisible(QFanControl& controller, double dSecs,
+                    const FanControlLoopUtils::UpdatePassHooks& hooks = {},
+                    const std::function<void()>& afterEachStep = {});
 
     QLogCapture m_Log;
     QScopedPointer<QFanControl> m_pController;
@@ -588,6 +599,140 @@ void tst_FanControl::maskRestoredAfterControllerRestart()
     QCOMPARE(maskOf(m.sim), QByteArray("0001"));
     QVERIFY(std::abs(m.pController->GetFan(0)->GetRPM() - 4000) <= 30);
     QCOMPARE(m_Log.count("WARN", "fan 0 lost its manual bit"), 1);
+}
+
+void tst_FanControl::runVisible(QFanControl& controller, double dSecs,
+                                const FanControlLoopUtils::UpdatePassHooks& hooks,
+                                const std::function<void()>& afterEachStep)
+{
+    for (int nStep = 0; nStep < qRound(dSecs * 2); ++nStep) {
+        m_Clock.advanceMsecs(500);
+        const qint64 now = m_Clock.msecsSinceEpoch();
+        if (now % 1500 == 0) {
+            runUpdatePass(controller, controller.sensors(), true, true, QString(), hooks);
+        }
+        if (now % 1000 == 0) {
+            runControlPass(controller);
+        }
+        if (afterEachStep) {
+            afterEachStep();
+        }
+    }
+}
+
+void tst_FanControl::failedSensorHandsFanBack_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<double>("faultSecs");
+    QTest::addColumn<bool>("handedBack");
+    QTest::newRow("unreadable for 12 s") << "unreadable" << 12.0 << true;
+    QTest::newRow("reads 0.0 for 12 s") << "zero" << 12.0 << true;
+    QTest::newRow("reads 130 C for 12 s") << "hot" << 12.0 << true;
+    QTest::newRow("unreadable for 4.5 s: kept") << "unreadable" << 4.5 << false;
+}
+
+// A fan following a sensor that gives no valid reading for 5 s is handed back to the system
+// within 3 s more, keeps its stored mode, and follows the sensor again after 5 s of good
+// readings; the sensor's row shows no number meanwhile.
+void tst_FanControl::failedSensorHandsFanBack()
+{
+    QFETCH(QString, fault);
+    QFETCH(double, faultSecs);
+    QFETCH(bool, handedBack);
+
+    QReadLogSmc smc;
+    addMachine(smc, 2);
+    smc.setTemperature("TC0P", 60.0);
+    m_pPrefs->setString("Fan_0", "2,TC0P,40,70");
+    m_Clock.setMsecsSinceEpoch(1767225600000LL);
+    QFanControl& controller = start(smc);
+    const auto setFault = [&](bool bOn) {
+        smc.setUnreadable("TC0P", bOn && fault == "unreadable");
+        smc.setTemperature("TC0P", bOn && fault == "zero" ? 0.0 : bOn && fault == "hot" ? 130 : 60);
+    };
+    runUpdatePass(controller, controller.sensors(), false, true, QString());
+    runVisible(controller, 3);
+    QVERIFY(writesOf(smc).contains(target(0, 4155)));
+    const qint64 nLastGood = m_Clock.msecsSinceEpoch();
+    smc.clearWrites();
+    setFault(true);
+    double dHandBack = -1;
+    int nNaNRows = 0;
+    FanControlLoopUtils::UpdatePassHooks hooks;
+    hooks.sensorUpdated = [&](int row, double value) { nNaNRows += row == 3 && std::isnan(value); };
+    FanInfo* pFan = controller.GetFan(0);
+    const auto watch = [&] {
+        if (dHandBack < 0 && smc.value("FS! ") == QByteArray(2, '\0'))
+            dHandBack = (m_Clock.msecsSinceEpoch() - nLastGood) / 1000.0;
+    };
+    runVisible(controller, faultSecs, hooks, watch);
+    QCOMPARE(dHandBack >= 0, handedBack);
+    QCOMPARE(nNaNRows > 0, handedBack);
+    if (!handedBack) {
+        QCOMPARE(m_Log.count("WARN", "handed back"), 0);
+        return;
+    }
+    QCOMPARE(dHandBack, 6.0); // failed at the pass 6 s after the last good one: handed back
+    QVERIFY(!writesOf(smc).mid(writesOf(smc).indexOf("FS! =0000")).join(' ').contains("F0Tg"));
+    QCOMPARE(pFan->heldBackFor(), QString("CPU Proximity"));
+    QCOMPARE(controller.sensorByKey("TC0P")->failedSinceMsecs(), nLastGood);
+    controller.saveFansControlMode();
+    QCOMPARE(m_pPrefs->getString("Fan_0"), QString("2,TC0P,40,70"));
+    QCOMPARE(m_Log.count("WARN", "handed back"), 1);
+
+    setFault(false);
+    smc.clearWrites();
+    runVisible(controller, 6); // good readings from 1.5 s to 6 s: not yet trusted
+    QCOMPARE(pFan->heldBackFor(), QString("CPU Proximity"));
+    QCOMPARE(writesOf(smc), QStringList());
+    runVisible(controller, 2); // trusted at 7.5 s, followed from the next control pass
+    QVERIFY(pFan->heldBackFor().isEmpty());
+    QCOMPARE(m_Log.count("INFO", "reads again"), 1);
+    QCOMPARE(writesOf(smc).mid(0, 2), QStringList({"FS! =0001", target(0, 4155)}));
+}
+
+// A controller that stops answering: one pass finds it, the window is told, nothing is written,
+// one read tries it after 1, 2, 4 ... at most 30 s; once it answers the modes are applied again.
+void tst_FanControl::lostControllerBacksOff()
+{
+    QReadLogSmc smc;
+    addMachine(smc, 1);
+    m_pPrefs->setString("Fan_0", "1,1500"); // where the fan runs: written once, at start
+    m_Clock.setMsecsSinceEpoch(1767225600000LL);
+    QFanControl& controller = start(smc);
+    int nLinkChanges = 0;
+    int nNaNRows = 0;
+    FanControlLoopUtils::UpdatePassHooks hooks;
+    hooks.smcLinkChanged = [&] { ++nLinkChanges; };
+    hooks.sensorUpdated = [&](int, double value) { nNaNRows += std::isnan(value); };
+    runUpdatePass(controller, controller.sensors(), false, true, QString());
+    runVisible(controller, 1.5, hooks);
+    QVERIFY(!controller.isSmcLost());
+    smc.bDead = true;
+    smc.clearWrites();
+    const qint64 nDead = m_Clock.msecsSinceEpoch();
+    QList<double> attempts; // seconds after the controller died that a pass read something
+    int nReads = 0;
+    const auto note = [&] {
+        if (smc.reads.size() != nReads)
+            attempts << (m_Clock.msecsSinceEpoch() - nDead) / 1000.0;
+        nReads = smc.reads.size();
+    };
+    nReads = smc.reads.size();
+    runVisible(controller, 100, hooks, note);
+    QVERIFY(controller.isSmcLost());
+    QCOMPARE(controller.smcLostSinceMsecs(), nDead + 1500);
+    QCOMPARE(nLinkChanges, 1);
+    QCOMPARE(attempts, QList<double>({1.5, 3, 6, 10.5, 19.5, 36, 66, 96}));
+    QCOMPARE(nNaNRows, 7 * 66); // every sensor row of every pass
+    QCOMPARE(writesOf(smc), QStringList());
+    QCOMPARE(m_Log.count("WARN", "SMC not responding"), 1);
+
+    smc.bDead = false;
+    runVisible(controller, 30, hooks);
+    QVERIFY(!controller.isSmcLost());
+    QCOMPARE(nLinkChanges, 2);
+    QCOMPARE(writesOf(smc), QStringList({"FS! =0001", target(0, 1500)}));
 }
 
 QTEST_GUILESS_MAIN(tst_FanControl)

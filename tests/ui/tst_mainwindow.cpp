@@ -116,6 +116,7 @@ private slots:
     void initialLoadChecksRights();
     // Last: its Exit ends the event loops for the rest of the program.
     void menuUsableWhileDialogOpen();
+    void failuresShown();
 
 private:
     QTestMainWindow* createWindow(const QStringList& fans, int nPeriodMsecs = 60000,
@@ -499,6 +500,31 @@ void tst_MainWindow::menuUsableWhileDialogOpen()
     // Exit, chosen from the menu while the dialog was open, ended the dialog and the workers.
     QVERIFY(pWindow->isStopping());
     QVERIFY(!pWindow->isUpdateWorkerRunning() && !pWindow->isControlWorkerRunning());
+}
+
+// A followed sensor that fails, then a controller that stops answering and comes back: what
+// the rows, the fan's control column and the status line say meanwhile.
+void tst_MainWindow::failuresShown()
+{
+    QTestMainWindow* pWindow = createWindow({"Left", "Right"}, 200);
+    QTRY_VERIFY(!cellText(pWindow->fansTable(), 1, 1).isEmpty());
+    pWindow->fanControl()->GetFan(1)->SetControlMode(FanControlMode::sensor("TC0P", 40, 60));
+    m_pSim->setReadFault("TC0P", true);
+    QTRY_COMPARE_WITH_TIMEOUT(cellText(pWindow->fansTable(), 1, 4),
+                              QString("Automatic: CPU Proximity not readable"), 10000);
+    QTRY_COMPARE(cellText(pWindow->sensorsTable(), 1, 1), QString("\u2014"));
+    QVERIFY(pWindow->sensorsTable()->item(1, 1)->toolTip().startsWith("No valid reading since"));
+
+    const QByteArray keys[] = {"F0Ac", "F1Ac", "TA0P", "TG0D"};
+    for (const QByteArray& key : keys)
+        m_pSim->setReadFault(key, true);
+    QTRY_VERIFY(pWindow->statusLabel()->text().contains("SMC not responding since"));
+    QTRY_COMPARE(cellText(pWindow->fansTable(), 0, 2), QString("\u2014"));
+    QCOMPARE(cellText(pWindow->sensorsTable(), 0, 1), QString("\u2014"));
+    for (const QByteArray& key : keys)
+        m_pSim->setReadFault(key, false);
+    QTRY_VERIFY(cellText(pWindow->fansTable(), 0, 2).toInt() > 0);
+    QVERIFY(!pWindow->statusLabel()->text().contains("SMC not responding"));
 }
 
 QTEST_MAIN(tst_MainWindow)

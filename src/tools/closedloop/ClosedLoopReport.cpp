@@ -119,6 +119,10 @@ void writeRunNotes(QTextStream& out, const ClosedLoopSummary& run)
             << (fan.nTargetLow < 0
                     ? QStringLiteral("none")
                     : QStringLiteral("%1..%2").arg(fan.nTargetLow).arg(fan.nTargetHigh));
+        if (fan.dHandBackSecs >= 0)
+            out << " handed back at " << fan.dHandBackSecs << " s (sensor failed)";
+        if (fan.dTakenAgainSecs >= 0)
+            out << ", followed again from " << fan.dTakenAgainSecs << " s";
     }
     out << "; controller CPU "
         << QString::number(run.dControllerCpuSecs * 1000.0 / (run.dSimSecs / 3600.0), 'f', 1)

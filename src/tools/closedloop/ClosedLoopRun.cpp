@@ -247,6 +247,7 @@ private:
     void updatePass();
     void controlPass();
     void recordSecond(double dSecs);
+    static void noteHandBack(ClosedLoopFanSummary& fan, bool bFollowing, double dSecs);
     ClosedLoopPhase phaseAt(double dSecs) const;
     bool controlled(int nFan) const { return m_Options.nFan < 0 || m_Options.nFan == nFan; }
 
@@ -473,7 +474,8 @@ void QRunner::controlPass()
     const double dValue = m_pFollowed->GetValue();
     for (int i = 0; i < m_Curves.size(); ++i) {
         const FanInfo* pFan = m_pController->GetFan(i);
-        if (!controlled(i) || dValue == 0.0)
+        // The curve obeys the program's fail-safe as its own modes do.
+        if (!controlled(i) || !m_pController->checkFollowedSensor(i, m_pFollowed) || dValue == 0.0)
             continue;
         const int rpm = m_Curves[i].update(m_pFollowed->GetValueInt(), pFan->GetRPMMin(),
                                            pFan->GetRPMMax(), quint32(m_Clock.secsSinceEpoch()));
@@ -482,11 +484,27 @@ void QRunner::controlPass()
     }
 }
 
+void QRunner::noteHandBack(ClosedLoopFanSummary& fan, bool bFollowing, double dSecs)
+{
+    const bool bWasHeld = fan.dHandBackSecs >= 0 && fan.dTakenAgainSecs < 0;
+    if (!bFollowing && !bWasHeld) {
+        if (fan.dHandBackSecs < 0)
+            fan.dHandBackSecs = dSecs;
+        fan.dTakenAgainSecs = -1;
+    } else if (bFollowing && bWasHeld) {
+        fan.dTakenAgainSecs = dSecs;
+    }
+}
+
 void QRunner::recordSecond(double dSecs)
 {
     m_Sim.advance(); // the model's state at this second, not at the last call
     ClosedLoopPhaseStats& stats = m_Summary.phases[m_Phase];
-    const double dTemp = m_pWatched ? m_pWatched->GetValue() : 0.0;
+    // A failed sensor's value is stale: the machine's own temperature tells what the fans did.
+    const double dTemp = !m_pWatched ? 0.0
+                         : m_pWatched->isFailed()
+                             ? m_Sim.temperature(m_pWatched->GetKey().toLatin1())
+                             : m_pWatched->GetValue();
     stats.dTempPeak = stats.nSecs == 0 ? dTemp : qMax(stats.dTempPeak, dTemp);
     stats.dTempSum += dTemp;
     ++stats.nSecs;
@@ -500,6 +518,7 @@ void QRunner::recordSecond(double dSecs)
         fan.dActualHigh = qMax(fan.dActualHigh, dActual);
         if (!fan.bControlled)
             continue;
+        noteHandBack(fan, m_pController->GetFan(i)->heldBackFor().isEmpty(), dSecs);
         ++nControlled;
         dRpmSum += dActual;
         stats.dRpmPeak = qMax(stats.dRpmPeak, dActual);

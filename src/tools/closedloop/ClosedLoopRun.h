@@ -81,6 +81,8 @@ struct ClosedLoopFanSummary
     int nTargetHigh = -1;
     double dActualLow = 0; // lowest and highest actual speed seen
     double dActualHigh = 0;
+    double dHandBackSecs = -1;   // first hand-back for a failed sensor; -1 = none
+    double dTakenAgainSecs = -1; // the sensor trusted again after the last hand-back; -1 = not
 };
 
 struct ClosedLoopSummary
