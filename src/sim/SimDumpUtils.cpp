@@ -25,19 +25,6 @@ bool isBlank(char c)
     return c == ' ' || c == '\t';
 }
 
-quint64 bigEndian(const QByteArray& bytes)
-{
-    quint64 nValue = 0;
-    for (char c : bytes)
-        nValue = (nValue << 8) | static_cast<quint8>(c);
-    return nValue;
-}
-
-bool decodeFixedPoint(const QByteArray& type, const QByteArray& bytes, double& dValue)
-{
-    return SmcCodecUtils::decodeFixedPoint(type.toStdString(), bytes.toStdString(), dValue);
-}
-
 } // namespace
 
 quint32 SimDumpUtils::packCode(const QByteArray& fourChars)
@@ -55,75 +42,16 @@ QByteArray SimDumpUtils::unpackCode(quint32 nCode)
     return QByteArray(chars, 4);
 }
 
-namespace {
-
-bool isIntegerType(const QByteArray& type, int nSize, bool& bSigned)
-{
-    bSigned = type.startsWith("si");
-    return ((type == "ui8 " || type == "si8 ") && nSize == 1) ||
-           ((type == "ui16" || type == "si16") && nSize == 2) ||
-           ((type == "ui32" || type == "si32") && nSize == 4);
-}
-
-void storeBigEndian(quint64 nValue, QByteArray& bytes)
-{
-    for (int i = bytes.size() - 1; i >= 0; --i, nValue >>= 8)
-        bytes[i] = static_cast<char>(nValue & 0xFF);
-}
-
-} // namespace
-
 bool SimDumpUtils::decodeNumber(const QByteArray& type, const QByteArray& bytes, double& dValue)
 {
-    bool bSigned = false;
-    if (decodeFixedPoint(type, bytes, dValue))
-        return true;
-    if (isIntegerType(type, bytes.size(), bSigned)) {
-        const quint64 nRaw = bigEndian(bytes);
-        const int nBits = bytes.size() * 8;
-        const bool bNegative = bSigned && (nRaw >> (nBits - 1)) != 0;
-        dValue = bNegative ? static_cast<double>(nRaw) - std::ldexp(1.0, nBits)
-                           : static_cast<double>(nRaw);
-        return true;
-    }
-    if (type == "flt " && bytes.size() == 4) {
-        dValue = SmcCodecUtils::floatFromLittleEndian(bytes.constData());
-        return std::isfinite(dValue);
-    }
-    return false;
+    return SmcCodecUtils::decodeNumber(type.toStdString(), bytes.toStdString(), dValue);
 }
 
 bool SimDumpUtils::encodeNumber(const QByteArray& type, double dValue, QByteArray& bytes)
 {
-    if (!std::isfinite(dValue))
-        return false;
-    bool bSigned = false;
-    const int nSize = bytes.size();
-    if (nSize == 2 && (type.startsWith("sp") || type.startsWith("fp")) &&
-        HexUtils::digitValue(type.at(2)) >= 0 && HexUtils::digitValue(type.at(3)) >= 0) {
-        const bool bSp = type.at(0) == 's';
-        const double dRaw = std::round(dValue * (1 << HexUtils::digitValue(type.at(3))));
-        const double dClamped = bSp ? qBound(-32768.0, dRaw, 32767.0) : qBound(0.0, dRaw, 65535.0);
-        storeBigEndian(static_cast<quint64>(static_cast<qint64>(dClamped)) & 0xFFFF, bytes);
-        return true;
-    }
-    if (isIntegerType(type, nSize, bSigned)) {
-        const double dRange = std::ldexp(1.0, nSize * 8);
-        const double dLow = bSigned ? -dRange / 2 : 0.0;
-        const double dHigh = (bSigned ? dRange / 2 : dRange) - 1;
-        const qint64 nValue = static_cast<qint64>(qBound(dLow, std::round(dValue), dHigh));
-        storeBigEndian(static_cast<quint64>(nValue), bytes);
-        return true;
-    }
-    if (type == "flt " && nSize == 4) {
-        const float fValue = static_cast<float>(dValue);
-        quint32 nBits = 0;
-        std::memcpy(&nBits, &fValue, sizeof nBits);
-        for (int i = 0; i < 4; ++i)
-            bytes[i] = static_cast<char>((nBits >> (8 * i)) & 0xFF);
-        return true;
-    }
-    return false;
+    return SmcCodecUtils::encodeNumber(type.toStdString(), dValue,
+                                       reinterpret_cast<unsigned char*>(bytes.data()),
+                                       static_cast<size_t>(bytes.size()));
 }
 
 QByteArray SimDumpUtils::decodeValue(const QByteArray& type, const QByteArray& bytes)

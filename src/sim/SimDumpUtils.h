@@ -44,8 +44,8 @@ QByteArray unpackCode(quint32 nCode);
 // {fds, flt ...); empty when the type has no readable form or the size does not fit it.
 QByteArray decodeValue(const QByteArray& type, const QByteArray& bytes);
 
-// A numeric value in the key's own type: spXY / fpXY fixed point (2 bytes), ui8/ui16/ui32,
-// si8/si16/si32 and flt (little-endian single). False for other types or a size that does not fit.
+// A numeric value in the key's own type (SmcCodecUtils::decodeNumber). False for other types or
+// a size that does not fit.
 bool decodeNumber(const QByteArray& type, const QByteArray& bytes, double& dValue);
 // Encodes into bytes (whose size is kept), rounding and clamping to what the type can hold.
 bool encodeNumber(const QByteArray& type, double dValue, QByteArray& bytes);

@@ -5,21 +5,30 @@
 
 namespace SmcValueUtils {
 
+namespace {
+// Fan speeds: unsigned fixed point with two fraction bits. Temperatures are read as unsigned
+// 8.8 fixed point, so that every negative "sp78" reading lands at 128 or above.
+const std::string kFanSpeedType = "fpe2";
+const std::string kUnsignedTemperatureType = "fp88";
+} // namespace
+
 int decodeFanSpeed(const unsigned char* bytes)
 {
-    return ((bytes[0] << 8) | bytes[1]) >> 2;
+    double dRpm = 0;
+    SmcCodecUtils::decodeNumber(kFanSpeedType, bytes, 2, dRpm);
+    return static_cast<int>(dRpm); // the fraction dropped
 }
 
 void encodeFanSpeed(int nRpm, unsigned char* bytes)
 {
-    const int nClamped = qBound(0, nRpm, kMaxFanSpeed);
-    bytes[0] = static_cast<unsigned char>((nClamped >> 6) & 0xFF);
-    bytes[1] = static_cast<unsigned char>((nClamped << 2) & 0xFF);
+    SmcCodecUtils::encodeNumber(kFanSpeedType, qBound(0, nRpm, kMaxFanSpeed), bytes, 2);
 }
 
 double decodeTemperature(const unsigned char* bytes)
 {
-    return bytes[0] + bytes[1] / 256.0;
+    double dCelsius = 0;
+    SmcCodecUtils::decodeNumber(kUnsignedTemperatureType, bytes, 2, dCelsius);
+    return dCelsius;
 }
 
 bool isValidTemperature(double dCelsius)

@@ -3,6 +3,9 @@
 #include "sim/QSimProfile.h"
 #include "sim/SimDumpUtils.h"
 #include "smc/SmcValueUtils.h"
+#include "smc/base/SmcCodecUtils.h"
+
+#include <cmath>
 
 #include <QTemporaryDir>
 
@@ -47,6 +50,54 @@ TEST(SmcValues, Temperature)
     row("7fff", 127.99609375, true);
     row("8000", 128.0, false);
     row("ff00", 255.0, false); // the first byte is unsigned
+}
+
+// Every numeric type by its own type and size: (type, bytes, value) decodes, and the value
+// encodes back to exactly those bytes, or to the bytes given (clamped or rounded; "" when
+// refused: not a number, a size the type does not have, a type that is not numeric).
+TEST(SmcValues, NumbersByType)
+{
+    auto row = [](const char* type, const char* bytes, double value, const char* encoded = "=") {
+        SCOPED_TRACE(std::string(type) + " " + bytes);
+        const QByteArray in = hex(bytes);
+        double decoded = -12345;
+        const bool bNumeric = SmcCodecUtils::decodeNumber(type, in.toStdString(), decoded);
+        if (QByteArray(encoded) == "=" || !std::isfinite(value)) { // else an encoding-only row
+            EXPECT_EQ(bNumeric, std::isfinite(value));
+            EXPECT_EQ(decoded, bNumeric ? value : -12345);
+        }
+        QByteArray out(in.size(), char(0xAA));
+        const bool bEncoded = SmcCodecUtils::encodeNumber(
+            type, value, reinterpret_cast<unsigned char*>(out.data()), size_t(out.size()));
+        const QByteArray expected =
+            QByteArray(encoded) == "=" ? QByteArray(bytes) : QByteArray(encoded);
+        EXPECT_EQ(bEncoded ? out.toHex() : QByteArray(), expected);
+    };
+    row("fpe2", "1770", 1500);
+    row("fpe2", "fffd", 16383.25);
+    row("fpe2", "0000", -3, "0000"); // clamped to the range
+    row("sp78", "2d80", 45.5);
+    row("sp78", "8000", -128);
+    row("sp78", "7fff", 127.99609375);
+    row("sp78", "7fff", 300, "7fff");
+    row("fp88", "ff00", 255);
+    row("sp5a", "0400", 1);
+    row("ui8 ", "ff", 255);
+    row("ui16", "ffff", 65535);
+    row("ui32", "80000001", 2147483649.0);
+    row("si8 ", "80", -128);
+    row("si16", "fffe", -2);
+    row("si32", "7fffffff", 2147483647);
+    row("ui8 ", "01", 1.4, "01"); // rounded
+    row("flag", "01", 1);
+    row("flag", "00", 0);
+    row("flt ", "00c0c644", 1590);
+    row("flt ", "0000c0ff", NAN, ""); // NaN is no reading
+    row("ioft", "0000300000000000", 48);
+    row("ioft", "0080310000000000", 49.5);
+    row("ui16", "ff", NAN, ""); // a size the type does not have
+    row("flt ", "00c044", NAN, "");
+    row("ch8*", "41", NAN, "");
 }
 
 TEST(SmcValues, FanModeMask)

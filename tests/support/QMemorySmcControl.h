@@ -1,5 +1,6 @@
 #pragma once
 
+#include "smc/base/SmcCodecUtils.h"
 #include "smc/smc.h"
 
 #include <QByteArray>
@@ -43,15 +44,22 @@ public:
         m_Values.remove(key);
         m_Types.remove(key);
     }
+    // A number in the key's own type and size, through the program's codec.
+    void setNumber(const QByteArray& key, const QByteArray& type, double dValue, int nSize)
+    {
+        QByteArray bytes(nSize, '\0');
+        SmcCodecUtils::encodeNumber(type.toStdString(), dValue,
+                                    reinterpret_cast<unsigned char*>(bytes.data()), size_t(nSize));
+        setKey(key, type, bytes);
+    }
+    // An "sp78" key holding dCelsius as unsigned 8.8 bytes: 128 and above give the bytes a
+    // negative reading has, which the program must refuse.
     void setTemperature(const QByteArray& key, double dCelsius)
     {
-        const int raw = static_cast<int>(dCelsius * 256.0 + 0.5);
-        setKey(key, "sp78", twoBytes(raw >> 8, raw & 0xff));
+        setNumber(key, "fp88", dCelsius, 2);
+        setKey(key, "sp78", value(key));
     }
-    void setFanSpeedKey(const QByteArray& key, int nRpm)
-    {
-        setKey(key, "fpe2", twoBytes((nRpm << 2) >> 8, (nRpm << 2) & 0xff));
-    }
+    void setFanSpeedKey(const QByteArray& key, int nRpm) { setNumber(key, "fpe2", nRpm, 2); }
     // A fan with its name, speeds and target.
     void addFan(int nIndex, const QByteArray& name, int nMin, int nCurrent, int nMax)
     {

@@ -1,6 +1,8 @@
 #include "smc/applesmc/AppleSmcUnitsUtils.h"
+#include "smc/base/SmcCodecUtils.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
@@ -9,7 +11,7 @@ namespace AppleSmcUnitsUtils {
 namespace {
 constexpr size_t kFanIdNameOffset = 4;
 constexpr long kMillidegreesPerStep = 250;
-constexpr int kSp78StepShift = 6;
+constexpr double kStepsPerDegree = 4.0;
 } // namespace
 
 std::string fanFile(int fan, const char* what)
@@ -24,36 +26,33 @@ std::string tempFile(int number, const char* what)
 
 long rpmFromFanSpeed(const unsigned char* bytes)
 {
-    return static_cast<long>((static_cast<unsigned>(bytes[0]) << 8 | bytes[1]) >> 2);
+    double dRpm = 0;
+    SmcCodecUtils::decodeNumber("fpe2", bytes, 2, dRpm);
+    return static_cast<long>(dRpm); // the driver shows whole RPM
 }
 
 bool fanSpeedFromRpm(long nRpm, unsigned char* bytes)
 {
     if (nRpm < 0 || nRpm > kMaxRpm)
         return false;
-    const unsigned nRaw = static_cast<unsigned>(nRpm) << 2;
-    bytes[0] = static_cast<unsigned char>(nRaw >> 8);
-    bytes[1] = static_cast<unsigned char>(nRaw & 0xFF);
-    return true;
+    return SmcCodecUtils::encodeNumber("fpe2", static_cast<double>(nRpm), bytes, 2);
 }
 
 long millidegreesFromSp78(const unsigned char* bytes)
 {
-    const int16_t nRaw = static_cast<int16_t>(static_cast<uint16_t>(bytes[0] << 8 | bytes[1]));
-    // An arithmetic shift: negative readings keep their sign.
-    return kMillidegreesPerStep * static_cast<long>(nRaw >> kSp78StepShift);
+    double dCelsius = 0;
+    SmcCodecUtils::decodeNumber("sp78", bytes, 2, dCelsius);
+    // Whole quarter degrees, rounded down: negative readings keep their sign.
+    return kMillidegreesPerStep * static_cast<long>(std::floor(dCelsius * kStepsPerDegree));
 }
 
 bool sp78FromMillidegrees(long nMillidegrees, unsigned char* bytes)
 {
     const long nSteps = nMillidegrees / kMillidegreesPerStep;
-    const long nRaw = nSteps * (1L << kSp78StepShift);
-    if (nRaw < INT16_MIN || nRaw > INT16_MAX)
+    const double dCelsius = static_cast<double>(nSteps) / kStepsPerDegree;
+    if (dCelsius < -128.0 || dCelsius >= 128.0)
         return false;
-    const uint16_t nBits = static_cast<uint16_t>(static_cast<int16_t>(nRaw));
-    bytes[0] = static_cast<unsigned char>(nBits >> 8);
-    bytes[1] = static_cast<unsigned char>(nBits & 0xFF);
-    return true;
+    return SmcCodecUtils::encodeNumber("sp78", dCelsius, bytes, 2);
 }
 
 bool parseNumber(const std::string& text, long& nValue)

@@ -2,6 +2,7 @@
 
 #include "helpers/HexUtils.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -165,11 +166,195 @@ float floatFromLittleEndian(const char* bytes)
     return fValue;
 }
 
+namespace {
+
+enum class NumberKind
+{
+    None,
+    FixedPoint, // nBits fraction bits, signed or not
+    Integer,    // signed or not
+    Flag,
+    Float,
+    Ioft,
+};
+
+struct NumberLayout
+{
+    NumberKind kind = NumberKind::None;
+    bool bSigned = false;
+    int nFractionBits = 0;
+};
+
+NumberLayout layoutOf(const std::string& type, size_t nSize)
+{
+    NumberLayout layout;
+    if (type.size() != 4)
+        return layout;
+    if (nSize == 2 && (startsWith(type, "sp") || startsWith(type, "fp")) &&
+        HexUtils::digitValue(type[2]) >= 0 && HexUtils::digitValue(type[3]) >= 0) {
+        layout.kind = NumberKind::FixedPoint;
+        layout.bSigned = type[0] == 's';
+        layout.nFractionBits = HexUtils::digitValue(type[3]);
+    } else if ((type == "ui8 " || type == "si8 ")   ? nSize == 1
+               : (type == "ui16" || type == "si16") ? nSize == 2
+               : (type == "ui32" || type == "si32") ? nSize == 4
+                                                    : false) {
+        layout.kind = NumberKind::Integer;
+        layout.bSigned = type[0] == 's';
+    } else if (type == "flag" && nSize == 1) {
+        layout.kind = NumberKind::Flag;
+    } else if (type == "flt " && nSize == 4) {
+        layout.kind = NumberKind::Float;
+    } else if (type == "ioft" && nSize == 8) {
+        layout.kind = NumberKind::Ioft;
+    }
+    return layout;
+}
+
+uint64_t readBigEndian(const unsigned char* bytes, size_t nSize)
+{
+    uint64_t nValue = 0;
+    for (size_t i = 0; i < nSize; ++i)
+        nValue = (nValue << 8) | bytes[i];
+    return nValue;
+}
+
+uint64_t readLittleEndian(const unsigned char* bytes, size_t nSize)
+{
+    uint64_t nValue = 0;
+    for (size_t i = nSize; i > 0; --i)
+        nValue = (nValue << 8) | bytes[i - 1];
+    return nValue;
+}
+
+void writeBigEndian(uint64_t nValue, unsigned char* bytes, size_t nSize)
+{
+    for (size_t i = nSize; i > 0; --i, nValue >>= 8)
+        bytes[i - 1] = static_cast<unsigned char>(nValue & 0xFF);
+}
+
+void writeLittleEndian(uint64_t nValue, unsigned char* bytes, size_t nSize)
+{
+    for (size_t i = 0; i < nSize; ++i, nValue >>= 8)
+        bytes[i] = static_cast<unsigned char>(nValue & 0xFF);
+}
+
+// The raw integer of an nBits-wide field, sign-extended when signed.
+double signedRaw(uint64_t nRaw, size_t nBits, bool bSigned)
+{
+    if (bSigned && (nRaw >> (nBits - 1)) != 0)
+        return static_cast<double>(nRaw) - std::ldexp(1.0, static_cast<int>(nBits));
+    return static_cast<double>(nRaw);
+}
+
+// dRaw rounded and clamped to an nBits-wide field, as the field's bit pattern.
+uint64_t fieldBits(double dRaw, size_t nBits, bool bSigned)
+{
+    const double dRange = std::ldexp(1.0, static_cast<int>(nBits));
+    const double dLow = bSigned ? -dRange / 2 : 0.0;
+    const double dHigh = (bSigned ? dRange / 2 : dRange) - 1;
+    const double dRounded = std::round(dRaw);
+    const double dClamped = dRounded < dLow ? dLow : (dRounded > dHigh ? dHigh : dRounded);
+    const uint64_t nMask = nBits >= 64 ? ~uint64_t(0) : (uint64_t(1) << nBits) - 1;
+    return static_cast<uint64_t>(static_cast<int64_t>(dClamped)) & nMask;
+}
+
+double highestBelowTwoTo64()
+{
+    return std::nextafter(std::ldexp(1.0, 64), 0.0);
+}
+
+} // namespace
+
+bool isNumericType(const std::string& type, size_t nSize)
+{
+    return layoutOf(type, nSize).kind != NumberKind::None;
+}
+
+bool decodeNumber(const std::string& type, const unsigned char* bytes, size_t nSize, double& dValue)
+{
+    const NumberLayout layout = layoutOf(type, nSize);
+    const size_t nBits = nSize * 8;
+    double dResult = 0;
+    switch (layout.kind) {
+    case NumberKind::None:
+        return false;
+    case NumberKind::FixedPoint:
+        dResult = signedRaw(readBigEndian(bytes, nSize), nBits, layout.bSigned) /
+                  std::ldexp(1.0, layout.nFractionBits);
+        break;
+    case NumberKind::Integer:
+        dResult = signedRaw(readBigEndian(bytes, nSize), nBits, layout.bSigned);
+        break;
+    case NumberKind::Flag:
+        dResult = bytes[0] != 0 ? 1 : 0;
+        break;
+    case NumberKind::Float:
+        dResult = floatFromLittleEndian(reinterpret_cast<const char*>(bytes));
+        if (!std::isfinite(dResult))
+            return false;
+        break;
+    case NumberKind::Ioft:
+        // The top raw values round up to 2^64 as doubles; keep them below it.
+        dResult = std::ldexp(
+            std::min(static_cast<double>(readLittleEndian(bytes, nSize)), highestBelowTwoTo64()),
+            -16);
+        break;
+    }
+    dValue = dResult;
+    return true;
+}
+
+bool decodeNumber(const std::string& type, const std::string& bytes, double& dValue)
+{
+    return decodeNumber(type, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                        dValue);
+}
+
+bool encodeNumber(const std::string& type, double dValue, unsigned char* bytes, size_t nSize)
+{
+    const NumberLayout layout = layoutOf(type, nSize);
+    if (layout.kind == NumberKind::None || !std::isfinite(dValue))
+        return false;
+    const size_t nBits = nSize * 8;
+    switch (layout.kind) {
+    case NumberKind::None:
+        return false;
+    case NumberKind::FixedPoint:
+        writeBigEndian(fieldBits(std::ldexp(dValue, layout.nFractionBits), nBits, layout.bSigned),
+                       bytes, nSize);
+        break;
+    case NumberKind::Integer:
+        writeBigEndian(fieldBits(dValue, nBits, layout.bSigned), bytes, nSize);
+        break;
+    case NumberKind::Flag:
+        bytes[0] = dValue != 0 ? 1 : 0;
+        break;
+    case NumberKind::Float: {
+        const float fValue = static_cast<float>(dValue);
+        uint32_t nFloatBits = 0;
+        std::memcpy(&nFloatBits, &fValue, sizeof nFloatBits);
+        writeLittleEndian(nFloatBits, bytes, nSize);
+        break;
+    }
+    case NumberKind::Ioft: {
+        // All 64 bits: every value a read can give writes back unchanged.
+        const double dRaw = std::round(std::ldexp(dValue, 16));
+        const double dClamped = dRaw < 0 ? 0 : std::min(dRaw, highestBelowTwoTo64());
+        writeLittleEndian(static_cast<uint64_t>(dClamped), bytes, nSize);
+        break;
+    }
+    }
+    return true;
+}
+
 std::string decodeValue(const std::string& type, const std::string& bytes)
 {
     const size_t nSize = bytes.size();
     double dValue = 0;
     if (decodeFixedPoint(type, bytes, dValue))
+        return number(dValue);
+    if (type == "ioft" && decodeNumber(type, bytes, dValue))
         return number(dValue);
     if ((type == "ui8 " && nSize == 1) || (type == "ui16" && nSize == 2) ||
         (type == "ui32" && nSize == 4))

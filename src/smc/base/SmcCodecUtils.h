@@ -35,6 +35,26 @@ bool decodeFixedPoint(const std::string& type, const std::string& bytes, double&
 // An IEEE single in little-endian order, as "flt " keys hold it.
 float floatFromLittleEndian(const char* bytes);
 
+// Numbers by their key's own type and size, the one place values are turned into numbers and
+// back. The numeric types:
+//   "fpXY", "spXY"  2 bytes big-endian, unsigned / signed, Y (a hexadecimal digit) fraction bits
+//                   ("fpe2": fan speeds, RPM x 4; "sp78": 1/256 degrees);
+//   "ui8 ", "ui16", "ui32", "si8 ", "si16", "si32"  big-endian integers of 1, 2 and 4 bytes;
+//   "flag"          1 byte, 0 or 1 (any other byte reads as 1);
+//   "flt "          4 bytes, an IEEE single in little-endian order;
+//   "ioft"          8 bytes, unsigned fixed point with 16 fraction bits, little-endian.
+// Any other type, or a size that does not fit the type, is not numeric.
+bool isNumericType(const std::string& type, size_t nSize);
+// False for a type that is not numeric and for a float that is not finite; dValue is then left
+// as it was.
+bool decodeNumber(const std::string& type, const unsigned char* bytes, size_t nSize,
+                  double& dValue);
+bool decodeNumber(const std::string& type, const std::string& bytes, double& dValue);
+// Writes dValue into nSize bytes in the type's layout, rounded to the nearest step the type can
+// hold and clamped to its range. False (bytes untouched) for a type that is not numeric or a
+// value that is not finite.
+bool encodeNumber(const std::string& type, double dValue, unsigned char* bytes, size_t nSize);
+
 // The human-readable value of common types (sp78, fpe2, ui8/16/32, si8/16/32, flag, ch8*,
 // {fds, flt ...); empty when the type has no readable form or the size does not fit it.
 std::string decodeValue(const std::string& type, const std::string& bytes);
