@@ -365,14 +365,23 @@ void tst_Sensors::machineNameCaching_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QList<int>>("queries"); // by the first and the second instance
     QTest::addColumn<QString>("storedAfter");
+    QTest::addColumn<QString>("replaced"); // by the first instance
 
     const auto add = [](const char* name, bool withStore, const char* stored, const char* answer,
-                        const char* result, QList<int> queries, const char* storedAfter) {
+                        const char* result, QList<int> queries, const char* storedAfter,
+                        const char* replaced = "") {
         QTest::newRow(name) << withStore << QString(stored) << QString(answer) << QString(result)
-                            << queries << QString(storedAfter);
+                            << queries << QString(storedAfter) << QString(replaced);
     };
-    add("stored name: no lookup", true, "iMac11,2", "MacPro4,1", "iMac11,2", {0, 0}, "iMac11,2");
-    add("first run: one lookup, stored", true, "", "MacPro4,1", "MacPro4,1", {1, 0}, "MacPro4,1");
+    add("stored name, same machine: one lookup per start", true, "iMac11,2", "iMac11,2", "iMac11,2",
+        {1, 1}, "iMac11,2");
+    add("stored name of another machine: replaced", true, "MacBookPro8,2", "iMac11,1", "iMac11,1",
+        {1, 1}, "iMac11,1", "MacBookPro8,2");
+    add("lookup finds nothing: stored name used", true, "iMac11,2", "", "iMac11,2", {1, 1},
+        "iMac11,2");
+    add("damaged stored name: not used, not rewritten", true, "iMac\x01", "", "", {2, 2},
+        "iMac\x01");
+    add("first run: one lookup, stored", true, "", "MacPro4,1", "MacPro4,1", {1, 1}, "MacPro4,1");
     add("nothing found: asked again, nothing stored", true, "", "", "", {2, 2}, "");
     add("no store: one lookup per instance", false, "", "Macmini5,1", "Macmini5,1", {1, 1}, "");
 }
@@ -385,6 +394,7 @@ void tst_Sensors::machineNameCaching()
     QFETCH(QString, name);
     QFETCH(QList<int>, queries);
     QFETCH(QString, storedAfter);
+    QFETCH(QString, replaced);
 
     QTemporaryDir dir;
     QPreferences preferences(dir.filePath("thermora.ini"));
@@ -400,6 +410,7 @@ void tst_Sensors::machineNameCaching()
         QCOMPARE(info.macModel(), 0); // nothing known before the first lookup
         QCOMPARE(info.machineName(), name);
         QCOMPARE(info.machineName(), name);
+        QCOMPARE(info.replacedMachine(), i == 0 ? replaced : QString());
         counted << nQueries;
     }
     QCOMPARE(counted, queries);
