@@ -609,6 +609,7 @@ void QFanControlMainWindow::OnSensorUpdate(int row, double value)
             text = QString::number(shown, 'f', 1);
     }
     ui.tableSensors->setItemText(row, 1, text);
+    checkOverheat(row, value);
 
     if (!PreferenceUtils::getString("traySensor").isEmpty())
         updateTrayIcon();
@@ -687,10 +688,13 @@ void QFanControlMainWindow::UpdateThread()
         emit sensor_update(nRow, value);
     };
 
-    for (;;) {
-        const bool bVisible = m_bWindowVisible.load();
+    // While hidden only the sensors in use are read, and every sensor on every
+    // kHiddenFullPassEvery-th pass, so that an overheat is noticed within about 15 s.
+    const int kHiddenFullPassEvery = 10;
+    for (int nPass = 1;; ++nPass) {
+        const bool bReadAll = m_bWindowVisible.load() || nPass % kHiddenFullPassEvery == 0;
         const QString traySensor = PreferenceUtils::getString("traySensor");
-        if (!FanControlLoopUtils::runUpdatePass(*m_pFanControl, sensors, bCurrentOnly, bVisible,
+        if (!FanControlLoopUtils::runUpdatePass(*m_pFanControl, sensors, bCurrentOnly, bReadAll,
                                                 traySensor, hooks))
             return;
         if (!waitForNextCycle(m_nUpdatePeriodMsecs))
