@@ -53,6 +53,9 @@ bool useCachedLists(int nControllerFans)
         return false;
     }
     QMySysInfo* pSysInfo = QCoreServices::sysInfo();
+    if (pSysInfo) {
+        pSysInfo->machineName(); // the start-up's lookup, unless a caller skipped it
+    }
     const QString replacedModel = pSysInfo ? pSysInfo->replacedMachine() : QString();
     const QString problem = CacheCheckHelpers::cacheProblem(
         fans, PreferenceUtils::getString(QStringLiteral("TempSensors")), nControllerFans,

@@ -227,7 +227,6 @@ void tst_FanControl::startOrder()
     QMySysInfo sysInfo([&] { return models.section('>', 1); });
     if (!models.isEmpty()) {
         QCoreServices::setSysInfo(&sysInfo);
-        sysInfo.machineName();
     }
     auto unregister = qScopeGuard([] { QCoreServices::setSysInfo(nullptr); });
     QFanControl& controller = start(smc);
