@@ -2,7 +2,9 @@
 #include "settings/PreferenceUtils.h"
 
 #include "QsLog/QsLog.h"
+#include "core/CacheCheckHelpers.h"
 #include "core/FanInfo.h"
+#include "core/QMySysInfo.h"
 #include "core/QTempSensor.h"
 #include "core/QTempSensorSmart.h"
 #include "helpers/QClock.h"
@@ -43,14 +45,36 @@ QString shortestNumber(double value)
     return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
-// A cached sensor key must be an SMC key: exactly four printable ASCII characters.
-bool isPlausibleSmcKey(const QString& key)
+// Whether the settings' discovery cache may be used on this start; logs why not (Info, once).
+// nControllerFans: "FNum" as read at this start.
+bool useCachedLists(int nControllerFans)
 {
-    if (key.size() != 4) {
+    const QString fans = PreferenceUtils::getString(QStringLiteral("Fans"));
+    if (fans.isEmpty()) {
         return false;
     }
-    return std::all_of(key.cbegin(), key.cend(),
-                       [](QChar c) { return c.unicode() >= 0x20 && c.unicode() <= 0x7e; });
+    QMySysInfo* pSysInfo = QCoreServices::sysInfo();
+    if (pSysInfo) {
+        pSysInfo->machineName(); // the start-up's lookup, unless a caller skipped it
+    }
+    const QString replacedModel = pSysInfo ? pSysInfo->replacedMachine() : QString();
+    const QString problem = CacheCheckHelpers::cacheProblem(
+        fans, PreferenceUtils::getString(QStringLiteral("TempSensors")), nControllerFans,
+        replacedModel);
+    if (!problem.isEmpty()) {
+        QLOG_INFO() << qUtf8Printable(
+            QStringLiteral("QFanControl::Init - cached fans and sensors do not fit this "
+                           "machine (%1), discovering afresh")
+                .arg(problem));
+        return false;
+    }
+    if (nControllerFans < 0) {
+        QLOG_WARN() << qUtf8Printable(
+            QStringLiteral("LoadCachedFansAndTempSensors - FNum cannot be read, keeping the "
+                           "%1 cached fans")
+                .arg(fans.split(QLatin1Char(',')).size()));
+    }
+    return true;
 }
 
 } // namespace
@@ -82,9 +106,10 @@ QClock* QFanControl::clock() const
 void QFanControl::Init()
 {
     QLOG_INFO() << qUtf8Printable(QStringLiteral("QFanControl::Init"));
-    if (PreferenceUtils::getString(QStringLiteral("Fans")).isEmpty()) {
+    const int nFanCount = readFanCount(); // the one read of "FNum" at start
+    if (!useCachedLists(nFanCount)) {
         QLOG_INFO() << qUtf8Printable(QStringLiteral("QFanControl::Init - first start"));
-        LoadFansAndTempSensors();
+        LoadFansAndTempSensors(nFanCount);
         QLOG_INFO() << qUtf8Printable(QStringLiteral("QFanControl::Init - SaveFansAndTempSensors"));
         SaveFansAndTempSensors();
     } else {
@@ -136,9 +161,9 @@ int QFanControl::readFanCount()
     return nCount;
 }
 
-void QFanControl::LoadFansAndTempSensors()
+void QFanControl::LoadFansAndTempSensors(int nCount)
 {
-    const int nCount = readFanCount(); // unreadable: no fans
+    // nCount < 0 (unreadable): no fans
     for (int i = 0; i < nCount; ++i) {
         QString name = smc_get_fan_name(i);
         if (name.isEmpty()) {
@@ -190,29 +215,11 @@ void QFanControl::SaveFansAndTempSensors()
 
 void QFanControl::LoadCachedFansAndTempSensors()
 {
-    QStringList names = PreferenceUtils::getString(QStringLiteral("Fans")).split(QLatin1Char(','));
-    const QString cachedKeys = PreferenceUtils::getString(QStringLiteral("TempSensors"));
+    // Checked by useCachedLists: as many fans as the controller has, every key an SMC key.
+    const QStringList names =
+        PreferenceUtils::getString(QStringLiteral("Fans")).split(QLatin1Char(','));
     const QStringList keys =
-        cachedKeys.isEmpty() ? QStringList() : cachedKeys.split(QLatin1Char(','));
-
-    // The cache may come from another machine or be edited by hand: never address more fans
-    // than the controller has, or one write would go to a key that does not exist.
-    // An unreadable count says nothing about the cache: keep the cached fans rather than have
-    // none until the next start.
-    const int nCount = readFanCount();
-    if (nCount < 0) {
-        QLOG_WARN() << qUtf8Printable(
-            QStringLiteral("LoadCachedFansAndTempSensors - FNum cannot be read, keeping the "
-                           "%1 cached fans")
-                .arg(names.size()));
-    } else if (names.size() > nCount) {
-        QLOG_WARN() << qUtf8Printable(
-            QStringLiteral("LoadCachedFansAndTempSensors - %1 cached fans, the controller "
-                           "has %2; ignoring the rest")
-                .arg(names.size())
-                .arg(nCount));
-        names = names.mid(0, nCount);
-    }
+        PreferenceUtils::getString(QStringLiteral("TempSensors")).split(QLatin1Char(','));
     for (int i = 0; i < names.size(); ++i) {
         const QString& name = names.at(i);
         m_Fans.append(
@@ -220,18 +227,10 @@ void QFanControl::LoadCachedFansAndTempSensors()
     }
     QSet<QString> seen; // a hand-edited list may repeat a key; the first one counts
     for (const QString& key : keys) {
-        if (seen.contains(key)) {
-            continue;
+        if (!seen.contains(key)) {
+            seen.insert(key);
+            addSensor(key);
         }
-        seen.insert(key);
-        if (!isPlausibleSmcKey(key)) {
-            QLOG_WARN() << qUtf8Printable(
-                QStringLiteral("LoadCachedFansAndTempSensors - skipping cached sensor key "
-                               "'%1': not an SMC key")
-                    .arg(key));
-            continue;
-        }
-        addSensor(key);
     }
     // Plain UTF-16 code-unit order: upper-case names come before lower-case ones.
     std::sort(m_AllSensors.begin(), m_AllSensors.end(),

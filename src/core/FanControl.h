@@ -31,9 +31,10 @@ class QTempSensorSmart;
 //   stored modes then take fans over as usual.
 // - "FNum" above 10: only fans 0..9 exist for the program (per-fan keys hold one digit);
 //   unreadable: no fans on a fresh start; the cached fans are kept on the cached path.
-// - cached "Fans" longer than "FNum": the extra names are ignored; cached "TempSensors" entries
-//   that are not four printable ASCII characters, or repeat an earlier key, are skipped. The
-//   cache itself is not rewritten.
+// - a cache that no longer describes the machine (another model in "Machine", as many cached
+//   fans as "FNum" does not say, "Fans" without "TempSensors", unreadable characters, a cached
+//   sensor that is not an SMC key): one Info line, then the fresh-start path, which stores what
+//   it finds; the damaged value is never written back. Repeated cached keys count once.
 // - stored "Fan_<index>" that parses as undefined, or a constant speed outside 1..16383: the fan
 //   is set to automatic instead (an undefined mode would mark it manual with no target ever
 //   written). A sensor-based mode whose sensor is missing is not applied and is kept stored;
@@ -104,7 +105,7 @@ public:
 private:
     Q_DISABLE_COPY(QFanControl)
 
-    void LoadFansAndTempSensors();
+    void LoadFansAndTempSensors(int nCount);
     void LoadTempSensors();
     void SaveFansAndTempSensors();
     void LoadCachedFansAndTempSensors();

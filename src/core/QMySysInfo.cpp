@@ -1,5 +1,6 @@
 #include "core/QMySysInfo.h"
 
+#include "core/CacheCheckHelpers.h"
 #include "core/SysInfoHelpers.h"
 #include "core/SysInfoPlatform.h"
 #include "helpers/QCoreServices.h"
@@ -32,19 +33,32 @@ QString QMySysInfo::machineName()
         return name;
 
     QPreferences* pPreferences = QCoreServices::preferences();
-    if (pPreferences)
-        name = pPreferences->getString(kMachineSetting);
+    QString cached = pPreferences ? pPreferences->getString(kMachineSetting) : QString();
+    if (CacheCheckHelpers::isDamagedText(cached))
+        cached.clear(); // never used, and only a found identifier replaces it
+    name = OS_GetMachineName();
+    QString replaced;
     if (name.isEmpty()) {
-        name = OS_GetMachineName();
+        name = cached; // the platform cannot tell: trust the cache
+    } else if (name != cached && pPreferences) {
         // Only a found identifier is cached: an empty one means "ask again next time".
-        if (!name.isEmpty() && pPreferences)
-            pPreferences->setString(kMachineSetting, name);
+        pPreferences->setString(kMachineSetting, name);
+        if (!cached.isEmpty())
+            replaced = cached;
     }
 
     std::lock_guard<std::mutex> lock(m_Mutex);
-    if (m_Machine.isEmpty())
+    if (m_Machine.isEmpty()) {
         m_Machine = name;
+        m_ReplacedMachine = replaced;
+    }
     return m_Machine;
+}
+
+QString QMySysInfo::replacedMachine() const
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_ReplacedMachine;
 }
 
 int QMySysInfo::macModel() const

@@ -9,7 +9,8 @@
 // Identifies the machine: its model identifier (iMac11,2, MacPro4,1, ...), the numeric code of
 // the few models whose sensor keys differ, and a readable name of the system version.
 // One instance lives in the application object; the identifier is cached in the setting
-// "Machine" so the platform lookup runs once per installation.
+// "Machine"; the platform lookup runs once per start all the same, so that a settings file
+// carried to another machine is noticed (the cached identifier is then replaced).
 class QMySysInfo
 {
 public:
@@ -20,10 +21,12 @@ public:
     // A caller-supplied lookup instead of the platform's (tests, tools).
     explicit QMySysInfo(MachineQuery machineQuery);
 
-    // The model identifier: member, else setting "Machine", else the platform lookup (stored
-    // in the setting when it found something). Empty when nothing is known yet; a later call
-    // tries again.
+    // The model identifier: member, else the platform lookup, else setting "Machine" (damaged
+    // text there counts as not set). A found identifier that differs from the setting replaces
+    // it. Empty when nothing is known yet; a later call tries again.
     QString machineName();
+    // The identifier the setting held when this start found another machine; empty otherwise.
+    QString replacedMachine() const;
 
     // Code of the identifier as filled by machineName(); 0 for models without a code.
     int macModel() const;
@@ -39,6 +42,7 @@ private:
 
     mutable std::mutex m_Mutex; // guards m_Machine; never held while the store or a process runs
     QString m_Machine;
+    QString m_ReplacedMachine;
     MachineQuery m_MachineQuery;
 };
 

@@ -170,6 +170,9 @@ void QFanControlDialog::setLocalizedTexts()
     ui.radioSensor->setText(textOf("FanControlDialog/radioSensor"));
     ui.labelIncrease->setText(textOf("FanControlDialog/staticIncrease"));
     ui.labelMax->setText(textOf("FanControlDialog/staticMax"));
+    ui.labelRange->setText(textOf("FanControlDialog/staticRange")
+                               .arg(ui.spinConstant->minimum())
+                               .arg(ui.spinConstant->maximum()));
 }
 
 void QFanControlDialog::setTitle()
@@ -214,9 +217,9 @@ void QFanControlDialog::OnFanControlChanged(bool bChecked)
 {
     // Every toggle arrives twice (one button off, one on); the checked buttons decide.
     (void)bChecked;
-    const QList<QWidget*> modeWidgets = {ui.comboSensor,   ui.spinConstant, ui.sliderRPM,
-                                         ui.labelIncrease, ui.labelMax,     ui.spinIncrease,
-                                         ui.spinMax,       ui.labelDegree1, ui.labelDegree2};
+    const QList<QWidget*> modeWidgets = {
+        ui.comboSensor, ui.spinConstant, ui.sliderRPM, ui.labelRange,   ui.labelIncrease,
+        ui.labelMax,    ui.spinIncrease, ui.spinMax,   ui.labelDegree1, ui.labelDegree2};
     for (QWidget* pWidget : modeWidgets) {
         m_pHider->setVisible(pWidget, false);
     }
@@ -228,6 +231,7 @@ void QFanControlDialog::OnFanControlChanged(bool bChecked)
     if (ui.radioConstant->isChecked()) {
         m_pHider->setVisible(ui.spinConstant, true);
         m_pHider->setVisible(ui.sliderRPM, true);
+        m_pHider->setVisible(ui.labelRange, true);
         ui.spinConstant->setFocus(Qt::OtherFocusReason);
         ui.spinConstant->selectAll();
     } else if (ui.radioSensor->isChecked()) {
@@ -296,6 +300,7 @@ void QFanControlDialog::OnApply(bool bChecked)
     if (ui.radioAuto->isChecked()) {
         m_pFan->SetControlMode(FanControlMode::automatic());
     } else if (ui.radioConstant->isChecked()) {
+        ui.spinConstant->interpretText(); // a speed still being typed, clamped to the range
         m_pFan->SetControlMode(FanControlMode::constant(ui.spinConstant->value()));
     } else if (QTempSensor* pSensor = GetSelectedSensor()) {
         m_pFan->SetControlMode(FanControlMode::sensor(

@@ -631,6 +631,7 @@ void QFanControlMainWindow::OnSensorUpdate(int row, double value)
     ui.tableSensors->setItemText(row, 1, text);
     if (QTableWidgetItem* pItem = ui.tableSensors->item(row, 1))
         pItem->setToolTip(toolTip);
+    checkOverheat(row, value);
 
     if (!PreferenceUtils::getString("traySensor").isEmpty())
         updateTrayIcon();
@@ -735,10 +736,13 @@ void QFanControlMainWindow::UpdateThread()
         emit smc_link_changed();
     };
 
-    for (;;) {
-        const bool bVisible = m_bWindowVisible.load();
+    // While hidden only the sensors in use are read, and every sensor on every
+    // kHiddenFullPassEvery-th pass, so that an overheat is noticed within about 15 s.
+    const int kHiddenFullPassEvery = 10;
+    for (int nPass = 1;; ++nPass) {
+        const bool bReadAll = m_bWindowVisible.load() || nPass % kHiddenFullPassEvery == 0;
         const QString traySensor = PreferenceUtils::getString("traySensor");
-        if (!FanControlLoopUtils::runUpdatePass(*m_pFanControl, sensors, bCurrentOnly, bVisible,
+        if (!FanControlLoopUtils::runUpdatePass(*m_pFanControl, sensors, bCurrentOnly, bReadAll,
                                                 traySensor, hooks))
             return;
         if (!waitForNextCycle(m_nUpdatePeriodMsecs))

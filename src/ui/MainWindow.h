@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SystemTrayIconEx/qsystemtrayicon.h"
+#include "core/QOverheatWatch.h"
 #include "ui/MainWindowForm.h"
 
 #include <QFuture>
@@ -23,6 +24,7 @@ class QMenu;
 class QMyTrayIcon;
 class QPushButton;
 class QTableWidgetItem;
+class QTempSensor;
 class QUpdateChecker;
 class QUpdatePresenter;
 
@@ -120,6 +122,9 @@ protected:
     virtual int execDialog(QDialog* pDialog);
     // Runs a popup menu modally at a screen position; tests replace it to see which menu opens.
     virtual void execPopupMenu(QMenu* pMenu, const QPoint& globalPos);
+    // A notification through the menu-bar item (none where the desktop has no item); tests
+    // replace it to see what would be shown.
+    virtual void showNotification(const QString& title, const QString& text);
 
 private:
     void InitializeFansTable();
@@ -143,6 +148,12 @@ private:
     void setTrayIconMenu(QMenu* pMenu);
     void resetTrayIconContent();
     void destroyTrayIcon();
+
+    // The overheat alarm (MainWindowOverheat.cpp), fed by every sensor update.
+    void checkOverheat(int nRow, double celsius);
+    void notifyOverheat(QTempSensor* pSensor, double celsius);
+    void setSensorRowAlarm(int nRow, bool bAlarm);
+    static constexpr int kNotificationMsecs = 10000;
 
     void showFanControlDialog(FanInfo* pFan);
     // The preferences and about dialogs: modal to the window, or on their own when it is hidden.
@@ -199,6 +210,8 @@ private:
     QLabel* m_pStatusLabel = nullptr;
     int m_nPreviousStatus = 0;
     QString m_SmcLostText; // while the controller does not answer: the status line's text
+
+    QOverheatWatch m_OverheatWatch; // GUI thread only
 
     // Written on the GUI thread, read by the update worker.
     std::atomic<bool> m_bWindowVisible{false};

@@ -5,6 +5,7 @@
 #include "app/app.h"
 #include "core/FanControl.h"
 #include "core/FanInfo.h"
+#include "core/QOverheatWatch.h"
 #include "core/QTempSensor.h"
 #include "core/TemperatureScaleHelpers.h"
 #include "helpers/FileSystemHelpers.h"
@@ -82,6 +83,10 @@ QPreferencesDialog::QPreferencesDialog(QWidget* pParent, QFanControl* pControlle
     ui.checkFahrenheit->setChecked(isFehrenheit());
 
     createComboSensors();
+    showAlarmThresholds();
+    for (QSpinBox* pSpin : {ui.spinAlarmCpuGpu, ui.spinAlarmOther})
+        connect(pSpin, QOverload<int>::of(&QSpinBox::valueChanged), this,
+                &QPreferencesDialog::OnAlarmThresholdChanged);
     FillLanguages();
     connect(ui.comboLanguage, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &QPreferencesDialog::OnLanguageChanged);
@@ -192,6 +197,23 @@ void QPreferencesDialog::applyLanguage()
     ui.comboIcon->setItemText(2, textOf("PreferencesWindow/comboIconOptionShowBW"));
     ui.labelTray->setText(
         QStringLiteral("<b>%1</b>").arg(textOf("PreferencesWindow/groupTrayIconMac")));
+    ui.labelAlarmCpuGpu->setText(textOf("PreferencesWindow/staticAlarmCpuGpu"));
+    ui.labelAlarmOther->setText(textOf("PreferencesWindow/staticAlarmOther"));
+}
+
+void QPreferencesDialog::showAlarmThresholds()
+{
+    QOverheatWatch watch;
+    watch.loadThresholds();
+    const std::pair<QSpinBox*, int> rows[] = {{ui.spinAlarmCpuGpu, watch.cpuGpuCelsius()},
+                                              {ui.spinAlarmOther, watch.otherCelsius()}};
+    for (auto [pSpin, nCelsius] : rows) {
+        const QSignalBlocker blocker(pSpin); // showing a value stores nothing
+        pSpin->setRange(getTemperatureValueForCurrentScale(QOverheatWatch::kLowestAlarmCelsius),
+                        getTemperatureValueForCurrentScale(QOverheatWatch::kHighestAlarmCelsius));
+        pSpin->setSuffix(QLatin1Char(' ') + getTemperatureScaleSymbol());
+        pSpin->setValue(getTemperatureValueForCurrentScale(nCelsius));
+    }
 }
 
 // --- The hidden log option ------------------------------------------------------------------
@@ -268,6 +290,7 @@ void QPreferencesDialog::OnAutoStartChanged(bool bChecked)
 void QPreferencesDialog::OnTempScaleChanged(bool)
 {
     PreferenceUtils::setInt(QStringLiteral("Fahrenheit"), ui.checkFahrenheit->isChecked() ? 1 : 0);
+    showAlarmThresholds();
     if (QFanControlMainWindow* pWindow = mainWindow()) {
         pWindow->updatePreferences();
         pWindow->resetTrayIcon();
@@ -294,6 +317,14 @@ void QPreferencesDialog::OnGiveBackToggle(bool bChecked)
     PreferenceUtils::setInt(QLatin1String(SmcGiveBackUtils::kGiveBackSetting), bChecked ? 1 : 0);
     // At once: switched on, the fans are given back however the program ends from now on.
     SmcGiveBackUtils::followSetting(QCoreServices::preferences());
+}
+
+void QPreferencesDialog::OnAlarmThresholdChanged()
+{
+    PreferenceUtils::setInt(QLatin1String(QOverheatWatch::kCpuGpuSetting),
+                            getCelsiusTemperatureFromValue(ui.spinAlarmCpuGpu->value()));
+    PreferenceUtils::setInt(QLatin1String(QOverheatWatch::kOtherSetting),
+                            getCelsiusTemperatureFromValue(ui.spinAlarmOther->value()));
 }
 
 void QPreferencesDialog::OnLinkActivated(const QString& link)

@@ -35,6 +35,7 @@ private slots:
     void OnLinkActivated(const QString& link);
     void OnLogToggle(bool bChecked);
     void OnGiveBackToggle(bool bChecked);
+    void OnAlarmThresholdChanged();
 
 protected:
     bool eventFilter(QObject* pObject, QEvent* pEvent) override;
@@ -47,6 +48,8 @@ private:
     void FillLanguages();
     void applyLanguage();
     void enableLKeyHook();
+    // The overheat alarm thresholds, shown in the current temperature scale.
+    void showAlarmThresholds();
     // Icon to Show when the other two menu-bar combos read None, too. True when it switched.
     bool keepMenuBarNotEmpty(int nChangedIndex);
     // The main window to refresh: the application's, else the parent; null in neither case.

@@ -12,11 +12,13 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "ui/QClampingSpinBox.h"
+
 // The form of the fan control dialog. Every text here is a placeholder: the dialog sets the
 // localized texts after building the form.
 //
 //   row 0  radioAuto
-//   row 1  radioConstant   | sliderRPM spinConstant
+//   row 1  radioConstant   | sliderRPM spinConstant labelRange
 //   row 2  radioSensor     | comboSensor
 //   row 3  labelIncrease             | <spacer> spinIncrease labelDegree1
 //   row 4  labelMax                  | <spacer> spinMax labelDegree2
@@ -45,6 +47,7 @@ public:
     QLabel* labelDegree1;
     QDialogButtonBox* buttonBox;
     QLabel* labelFooter;
+    QLabel* labelRange; // the allowed speeds, beside spinConstant
 
     void setupUi(QDialog* pDialog)
     {
@@ -97,13 +100,17 @@ public:
         sliderRPM = new QSlider(pDialog);
         sliderRPM->setObjectName(QStringLiteral("sliderRPM"));
         sliderRPM->setOrientation(Qt::Horizontal);
+        sliderRPM->setMinimumWidth(150); // keeps its room beside the range text
         horizontalLayout_2->addWidget(sliderRPM);
-        spinConstant = new QSpinBox(pDialog);
+        spinConstant = new QClampingSpinBox(pDialog);
         spinConstant->setObjectName(QStringLiteral("spinConstant"));
         spinConstant->setMinimumSize(QSize(40, 0));
         spinConstant->setFrame(true);
         spinConstant->setButtonSymbols(QAbstractSpinBox::NoButtons);
         horizontalLayout_2->addWidget(spinConstant);
+        labelRange = new QLabel(pDialog);
+        labelRange->setObjectName(QStringLiteral("labelRange"));
+        horizontalLayout_2->addWidget(labelRange);
         gridLayout->addLayout(horizontalLayout_2, 1, 1, 1, 2);
 
         horizontalLayout_3 = new QHBoxLayout();

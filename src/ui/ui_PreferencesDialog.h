@@ -7,12 +7,13 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 // The form of the preferences dialog; the dialog sets the localized texts afterwards. Top to
 // bottom: four check boxes (the log one with its Browse link beside it), the give-back check
 // box, a line, the menu-bar group (sensor, fan and icon rows), a line, the language row with
-// the Translate link, the button box.
+// the Translate link, a line, the two overheat alarm rows, the button box.
 class Ui_PreferencesDialog
 {
 public:
@@ -36,6 +37,11 @@ public:
     QLabel* labelLanguage;
     QComboBox* comboLanguage;
     QLabel* labelTranslate;
+    QFrame* line_3;
+    QLabel* labelAlarmCpuGpu;
+    QSpinBox* spinAlarmCpuGpu;
+    QLabel* labelAlarmOther;
+    QSpinBox* spinAlarmOther;
     QDialogButtonBox* buttonBox;
 
     void setupUi(QDialog* pDialog)
@@ -83,6 +89,11 @@ public:
         pTranslateRow->addStretch();
         verticalLayout->addLayout(pTranslateRow);
 
+        line_3 = addLine(pDialog, "line_3");
+        spinAlarmCpuGpu =
+            addSpinRow(pDialog, "labelAlarmCpuGpu", "spinAlarmCpuGpu", labelAlarmCpuGpu);
+        spinAlarmOther = addSpinRow(pDialog, "labelAlarmOther", "spinAlarmOther", labelAlarmOther);
+
         buttonBox = new QDialogButtonBox(pDialog);
         buttonBox->setObjectName(QStringLiteral("buttonBox"));
         buttonBox->setStandardButtons(QDialogButtonBox::NoButton);
@@ -109,6 +120,22 @@ private:
         pLine->setFrameShadow(QFrame::Sunken);
         verticalLayout->addWidget(pLine);
         return pLine;
+    }
+
+    // One row: a label that takes the room it needs, then the spin box.
+    QSpinBox* addSpinRow(QDialog* pDialog, const char* labelName, const char* spinName,
+                         QLabel*& pLabel)
+    {
+        QHBoxLayout* pRow = new QHBoxLayout();
+        pLabel = new QLabel(pDialog);
+        pLabel->setObjectName(QLatin1String(labelName));
+        pRow->addWidget(pLabel);
+        pRow->addStretch();
+        QSpinBox* pSpin = new QSpinBox(pDialog);
+        pSpin->setObjectName(QLatin1String(spinName));
+        pRow->addWidget(pSpin);
+        verticalLayout->addLayout(pRow);
+        return pSpin;
     }
 
     // One row: a label in the fixed-width left column, then the combo box.

@@ -1,6 +1,7 @@
 #include "core/FanControl.h"
 #include "core/FanControlLoops.h"
 #include "core/FanInfo.h"
+#include "core/QMySysInfo.h"
 #include "core/QTempSensor.h"
 #include "core/QTempSensorSmart.h"
 #include "core/SensorControl.h"
@@ -12,6 +13,7 @@
 #include "support/QMemorySmcControl.h"
 #include "support/QSimMachine.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -171,34 +173,48 @@ void tst_FanControl::startOrder_data()
 {
     QTest::addColumn<QString>("cachedFans"); // empty: fresh start
     QTest::addColumn<QString>("cachedSensors");
-    QTest::addColumn<int>("fnum"); // -1: unreadable
+    QTest::addColumn<int>("fnum");       // -1: unreadable
+    QTest::addColumn<QString>("models"); // "cached>found" model identifiers; empty: none known
     QTest::addColumn<QStringList>("fans");
     QTest::addColumn<QStringList>("allSensors");
-    QTest::addColumn<QString>("warning"); // each warning logged, separated by "|"
+    QTest::addColumn<QString>("rejected"); // why the cache is not used (Info); empty: it is
+    QTest::addColumn<QString>("warning");  // each warning logged, separated by "|"
 
     const auto add = [](const char* name, const QString& cachedFans, const QString& cachedSensors,
                         int fnum, const char* fans, const char* allSensors,
-                        const char* warning = "") {
-        QTest::newRow(name) << cachedFans << cachedSensors << fnum
+                        const char* rejected = "", const char* warning = "",
+                        const char* models = "") {
+        QTest::newRow(name) << cachedFans << cachedSensors << fnum << QString(models)
                             << QString(fans).split(',', Qt::SkipEmptyParts)
                             << QString(allSensors).split(',', Qt::SkipEmptyParts)
-                            << QString(warning);
+                            << QString(rejected) << QString(warning);
     };
     const char* const all = "TA0P,TB0T,TC0D,TC0P,TG0D,Tm0P,Ts0P"; // key order
     add("first start: key order, unnamed fan cached by index", "", "", 2, "CPU,Fan 1", all);
     add("cached start: display-name order, case-sensitive", "Left,Right",
         "Ta1X,Tm0P,TC0P,Ts0P,TB9X,TA0P", 2, "Left,Right", "TA0P,TC0P,Ts0P,Tm0P,TB9X,Ta1X");
-    add("cached keys: repeats and non-keys skipped", "CPU,,ODD",
-        QString("TC0P,").repeated(3000) + ",TOOLONG,TA0P,T\u00e9XX,TA0P", 2, "CPU,Fan 1",
-        "TA0P,TC0P", "3 cached fans|key ''|key 'TOOLONG'|key 'T\u00e9XX'");
+    add("cached keys: repeats counted once, blank name by index", "CPU, ",
+        QString("TC0P,").repeated(3000) + "TA0P", 2, "CPU,Fan 1", "TA0P,TC0P");
     add("fresh, no fans", "", "", 0, "", all);
     add("fresh, count unreadable", "", "", -1, "", all);
     add("fresh, one more than keys can name", "", "", 11,
-        "CPU,Fan 1,Fan 2,Fan 3,Fan 4,Fan 5,Fan 6,Fan 7,Fan 8,Fan 9", all, "FNum reports 11 fans");
-    add("cached, more than the controller has", "CPU,ODD,HDD", "TC0P", 2, "CPU,ODD", "TC0P",
+        "CPU,Fan 1,Fan 2,Fan 3,Fan 4,Fan 5,Fan 6,Fan 7,Fan 8,Fan 9", all, "",
+        "FNum reports 11 fans");
+    add("cached, more than the controller has", "CPU,ODD,HDD", "TC0P", 2, "CPU,Fan 1", all,
         "3 cached fans, the controller has 2");
-    add("cached, count unreadable: cache kept", "CPU,ODD", "TC0P", -1, "CPU,ODD", "TC0P",
+    add("cached, fewer than the controller has", "CPU,ODD", "TC0P", 3, "CPU,Fan 1,Fan 2", all,
+        "2 cached fans, the controller has 3");
+    add("cached, count unreadable: cache kept", "CPU,ODD", "TC0P", -1, "CPU,ODD", "TC0P", "",
         "FNum cannot be read, keeping the 2");
+    add("Fans without TempSensors", "CPU,ODD", "", 2, "CPU,Fan 1", all,
+        "\"Fans\" without \"TempSensors\"");
+    add("binary bytes in Fans", QString("CPU,OD\x01") + QChar(0xfffd), "TC0P", 2, "CPU,Fan 1", all,
+        "unreadable characters");
+    add("cached key not an SMC key", "CPU,ODD", "TC0P,,TA0P", 2, "CPU,Fan 1", all,
+        "key '' is not an SMC key");
+    add("cached for another model", "CPU,ODD", "TC0P", 2, "CPU,Fan 1", all,
+        "cached for MacBookPro8,2", "", "MacBookPro8,2>iMac11,1");
+    add("same model", "CPU,ODD", "TC0P", 2, "CPU,ODD", "TC0P", "", "", "iMac11,1>iMac11,1");
 }
 
 void tst_FanControl::startOrder()
@@ -206,8 +222,10 @@ void tst_FanControl::startOrder()
     QFETCH(QString, cachedFans);
     QFETCH(QString, cachedSensors);
     QFETCH(int, fnum);
+    QFETCH(QString, models);
     QFETCH(QStringList, fans);
     QFETCH(QStringList, allSensors);
+    QFETCH(QString, rejected);
     QFETCH(QString, warning);
 
     QReadLogSmc smc;
@@ -216,16 +234,27 @@ void tst_FanControl::startOrder()
     smc.setUnreadable("FNum", fnum < 0);
     m_pPrefs->setString("Fans", cachedFans);
     m_pPrefs->setString("TempSensors", cachedSensors);
+    m_pPrefs->setString("Machine", models.section('>', 0, 0));
+    QMySysInfo sysInfo([&] { return models.section('>', 1); });
+    if (!models.isEmpty()) {
+        QCoreServices::setSysInfo(&sysInfo);
+    }
+    auto unregister = qScopeGuard([] { QCoreServices::setSysInfo(nullptr); });
     QFanControl& controller = start(smc);
     QCOMPARE(mapped(controller.fans(), [](const FanInfo* p) { return p->GetName(); }), fans);
     QVERIFY(!controller.GetFan(fans.size()) && !controller.GetFan(-1));
     QCOMPARE(mapped(controller.allSensors(), [](const QTempSensor* p) { return p->GetKey(); }),
              allSensors);
-    const bool bFresh = cachedFans.isEmpty();
+    const bool bFresh = cachedFans.isEmpty() || !rejected.isEmpty();
     QCOMPARE(smc.indexCalls() > 0, bFresh); // the key index is walked on a fresh start only
+    QCOMPARE(smc.reads.count("FNum"), 1);
+    // What a fresh start found replaces the cache; a usable cache is not rewritten.
     QCOMPARE(m_pPrefs->getString("Fans"), bFresh ? fans.join(',') : cachedFans);
     QCOMPARE(m_pPrefs->getString("TempSensors"), bFresh ? allSensors.join(',') : cachedSensors);
     QCOMPARE(m_Log.count("INFO", "QFanControl::Init - first start"), bFresh ? 1 : 0);
+    QCOMPARE(m_Log.count("INFO", "do not fit this machine"), rejected.isEmpty() ? 0 : 1);
+    QVERIFY(rejected.isEmpty() || m_Log.count("INFO", rejected) == 1);
+    QCOMPARE(m_pPrefs->getString("Machine"), models.section('>', 1));
     QCOMPARE(m_Log.count("INFO", "number of supported SMART sensors: 0"), 1);
     const QStringList warnings = warning.split('|', Qt::SkipEmptyParts);
     QCOMPARE(m_Log.count("WARN", ""), warnings.size()); // nothing else is worth a warning

@@ -1,5 +1,6 @@
 #include "core/FanInfo.h"
 #include "core/QMySysInfo.h"
+#include "core/QOverheatWatch.h"
 #include "core/QTempSensor.h"
 #include "core/SysInfoHelpers.h"
 #include "helpers/QCoreServices.h"
@@ -54,6 +55,8 @@ private slots:
     void identifiers_data();
     void identifiers();
     void platformAsksRunningSimulator();
+    void overheatEpisodes_data();
+    void overheatEpisodes();
 
 private:
     void useScale(const QVariant& setting);
@@ -365,14 +368,23 @@ void tst_Sensors::machineNameCaching_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QList<int>>("queries"); // by the first and the second instance
     QTest::addColumn<QString>("storedAfter");
+    QTest::addColumn<QString>("replaced"); // by the first instance
 
     const auto add = [](const char* name, bool withStore, const char* stored, const char* answer,
-                        const char* result, QList<int> queries, const char* storedAfter) {
+                        const char* result, QList<int> queries, const char* storedAfter,
+                        const char* replaced = "") {
         QTest::newRow(name) << withStore << QString(stored) << QString(answer) << QString(result)
-                            << queries << QString(storedAfter);
+                            << queries << QString(storedAfter) << QString(replaced);
     };
-    add("stored name: no lookup", true, "iMac11,2", "MacPro4,1", "iMac11,2", {0, 0}, "iMac11,2");
-    add("first run: one lookup, stored", true, "", "MacPro4,1", "MacPro4,1", {1, 0}, "MacPro4,1");
+    add("stored name, same machine: one lookup per start", true, "iMac11,2", "iMac11,2", "iMac11,2",
+        {1, 1}, "iMac11,2");
+    add("stored name of another machine: replaced", true, "MacBookPro8,2", "iMac11,1", "iMac11,1",
+        {1, 1}, "iMac11,1", "MacBookPro8,2");
+    add("lookup finds nothing: stored name used", true, "iMac11,2", "", "iMac11,2", {1, 1},
+        "iMac11,2");
+    add("damaged stored name: not used, not rewritten", true, "iMac\x01", "", "", {2, 2},
+        "iMac\x01");
+    add("first run: one lookup, stored", true, "", "MacPro4,1", "MacPro4,1", {1, 1}, "MacPro4,1");
     add("nothing found: asked again, nothing stored", true, "", "", "", {2, 2}, "");
     add("no store: one lookup per instance", false, "", "Macmini5,1", "Macmini5,1", {1, 1}, "");
 }
@@ -385,6 +397,7 @@ void tst_Sensors::machineNameCaching()
     QFETCH(QString, name);
     QFETCH(QList<int>, queries);
     QFETCH(QString, storedAfter);
+    QFETCH(QString, replaced);
 
     QTemporaryDir dir;
     QPreferences preferences(dir.filePath("thermora.ini"));
@@ -400,6 +413,7 @@ void tst_Sensors::machineNameCaching()
         QCOMPARE(info.macModel(), 0); // nothing known before the first lookup
         QCOMPARE(info.machineName(), name);
         QCOMPARE(info.machineName(), name);
+        QCOMPARE(info.replacedMachine(), i == 0 ? replaced : QString());
         counted << nQueries;
     }
     QCOMPARE(counted, queries);
@@ -455,6 +469,65 @@ void tst_Sensors::platformAsksRunningSimulator()
     QVERIFY(info.OS_GetOSVersionString().startsWith(QLatin1String("Linux ")));
     QCOMPARE(SysInfoHelpers::osVersionName(11), QStringLiteral("Mac OS X 10.9"));
     QCOMPARE(SysInfoHelpers::osVersionName(7), QStringLiteral("Mac OS X 10.5"));
+}
+
+void tst_Sensors::overheatEpisodes_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("stored"); // "OverheatAlarmCpuGpu"; empty: not set
+    QTest::addColumn<QList<double>>("readings");
+    QTest::addColumn<QString>("changes"); // per reading: B episode began, E ended, . neither
+    QTest::addColumn<QString>("storedAfter");
+
+    QTest::newRow("CPU core: 95, over 5 below")
+        << "TC0C"
+        << "" << QList<double>{94.9, 95, 99, 91, 90.1, 90, 96} << ".B...EB"
+        << "95";
+    QTest::newRow("GPU diode: 95") << "TG0D"
+                                   << "" << QList<double>{94.9, 95} << ".B"
+                                   << "95";
+    QTest::newRow("ambient: 70") << "TA0P"
+                                 << "" << QList<double>{69.9, 70, 65.1, 65} << ".B.E"
+                                 << "95";
+    QTest::newRow("no reading changes nothing")
+        << "TC0P"
+        << "95" << QList<double>{qQNaN(), 96, 0, -1, qQNaN(), 89} << ".B...E"
+        << "95";
+    QTest::newRow("stored 85") << "TC0P"
+                               << "85" << QList<double>{84.9, 85} << ".B"
+                               << "85";
+    QTest::newRow("stored out of range: default, kept") << "TC0P"
+                                                        << "300" << QList<double>{94, 95} << ".B"
+                                                        << "300";
+    QTest::newRow("stored not a number: default") << "TC0P"
+                                                  << "hot" << QList<double>{94, 95} << ".B"
+                                                  << "95";
+}
+
+void tst_Sensors::overheatEpisodes()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, stored);
+    QFETCH(QList<double>, readings);
+    QFETCH(QString, changes);
+    QFETCH(QString, storedAfter);
+
+    m_pPrefs.reset(new QPreferences(m_Dir.filePath("overheat.ini")));
+    m_pPrefs->remove(QOverheatWatch::kCpuGpuSetting);
+    if (!stored.isEmpty())
+        m_pPrefs->setString(QOverheatWatch::kCpuGpuSetting, stored);
+    QCoreServices::setPreferences(m_pPrefs.data());
+    QTempSensor sensor;
+    sensor.setKey(key);
+    QOverheatWatch watch(0, 0);
+    watch.loadThresholds();
+    QString seen;
+    for (double celsius : readings)
+        seen += QString(".BE").at(watch.update(&sensor, celsius));
+    QCOMPARE(seen, changes);
+    QCOMPARE(watch.isOverheated(&sensor), changes.lastIndexOf('B') > changes.lastIndexOf('E'));
+    QCOMPARE(m_pPrefs->getString(QOverheatWatch::kCpuGpuSetting), storedAfter);
+    QCOMPARE(m_pPrefs->getInt(QOverheatWatch::kOtherSetting, -1), 70);
 }
 
 QTEST_GUILESS_MAIN(tst_Sensors)

@@ -2,6 +2,7 @@
 #include "app/XdgAutoStart.h"
 #include "app/app.h"
 #include "core/FanInfo.h"
+#include "core/TemperatureScaleHelpers.h"
 #include "helpers/QCoreServices.h"
 #include "localization/QLanguageLoader.h"
 #include "settings/QPreferences.h"
@@ -151,6 +152,12 @@ private slots:
         QCOMPARE(machine.prefs.getInt(cells.at(1), -1), cells.at(3).toInt());
         QCOMPARE(QsLogging::Logger::instance().loggingLevel() == QsLogging::OffLevel,
                  cells.at(1) == "EnableLog");
+        // The alarm thresholds are shown in the scale now chosen and stored in Celsius.
+        QSpinBox* pAlarms[] = {dialog.findChild<QSpinBox*>("spinAlarmCpuGpu"),
+                               dialog.findChild<QSpinBox*>("spinAlarmOther")};
+        QCOMPARE(pAlarms[0]->value(), isFehrenheit() ? 203 : 95);
+        pAlarms[1]->setValue(getTemperatureValueForCurrentScale(60));
+        QCOMPARE(machine.prefs.getInt("OverheatAlarmOther", -1), 60);
     }
 
     void hiddenLogAutostartLinksLanguage()

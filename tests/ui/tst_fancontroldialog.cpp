@@ -112,6 +112,7 @@ struct ModeRow
     QString sensor;           // picked; empty leaves it
     QPoint typed;             // start, maximum typed; -1 leaves them
     QString stored;
+    bool enter = false; // the speed typed is confirmed with Enter, else OK is clicked
 };
 } // namespace
 
@@ -146,6 +147,12 @@ void tst_FanControlDialog::showsAndStoresMode_data()
     const QPoint none(-1, -1);
     QTest::newRow("automatic to constant, typed")
         << ModeRow{"0", 0, Auto, 1800, "Ambient", lowest, Constant, 2500, "", none, "1,2500"};
+    QTest::newRow("typed above the maximum, OK: the maximum")
+        << ModeRow{"0", 0, Auto, 1800, "Ambient", lowest, Constant, 6500, "", none, "1,6000"};
+    QTest::newRow("typed 99999, Enter: the maximum") << ModeRow{
+        "0", 0, Auto, 1800, "Ambient", lowest, Constant, 99999, "", none, "1,6000", true};
+    QTest::newRow("typed below the minimum, Enter: the minimum") << ModeRow{
+        "1,3000", 0, Constant, 3000, "Ambient", lowest, Constant, 500, "", none, "1,1000", true};
     QTest::newRow("constant to automatic")
         << ModeRow{"1,3000", 0, Constant, 3000, "Ambient", lowest, Auto, -1, "", none, "0"};
     QTest::newRow("undefined to sensor-based: first sensor's proposal")
@@ -186,6 +193,7 @@ void tst_FanControlDialog::showsAndStoresMode()
     QCOMPARE(QPoint(ui.spinConstant->value(), ui.sliderRPM->value()),
              QPoint(row.shownRpm, row.shownRpm));
     QCOMPARE(QPoint(ui.sliderRPM->minimum(), ui.spinConstant->maximum()), QPoint(1000, 6000));
+    QCOMPARE(ui.labelRange->text(), QString("(1000\u20136000 RPM)"));
     QCOMPARE(ui.comboSensor->currentText(), row.shownSensor);
     QCOMPARE(ui.comboSensor->itemData(1).value<void*>(),
              static_cast<void*>(machine.sim.pController->sensors().at(1)));
@@ -211,8 +219,12 @@ void tst_FanControlDialog::showsAndStoresMode()
     if (row.choice != Auto && row.choice != row.shownChoice)
         QCOMPARE(QApplication::focusWidget(),
                  row.choice == Constant ? static_cast<QWidget*>(ui.spinConstant) : ui.comboSensor);
-    if (row.rpm != -1)
-        QShownDialog::type(ui.spinConstant, row.rpm);
+    if (row.rpm != -1) {
+        ui.spinConstant->selectAll();
+        QTest::keyClicks(ui.spinConstant, QString::number(row.rpm));
+        if (row.enter)
+            QTest::keyClick(ui.spinConstant, Qt::Key_Return); // the default button: OK
+    }
     QCOMPARE(ui.sliderRPM->value(), ui.spinConstant->value());
     if (!row.sensor.isEmpty())
         ui.comboSensor->setCurrentText(row.sensor);
@@ -224,7 +236,8 @@ void tst_FanControlDialog::showsAndStoresMode()
     }
     if (row.typed.y() != -1)
         QShownDialog::type(ui.spinMax, row.typed.y());
-    QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+    if (!row.enter)
+        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
 
     QVERIFY(dialog.result() == QDialog::Accepted && !dialog.isVisible());
     QCOMPARE(machine.stored(), row.stored);

@@ -36,6 +36,7 @@ class QTestMainWindow : public QFanControlMainWindow
 public:
     QStringList m_ExitErrors;
     QMenu* m_pOpenedMenu = nullptr;
+    QStringList m_Notifications;
     bool m_bRealExec = false;
     int m_nDialogRequests = 0;
 
@@ -45,6 +46,10 @@ protected:
         m_ExitErrors << title + QLatin1Char('|') + text;
     }
     void execPopupMenu(QMenu* pMenu, const QPoint&) override { m_pOpenedMenu = pMenu; }
+    void showNotification(const QString& title, const QString& text) override
+    {
+        m_Notifications << title + QLatin1Char('|') + text;
+    }
     int execDialog(QDialog* pDialog) override
     {
         if (++m_nDialogRequests == 1 && m_bRealExec)
@@ -114,6 +119,7 @@ private slots:
     void exitStopsWorkers_data();
     void exitStopsWorkers();
     void initialLoadChecksRights();
+    void overheatAlarmPerEpisode();
     // Last: its Exit ends the event loops for the rest of the program.
     void menuUsableWhileDialogOpen();
     void failuresShown();
@@ -464,6 +470,32 @@ void tst_MainWindow::initialLoadChecksRights()
              QStringList(m_pLanguage->GetString("MainWindow/messageUnableToAccessSMC")));
     QCOMPARE(pWindow->fansTable()->rowCount(), 1);
     QCOMPARE(tool.promptRuns(), 1);
+}
+
+void tst_MainWindow::overheatAlarmPerEpisode()
+{
+    QTestMainWindow* pWindow = createWindow({"Left", "Right"});
+    QTRY_VERIFY(!cellText(pWindow->fansTable(), 1, 1).isEmpty()); // hidden: no sensor read
+    pWindow->fanControl()->GetFan(0)->SetControlMode(FanControlMode::constant(3500)); // midpoint
+    pWindow->fanControl()->GetFan(1)->SetControlMode(FanControlMode::constant(3499));
+    QsLogging::Logger::instance().waitForWrites();
+    const int nLinesBefore = m_pLog->lines().size();
+    QStringList coloured;
+    for (double celsius : {96.0, 99.0, 90.1, 90.0, 95.0}) { // CPU Proximity, alarm at 95
+        emit pWindow->sensor_update(1, celsius);
+        const QTableWidgetItem* pItem = pWindow->sensorsTable()->item(1, 0);
+        coloured << QString::number(pItem->data(Qt::BackgroundRole).isValid());
+    }
+    QCOMPARE(coloured.join(""), QStringLiteral("11101"));
+    const QString alarm = "Overheating: CPU Proximity|CPU Proximity is at 96\u00b0C, at or above "
+                          "its alarm threshold of 95\u00b0C.\nLeft at a constant speed below the "
+                          "middle of their range: Right at 3499 RPM.";
+    QCOMPARE(pWindow->m_Notifications.size(), 2);
+    QCOMPARE(pWindow->m_Notifications.first(), alarm);
+    QsLogging::Logger::instance().waitForWrites();
+    const QStringList log = m_pLog->lines().mid(nLinesBefore);
+    QCOMPARE(log.filter("Overheat: CPU Proximity (TC0P) at 96.0 C").size(), 1);
+    QCOMPARE(log.filter("WARN").size(), 2);
 }
 
 void tst_MainWindow::menuUsableWhileDialogOpen()
