@@ -165,6 +165,26 @@ float floatFromLittleEndian(const char* bytes)
     return fValue;
 }
 
+bool decodeNumber(const std::string& type, const std::string& bytes, double& dValue)
+{
+    const size_t nSize = bytes.size();
+    if (decodeFixedPoint(type, bytes, dValue))
+        return true;
+    if ((type == "ui8 " && nSize == 1) || (type == "ui16" && nSize == 2) ||
+        (type == "ui32" && nSize == 4)) {
+        dValue = static_cast<double>(bigEndian(bytes));
+        return true;
+    }
+    if (type == "flt " && nSize == 4) {
+        const double dFloat = floatFromLittleEndian(bytes.data());
+        if (dFloat != dFloat)
+            return false; // not a number
+        dValue = dFloat;
+        return true;
+    }
+    return false;
+}
+
 std::string decodeValue(const std::string& type, const std::string& bytes)
 {
     const size_t nSize = bytes.size();

@@ -34,6 +34,10 @@ uint32_t decodeKeyCount(const unsigned char* bytes);
 bool decodeFixedPoint(const std::string& type, const std::string& bytes, double& dValue);
 // An IEEE single in little-endian order, as "flt " keys hold it.
 float floatFromLittleEndian(const char* bytes);
+// A numeric value in its key's own type and size: the fixed-point types above, "flt " and the
+// unsigned integers "ui8 ", "ui16", "ui32"; false for any other type or a size that does not
+// fit it, so that a caller comparing numbers never compares a value it could not read.
+bool decodeNumber(const std::string& type, const std::string& bytes, double& dValue);
 
 // The human-readable value of common types (sp78, fpe2, ui8/16/32, si8/16/32, flag, ch8*,
 // {fds, flt ...); empty when the type has no readable form or the size does not fit it.
