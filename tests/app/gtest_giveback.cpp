@@ -53,36 +53,48 @@ QString programWithToolRights(const QTemporaryDir& dir)
     return bin + "/thermora";
 }
 
-// The program with the give-back on and fan 0 at a constant speed, against the simulator
-// daemon; its log goes to the folder's Desktop.
-class GiveBackRun : public ::testing::Test
+// The program's watch: its one child running "smc --give-back"; -1 when there is none.
+qint64 watchOf(const QProcess& program)
 {
-protected:
-    void SetUp() override
-    {
-        programPath = programWithToolRights(dir);
-        if (programPath.isEmpty())
-            GTEST_SKIP() << "the tool's rights cannot be set here (not root?)";
-        daemon.start(TestSupport::binDir() + "/thermora-smcsim",
-                     {"--socket", socket, "--profile",
-                      TestSupport::profilesDir() + "/MacBookPro8,2.profile"});
-        ASSERT_GE(waitForMask(socket, 10000, [](int n) { return n >= 0; }), 0);
-        QSettings settings(dir.filePath("config/brightfold/thermora.conf"), QSettings::IniFormat);
-        settings.setValue("GiveBackFans", 1);
-        settings.setValue("Fan_0", "1,3000");
-        settings.setValue("EnableLog", 1);
-        settings.sync();
-        QDir().mkpath(dir.filePath("Desktop"));
-        qputenv("HOME", QFile::encodeName(dir.path()));
-        qputenv("THERMORA_SMC_SOCKET", QFile::encodeName(socket));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
-    }
-    void TearDown() override { daemon.kill(); }
+    QProcess pgrep;
+    pgrep.start("pgrep", {"-P", QString::number(program.processId()), "-f", "give-back"});
+    pgrep.waitForFinished();
+    const QList<QByteArray> pids = pgrep.readAllStandardOutput().trimmed().split('\n');
+    return pids.size() == 1 && !pids[0].isEmpty() ? pids[0].toLongLong() : -1;
+}
 
-    // Starts the program and waits until it has taken fan 0; false when it keeps ending
-    // before (another instance of this user ran at that moment).
-    bool startProgram(QProcess& program)
-    {
+// The program with the give-back on (silence limit 2 s) and fan 0 at a constant speed against
+// the simulator daemon. Stopped (SIGSTOP) its fans are given back after the limit, taken again
+// once it runs, and given back again at its next stop; a watch killed is replaced within 2 s,
+// reaped and logged; a SIGTERM to the watch and the program together (logout) gives the fans
+// back; then the program is killed with SIGKILL 20 times: each time "FS! " must read 0 within
+// 2 seconds.
+TEST(GiveBack, HungTerminatedKilledProgramAndALostWatch)
+{
+    QTemporaryDir dir;
+    const QString programPath = programWithToolRights(dir);
+    if (programPath.isEmpty())
+        GTEST_SKIP() << "the tool's rights cannot be set here (not root?)";
+    const QString socket = dir.filePath("smc.sock");
+    QProcess daemon;
+    daemon.start(
+        TestSupport::binDir() + "/thermora-smcsim",
+        {"--socket", socket, "--profile", TestSupport::profilesDir() + "/MacBookPro8,2.profile"});
+    ASSERT_GE(waitForMask(socket, 10000, [](int n) { return n >= 0; }), 0);
+    QSettings settings(dir.filePath("config/brightfold/thermora.conf"), QSettings::IniFormat);
+    settings.setValue("GiveBackFans", 1);
+    settings.setValue("Fan_0", "1,3000");
+    settings.setValue("EnableLog", 1);
+    settings.sync();
+    QDir().mkpath(dir.filePath("Desktop")); // the log's folder
+    qputenv("HOME", QFile::encodeName(dir.path()));
+    qputenv("THERMORA_SMC_SOCKET", QFile::encodeName(socket));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
+    qputenv(SmcKeyToolUtils::kSilenceLimitEnv, "2000");
+    const auto released = [](int n) { return n >= 0 && !(n & 1); };
+    const auto zero = [](int n) { return n == 0; };
+    // Another instance of this user may run at that moment: then it ends at once, try again.
+    const auto startProgram = [&](QProcess& program) {
         for (int nBusy = 0; nBusy < 100; ++nBusy) {
             program.setStandardInputFile(QProcess::nullDevice());
             program.start(programPath, {"/minimized"});
@@ -94,90 +106,49 @@ protected:
             program.waitForFinished();
         }
         return false;
+    };
+
+    QProcess program;
+    ASSERT_TRUE(startProgram(program));
+    ASSERT_LT(waitForMask(socket, 3500, released), 0) << "given back while it runs";
+    for (int stop = 0; stop < 2; ++stop) {
+        ASSERT_EQ(::kill(pid_t(program.processId()), SIGSTOP), 0);
+        EXPECT_GE(waitForMask(socket, 5000, released), 0) << "stop " << stop;
+        ASSERT_EQ(::kill(pid_t(program.processId()), SIGCONT), 0);
+        EXPECT_GE(waitForMask(socket, 15000, [](int n) { return n > 0 && (n & 1); }), 0) << stop;
     }
+    const qint64 nWatch = watchOf(program);
+    ASSERT_GT(nWatch, 0);
+    ASSERT_EQ(::kill(pid_t(nWatch), SIGKILL), 0);
+    qint64 nNewWatch = -1;
+    QElapsedTimer timer;
+    for (timer.start(); timer.elapsed() < 2500 && nNewWatch <= 0; QThread::msleep(50))
+        nNewWatch = watchOf(program) != nWatch ? watchOf(program) : -1;
+    ASSERT_GT(nNewWatch, 0) << "no new watch";
+    EXPECT_TRUE(::kill(pid_t(nWatch), 0) == -1 && errno == ESRCH) << "the old watch is a zombie";
+    ASSERT_EQ(::kill(pid_t(nNewWatch), SIGTERM), 0);
+    program.terminate();
+    EXPECT_GE(waitForMask(socket, 2000, zero), 0) << "not given back at SIGTERM";
+    program.waitForFinished();
+    QFile log(dir.filePath("Desktop/Thermora.log")); // one Warn line for the lost watch
+    EXPECT_TRUE(log.open(QIODevice::ReadOnly) &&
+                QRegularExpression("\\nWARN .* Give-back: watch " + QString::number(nWatch) +
+                                   " ended by signal 9")
+                    .match(log.readAll())
+                    .hasMatch());
 
-    // The program's watch: its one child running "smc --give-back"; -1 when there is none.
-    static qint64 watchOf(const QProcess& program)
-    {
-        QProcess pgrep;
-        pgrep.start("pgrep", {"-P", QString::number(program.processId()), "-f", "give-back"});
-        pgrep.waitForFinished();
-        const QList<QByteArray> pids = pgrep.readAllStandardOutput().trimmed().split('\n');
-        return pids.size() == 1 && !pids[0].isEmpty() ? pids[0].toLongLong() : -1;
-    }
-
-    QByteArray log() const
-    {
-        QFile file(dir.filePath("Desktop/Thermora.log"));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-    QTemporaryDir dir;
-    QString programPath, socket = dir.filePath("smc.sock");
-    QProcess daemon;
-};
-
-const auto g_Released = [](int n) { return n >= 0 && !(n & 1); };
-const auto g_Taken = [](int n) { return n > 0 && (n & 1); };
-
-// Killed with SIGKILL 20 times: each time "FS! " must read 0 within 2 seconds.
-TEST_F(GiveBackRun, SigkillOfTheProgramGivesTheFansBackWithinTwoSeconds)
-{
     for (int run = 0; run < 20; ++run) {
-        QProcess program;
         ASSERT_TRUE(startProgram(program)) << "the program keeps ending before it takes the fan";
-        if (run == 0) { // nothing is given back while the program runs
-            ASSERT_LT(waitForMask(socket, 3500, g_Released), 0);
-        }
         program.kill();
         program.waitForFinished();
-        const auto zero = [](int n) { return n == 0; };
         const qint64 nMs = waitForMask(socket, 2000, zero);
         ASSERT_GE(nMs, 0) << "run " << run;
         // ...and 0 again soon after a write the program had started lands late.
         QThread::msleep(run % 4 == 3 ? 1500 - qMin<qint64>(nMs, 1500) : 0);
         ASSERT_GE(waitForMask(socket, 1000, zero), 0) << run;
     }
-}
-
-// With the silence limit shortened to 2 s: a stopped program's fans are given back after the
-// limit, taken again once it runs, and given back again at its next stop; a SIGTERM to the
-// watch and the program together (logout) gives them back; a watch killed is replaced within
-// 2 s, reaped, logged, and the new one gives the fans back.
-TEST_F(GiveBackRun, HungProgramTerminationAndALostWatch)
-{
-    qputenv(SmcKeyToolUtils::kSilenceLimitEnv, "2000");
-    QProcess program;
-    ASSERT_TRUE(startProgram(program));
-    ASSERT_LT(waitForMask(socket, 2500, g_Released), 0) << "given back while it runs";
-    for (int stop = 0; stop < 2; ++stop) {
-        ASSERT_EQ(::kill(pid_t(program.processId()), SIGSTOP), 0);
-        EXPECT_GE(waitForMask(socket, 5000, g_Released), 0) << "stop " << stop;
-        ASSERT_EQ(::kill(pid_t(program.processId()), SIGCONT), 0);
-        EXPECT_GE(waitForMask(socket, 15000, g_Taken), 0) << "not taken again " << stop;
-    }
-
-    const qint64 nWatch = watchOf(program);
-    ASSERT_GT(nWatch, 0);
-    ASSERT_EQ(::kill(pid_t(nWatch), SIGKILL), 0);
-    qint64 nNewWatch = -1;
-    QElapsedTimer timer;
-    for (timer.start(); timer.elapsed() < 2500 && nNewWatch <= 0; QThread::msleep(50)) {
-        const qint64 nFound = watchOf(program);
-        nNewWatch = nFound != nWatch ? nFound : -1;
-    }
-    ASSERT_GT(nNewWatch, 0) << "no new watch";
-    EXPECT_TRUE(::kill(pid_t(nWatch), 0) == -1 && errno == ESRCH) << "the old watch is a zombie";
-
-    ASSERT_EQ(::kill(pid_t(nNewWatch), SIGTERM), 0);
-    program.terminate();
-    EXPECT_GE(waitForMask(socket, 2000, [](int n) { return n == 0; }), 0) << "not given back";
-    program.waitForFinished();
-    const QRegularExpression warned("^WARN .* Give-back: watch " + QString::number(nWatch) +
-                                        " ended by signal 9, starting a new one",
-                                    QRegularExpression::MultilineOption);
-    EXPECT_TRUE(warned.match(log()).hasMatch()) << log().toStdString();
     qunsetenv(SmcKeyToolUtils::kSilenceLimitEnv);
+    daemon.kill();
 }
 
 // Switching the give-back off after its watch has ended (tool missing its rights, killed)

@@ -250,17 +250,13 @@ TEST(AppleSmc, ControllerIndexThroughKeyAtIndex)
     }
 }
 
-// The key-writing tool with the given standard input, then its end; run as the ordinary user
-// "nobody" when asUser names a set-user-ID copy of it.
-int runTool(const QStringList& args, const QByteArray& input, const QString& asUser = QString())
+// A set-user-ID copy of the key-writing tool run by the ordinary user "nobody" with the given
+// standard input, then its end.
+int runTool(const QStringList& args, const QByteArray& input, const QString& tool)
 {
     QProcess process;
-    if (asUser.isEmpty())
-        process.start(TestSupport::binDir() + "/smc", args);
-    else
-        process.start("setpriv",
-                      QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", asUser} +
-                          args);
+    process.start("setpriv",
+                  QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", tool} + args);
     process.write(input);
     process.closeWriteChannel();
     const bool bEnded =
