@@ -166,7 +166,7 @@ void TestSmcTool::runs_data()
         row(key, qPrintable(QString("-k,%1,-w,0000").arg(key)), 2,
             QString("key \"%1\" may not be written").arg(key));
     row("size mismatch", "-k,F0Tg,-w,177000", 1, "writing \"F0Tg\" failed (e00002bc)");
-    row("fan 9, not here", "-k,F9Tg,-w,1770", 1, "writing \"F9Tg\" failed (e00002f0)");
+    row("fan 9, not here", "-k,F9Tg,-w,1770", 1, "reading \"F9Tg\" failed (e00002f0)");
     row("read unknown", "-r,-k,ZZZZ", 1, "reading \"ZZZZ\" failed (e00002f0)");
 }
 

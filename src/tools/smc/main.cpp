@@ -108,12 +108,16 @@ std::string numberText(double dValue)
 }
 
 // A target outside the fan's own range would let any local user stop a fan or run it flat out;
-// it is refused. A size that does not fit the key is left to the write, which refuses it.
+// it is refused, and so is one that cannot be checked. A size that does not fit the key is left
+// to the write, which refuses it.
 bool targetInRange(QSmcCallTransport* pTransport, const Request& request, std::string* pError)
 {
     SMCVal_t target;
-    if (!readValue(pTransport, request.key.c_str(), &target) ||
-        target.dataSize != request.value.size())
+    const int nResult = SmcProtocolUtils::readKey(pTransport, request.key.c_str(), &target);
+    if (nResult != kSmcReturnSuccess)
+        return fail(pError, "reading " + keyForMessage(request.key.c_str()) + " failed (" +
+                                resultCode(nResult) + ")");
+    if (target.dataSize != request.value.size())
         return true;
     const std::string fan(1, request.key[1]);
     const std::string minKey = "F" + fan + "Mn", maxKey = "F" + fan + "Mx";
