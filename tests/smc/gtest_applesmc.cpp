@@ -40,10 +40,10 @@ public:
     explicit QDriverFiles(const QString& dir, const QVector<QSimKey>& table = {})
         : QAppleSmcPosixFiles(dir.toStdString()), m_Dir(dir), m_Table(table)
     {}
-    int openFile(const std::string& name) override
+    int openFile(const std::string& name, bool bWrite) override
     {
         ++nOpens;
-        const int fd = QAppleSmcPosixFiles::openFile(name);
+        const int fd = QAppleSmcPosixFiles::openFile(name, bWrite);
         opened += fd >= 0 ? QByteArray(" ") + name.c_str() : QByteArray();
         m_nIndexFd = name == "key_at_index" ? fd : m_nIndexFd;
         m_nRefusedFd = name == refused ? fd : m_nRefusedFd;

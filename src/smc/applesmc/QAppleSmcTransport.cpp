@@ -45,11 +45,12 @@ QAppleSmcTransport::~QAppleSmcTransport()
     close();
 }
 
-int QAppleSmcTransport::addFile(const std::string& name)
+int QAppleSmcTransport::addFile(const std::string& name, bool bWrite)
 {
     File file;
     file.name = name;
-    file.handle = m_pFiles->openFile(name);
+    file.bWrite = bWrite;
+    file.handle = m_pFiles->openFile(name, bWrite);
     if (file.handle < 0)
         return -1;
     m_Files.push_back(file);
@@ -70,7 +71,7 @@ void QAppleSmcTransport::addKey(const std::string& key, const char* type, uint8_
 
 void QAppleSmcTransport::addFanKey(int fan, const char* suffix, const char* file, bool bWritable)
 {
-    const int nFile = addFile(fanFile(fan, file));
+    const int nFile = addFile(fanFile(fan, file), bWritable);
     if (nFile < 0)
         return;
     addKey("F" + std::to_string(fan) + suffix, "fpe2", 2, Source::FanSpeed, nFile);
@@ -90,7 +91,7 @@ void QAppleSmcTransport::mapFans()
         const int nLabel = addFile(fanFile(fan, "label"));
         if (nLabel >= 0)
             addKey("F" + std::to_string(fan) + "ID", "{fds", kFanIdSize, Source::FanId, nLabel);
-        m_ManualFiles.push_back(addFile(fanFile(fan, "manual")));
+        m_ManualFiles.push_back(addFile(fanFile(fan, "manual"), true));
         ++m_nFans;
     }
     if (m_nFans > 0)
@@ -104,7 +105,7 @@ void QAppleSmcTransport::mapWriteScope()
 {
     if (m_WriteScope == "FS! ") {
         for (int fan = 0; fan < kMaxFans; ++fan) {
-            const int nManual = addFile(fanFile(fan, "manual"));
+            const int nManual = addFile(fanFile(fan, "manual"), true);
             if (nManual < 0)
                 break;
             m_ManualFiles.push_back(nManual);
@@ -154,7 +155,7 @@ bool QAppleSmcTransport::open()
               [](const Key& a, const Key& b) { return a.key < b.key; });
 
     // Moving key_at_index needs root; an ordinary user keeps the mapped index.
-    const int nIndex = m_bProbeIndex ? addFile("key_at_index") : -1;
+    const int nIndex = m_bProbeIndex ? addFile("key_at_index", true) : -1;
     if (nIndex >= 0 && m_pFiles->writeFile(m_Files[nIndex].handle, "0")) {
         m_IndexFiles.nCount = addFile("key_count");
         m_IndexFiles.nName = addFile("key_at_index_name");
@@ -197,7 +198,7 @@ bool QAppleSmcTransport::readText(int nFile, std::string& text, size_t nMax)
     if (file.handle < 0) {
         if (nNow < file.nRetryAtMs)
             return false;
-        file.handle = m_pFiles->openFile(file.name);
+        file.handle = m_pFiles->openFile(file.name, file.bWrite);
         if (file.handle < 0) {
             file.nRetryAtMs = nNow + kReopenIntervalMs;
             return false;

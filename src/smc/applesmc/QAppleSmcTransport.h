@@ -69,6 +69,7 @@ private:
     struct File
     {
         std::string name;
+        bool bWrite = false; // opened for writing too (the files written, key_at_index)
         int handle = -1;
         int64_t nRetryAtMs = 0;
     };
@@ -87,7 +88,7 @@ private:
         uint32_t nSize = 0;
     };
 
-    int addFile(const std::string& name);
+    int addFile(const std::string& name, bool bWrite = false);
     void addKey(const std::string& key, const char* type, uint8_t size, Source source, int nFile);
     void mapFans();
     void mapWriteScope();
