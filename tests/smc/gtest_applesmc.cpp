@@ -283,7 +283,6 @@ TEST(AppleSmcTool, WritesOnlyTargetsInRangeAndFansThatExistAndGivesBack)
         {{"-k", "F0Tg", "-w", "0000"}, "", 1, "fan1_output", "2000"},
         {{"-k", "FS! ", "-w", "0003"}, "", 0, "fan2_manual", "1"},
         {{"-k", "FS! ", "-w", "0004"}, "", 1, "fan1_manual", "1"},
-        {{"-k", "F0Mn", "-w", "1770"}, "", 2, "fan1_min", "2000\n"},
         {{"--give-back"}, "k", 0, "fan2_manual", "1"}, // the give-back was switched off
         {{"--give-back"}, "x", 0, "fan2_manual", "0"},
     };

@@ -93,7 +93,6 @@ TEST(SmcValues, NumberInItsOwnType)
         EXPECT_EQ(dValue, bRead ? dExpected : -7) << type << " " << bytes;
     };
     row("fpe2", "1773", true, 1500.75);
-    row("sp78", "ff80", true, -0.5);
     row("flt ", "00007a44", true, 1000);
     row("flt ", "0000c07f", false, 0); // not a number
     row("fpe2", "177000", false, 0);   // the size does not fit the type
