@@ -1,20 +1,22 @@
-// The program with the give-back on and fan 0 at a constant speed against the simulator daemon,
-// killed with SIGKILL 20 times: each time "FS! " must read 0 within 2 seconds.
+// The give-back of the fans with the program and its watch as real processes and real signals.
 #include "settings/QPreferences.h"
 #include "smc/SmcGiveBackUtils.h"
 #include "smc/base/QSmcSocketClient.h"
+#include "smc/base/SmcKeyToolUtils.h"
 #include "smc/base/SmcProtocolUtils.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -51,7 +53,23 @@ QString programWithToolRights(const QTemporaryDir& dir)
     return bin + "/thermora";
 }
 
-TEST(GiveBack, SigkillOfTheProgramGivesTheFansBackWithinTwoSeconds)
+// The program's watch: its one child running "smc --give-back"; -1 when there is none.
+qint64 watchOf(const QProcess& program)
+{
+    QProcess pgrep;
+    pgrep.start("pgrep", {"-P", QString::number(program.processId()), "-f", "give-back"});
+    pgrep.waitForFinished();
+    const QList<QByteArray> pids = pgrep.readAllStandardOutput().trimmed().split('\n');
+    return pids.size() == 1 && !pids[0].isEmpty() ? pids[0].toLongLong() : -1;
+}
+
+// The program with the give-back on (silence limit 2 s) and fan 0 at a constant speed against
+// the simulator daemon. Stopped (SIGSTOP) its fans are given back after the limit, taken again
+// once it runs, and given back again at its next stop; a watch killed is replaced within 2 s,
+// reaped and logged; a SIGTERM to the watch and the program together (logout) gives the fans
+// back; then the program is killed with SIGKILL 20 times: each time "FS! " must read 0 within
+// 2 seconds.
+TEST(GiveBack, HungTerminatedKilledProgramAndALostWatch)
 {
     QTemporaryDir dir;
     const QString programPath = programWithToolRights(dir);
@@ -66,35 +84,70 @@ TEST(GiveBack, SigkillOfTheProgramGivesTheFansBackWithinTwoSeconds)
     QSettings settings(dir.filePath("config/brightfold/thermora.conf"), QSettings::IniFormat);
     settings.setValue("GiveBackFans", 1);
     settings.setValue("Fan_0", "1,3000");
+    settings.setValue("EnableLog", 1);
     settings.sync();
+    QDir().mkpath(dir.filePath("Desktop")); // the log's folder
+    qputenv("HOME", QFile::encodeName(dir.path()));
     qputenv("THERMORA_SMC_SOCKET", QFile::encodeName(socket));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
+    qputenv(SmcKeyToolUtils::kSilenceLimitEnv, "2000");
+    const auto released = [](int n) { return n >= 0 && !(n & 1); };
+    const auto zero = [](int n) { return n == 0; };
+    // Another instance of this user may run at that moment: then it ends at once, try again.
+    const auto startProgram = [&](QProcess& program) {
+        for (int nBusy = 0; nBusy < 100; ++nBusy) {
+            program.setStandardInputFile(QProcess::nullDevice());
+            program.start(programPath, {"/minimized"});
+            const auto taken = [&program](int n) {
+                return program.state() == QProcess::NotRunning || (n > 0 && (n & 1));
+            };
+            if (waitForMask(socket, 20000, taken) >= 0 && program.state() != QProcess::NotRunning)
+                return true;
+            program.waitForFinished();
+        }
+        return false;
+    };
 
-    for (int run = 0, nBusy = 0; run < 20; ++run) {
-        QProcess program;
-        program.setStandardInputFile(QProcess::nullDevice());
-        program.start(programPath, {"/minimized"});
-        const auto taken = [&program](int n) {
-            return program.state() == QProcess::NotRunning || (n > 0 && (n & 1));
-        };
-        ASSERT_GE(waitForMask(socket, 20000, taken), 0) << run;
-        if (program.state() == QProcess::NotRunning) {
-            ASSERT_LT(++nBusy, 100) << "the program keeps ending before it takes the fan";
-            --run; // another instance of this user ran at that moment
-            continue;
-        }
-        if (run == 0) { // nothing is given back while the program runs
-            ASSERT_LT(waitForMask(socket, 3500, [](int n) { return n >= 0 && !(n & 1); }), 0);
-        }
+    QProcess program;
+    ASSERT_TRUE(startProgram(program));
+    ASSERT_LT(waitForMask(socket, 3500, released), 0) << "given back while it runs";
+    for (int stop = 0; stop < 2; ++stop) {
+        ASSERT_EQ(::kill(pid_t(program.processId()), SIGSTOP), 0);
+        EXPECT_GE(waitForMask(socket, 5000, released), 0) << "stop " << stop;
+        ASSERT_EQ(::kill(pid_t(program.processId()), SIGCONT), 0);
+        EXPECT_GE(waitForMask(socket, 15000, [](int n) { return n > 0 && (n & 1); }), 0) << stop;
+    }
+    const qint64 nWatch = watchOf(program);
+    ASSERT_GT(nWatch, 0);
+    ASSERT_EQ(::kill(pid_t(nWatch), SIGKILL), 0);
+    qint64 nNewWatch = -1;
+    QElapsedTimer timer;
+    for (timer.start(); timer.elapsed() < 2500 && nNewWatch <= 0; QThread::msleep(50))
+        nNewWatch = watchOf(program) != nWatch ? watchOf(program) : -1;
+    ASSERT_GT(nNewWatch, 0) << "no new watch";
+    EXPECT_TRUE(::kill(pid_t(nWatch), 0) == -1 && errno == ESRCH) << "the old watch is a zombie";
+    ASSERT_EQ(::kill(pid_t(nNewWatch), SIGTERM), 0);
+    program.terminate();
+    EXPECT_GE(waitForMask(socket, 2000, zero), 0) << "not given back at SIGTERM";
+    program.waitForFinished();
+    QFile log(dir.filePath("Desktop/Thermora.log")); // one Warn line for the lost watch
+    EXPECT_TRUE(log.open(QIODevice::ReadOnly) &&
+                QRegularExpression("\\nWARN .* Give-back: watch " + QString::number(nWatch) +
+                                   " ended by signal 9")
+                    .match(log.readAll())
+                    .hasMatch());
+
+    for (int run = 0; run < 20; ++run) {
+        ASSERT_TRUE(startProgram(program)) << "the program keeps ending before it takes the fan";
         program.kill();
         program.waitForFinished();
-        const auto zero = [](int n) { return n == 0; };
         const qint64 nMs = waitForMask(socket, 2000, zero);
         ASSERT_GE(nMs, 0) << "run " << run;
         // ...and 0 again soon after a write the program had started lands late.
         QThread::msleep(run % 4 == 3 ? 1500 - qMin<qint64>(nMs, 1500) : 0);
         ASSERT_GE(waitForMask(socket, 1000, zero), 0) << run;
     }
+    qunsetenv(SmcKeyToolUtils::kSilenceLimitEnv);
     daemon.kill();
 }
 

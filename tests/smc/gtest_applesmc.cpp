@@ -8,6 +8,7 @@
 #include "support/QSimMachine.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -39,10 +40,11 @@ public:
     explicit QDriverFiles(const QString& dir, const QVector<QSimKey>& table = {})
         : QAppleSmcPosixFiles(dir.toStdString()), m_Dir(dir), m_Table(table)
     {}
-    int openFile(const std::string& name) override
+    int openFile(const std::string& name, bool bWrite) override
     {
         ++nOpens;
-        const int fd = QAppleSmcPosixFiles::openFile(name);
+        const int fd = QAppleSmcPosixFiles::openFile(name, bWrite);
+        opened += fd >= 0 ? QByteArray(" ") + name.c_str() : QByteArray();
         m_nIndexFd = name == "key_at_index" ? fd : m_nIndexFd;
         m_nRefusedFd = name == refused ? fd : m_nRefusedFd;
         return fd;
@@ -59,6 +61,7 @@ public:
         return handle != m_nRefusedFd && QAppleSmcPosixFiles::writeFile(handle, text);
     }
     int nOpens = 0;
+    QByteArray opened;   // the names of the files opened, each after a blank
     std::string refused; // the file that refuses writes
 
 private:
@@ -247,11 +250,13 @@ TEST(AppleSmc, ControllerIndexThroughKeyAtIndex)
     }
 }
 
-// The key-writing tool with the given standard input, then its end.
-int runTool(const QStringList& args, const QByteArray& input)
+// A set-user-ID copy of the key-writing tool run by the ordinary user "nobody" with the given
+// standard input, then its end.
+int runTool(const QStringList& args, const QByteArray& input, const QString& tool)
 {
     QProcess process;
-    process.start(TestSupport::binDir() + "/smc", args);
+    process.start("setpriv",
+                  QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", tool} + args);
     process.write(input);
     process.closeWriteChannel();
     const bool bEnded =
@@ -259,15 +264,25 @@ int runTool(const QStringList& args, const QByteArray& input)
     return bEnded ? process.exitCode() : -1;
 }
 
-TEST(AppleSmcTool, WritesOnlyTargetAndManualFlagsAndGivesBack)
+// An ordinary user runs the set-user-ID tool on a tree that user may write: a target outside
+// the fan's range and a mask bit for a third fan are refused, the rest lands.
+TEST(AppleSmcTool, WritesOnlyTargetsInRangeAndFansThatExistAndGivesBack)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(AppleSmcTreeUtils::writeTree(profileKeys("MacBookPro8,2"), dir.path(), nullptr));
+    const QString tool = dir.filePath("smc-setuid");
+    if (geteuid() != 0 || !QFile::copy(TestSupport::binDir() + "/smc", tool) ||
+        chmod(QFile::encodeName(tool), 04755) != 0 || chmod(QFile::encodeName(dir.path()), 0755))
+        GTEST_SKIP() << "needs root";
+    for (const QString& name : QDir(dir.path()).entryList(QDir::Files))
+        ASSERT_EQ(chown(QFile::encodeName(dir.filePath(name)), 65534, 65534), 0);
     qputenv("THERMORA_APPLESMC_DIR", QFile::encodeName(dir.path()));
     const std::tuple<QStringList, QByteArray, int, const char*, const char*> rows[] = {
-        {{"-k", "F0Tg", "-w", "1770"}, "", 0, "fan1_output", "1500"},
+        {{"-k", "F0Tg", "-w", "1f40"}, "", 0, "fan1_output", "2000"}, // the minimum
+        {{"-k", "F1Tg", "-w", "60e4"}, "", 1, "fan2_output", "1998\n"},
+        {{"-k", "F0Tg", "-w", "0000"}, "", 1, "fan1_output", "2000"},
         {{"-k", "FS! ", "-w", "0003"}, "", 0, "fan2_manual", "1"},
-        {{"-k", "F0Mn", "-w", "1770"}, "", 2, "fan1_min", "2000\n"},
+        {{"-k", "FS! ", "-w", "0004"}, "", 1, "fan1_manual", "1"},
         {{"--give-back"}, "k", 0, "fan2_manual", "1"}, // the give-back was switched off
         {{"--give-back"}, "x", 0, "fan2_manual", "0"},
     };
@@ -275,7 +290,7 @@ TEST(AppleSmcTool, WritesOnlyTargetAndManualFlagsAndGivesBack)
     ASSERT_TRUE(index.open(QIODevice::WriteOnly) && index.write("7") == 1);
     index.close();
     for (const auto& [args, input, nExitCode, file, text] : rows) {
-        EXPECT_EQ(runTool(args, input), nExitCode) << args.join(' ').toStdString();
+        EXPECT_EQ(runTool(args, input, tool), nExitCode) << args.join(' ').toStdString();
         EXPECT_EQ(fileText(dir.filePath(file)), QByteArray(text)) << file;
     }
     EXPECT_EQ(fileText(index.fileName()), QByteArray("7")); // a write touches no other file
@@ -284,4 +299,24 @@ TEST(AppleSmcTool, WritesOnlyTargetAndManualFlagsAndGivesBack)
     const SmcKeyToolUtils::Target target = SmcKeyToolUtils::target("", dir.path().toStdString());
     std::unique_ptr<QSmcCallTransport> pTransport(target.pTransport);
     EXPECT_TRUE(target.pAppleSmc && !target.bConnectPrivileged);
+}
+
+// A write opens the files of its key alone: the range and the target, or the manual flags.
+TEST(AppleSmcTool, WriteOpensOnlyItsFiles)
+{
+    QTemporaryDir dir;
+    writeTwoFans(dir.path());
+    put(dir.path(), "fan2_min", "1000\n");
+    put(dir.path(), "fan2_output", "1000\n");
+    const std::pair<const char*, const char*> rows[] = {{"F1Tg", " fan2_min fan2_output"},
+                                                        {"F0Tg", " fan1_min fan1_max fan1_output"},
+                                                        {"FS! ", " fan1_manual fan2_manual"},
+                                                        {"F2Tg", ""}};
+    for (const auto& [key, opened] : rows) {
+        auto* pFiles = new QDriverFiles(dir.path());
+        QAppleSmcTransport transport(pFiles);
+        transport.setWriteScope(key);
+        EXPECT_EQ(transport.open(), *opened != 0) << key;
+        EXPECT_EQ(pFiles->opened, QByteArray(opened)) << key;
+    }
 }

@@ -4,6 +4,7 @@
 #include "sim/SimDumpUtils.h"
 #include "smc/SmcValueUtils.h"
 #include "smc/base/SmcCodecUtils.h"
+#include "smc/base/SmcKeyToolUtils.h"
 
 #include <cmath>
 
@@ -130,6 +131,16 @@ TEST(SmcValues, Scalars)
               QString("Left Side"));
     // Twelve name characters fill the field; nothing beyond byte 15 is read.
     EXPECT_EQ(decodeFanIdentification(raw("ABCDEFGHIJKLMNOPX")), QString("EFGHIJKLMNOP"));
+}
+
+// A caller of the set-user-ID tool may shorten its watch's silence limit, never lengthen it.
+TEST(SmcKeyTool, SilenceLimitOnlyShorter)
+{
+    const std::pair<const char*, int> rows[] = {{nullptr, 10000}, {"2000", 2000}, {"100", 100},
+                                                {"99", 10000},    {"9999", 9999}, {"10000", 10000},
+                                                {"2000x", 10000}, {"-1", 10000}};
+    for (const auto& [env, nMs] : rows)
+        EXPECT_EQ(SmcKeyToolUtils::silenceLimitMs(env), nMs) << (env ? env : "unset");
 }
 
 TEST(SmcValues, KeyPacking)

@@ -75,12 +75,15 @@ QString smcTool()
     return TestSupport::binDir() + "/smc";
 }
 
-// Two fans under manual control, a temperature, and keys the tool must not write.
+// Two fans of 1500..6000 RPM under manual control, a temperature, and keys the tool must not
+// write.
 QVector<QSimKey> twoFanTable()
 {
     QVector<QSimKey> keys;
-    for (const char* key : {"F0Mn", "F0Mx", "F0Tg", "F1Mn", "F1Mx", "F1Tg"})
-        keys.append({key, "fpe2", "\x1f\x40"});
+    for (const char* fan : {"F0", "F1"})
+        keys += {{QByteArray(fan) + "Mn", "fpe2", "\x17\x70"},
+                 {QByteArray(fan) + "Mx", "fpe2", "\x5d\xc0"},
+                 {QByteArray(fan) + "Tg", "fpe2", "\x1f\x40"}};
     keys += {{"FNum", "ui8 ", "\x02"},
              {"FS! ", "ui16", QByteArray("\x00\x03", 2)},
              {"TC0P", "sp78", "\x2d\x80"}};
@@ -130,10 +133,18 @@ void TestSmcTool::runs_data()
     const QString usage = "usage: smc -k KEY -w HEX | smc -l | smc -r -k KEY | smc --give-back";
     const QString badKey = "key must be four printable ASCII characters";
     const QString digit = "value: not a lower-case hexadecimal digit";
-    row("fan 0 target", "-k,F0Tg,-w,1770", 0, "F0Tg=1770");
+    row("fan 0 at its minimum", "-k,F0Tg,-w,1770", 0, "F0Tg=1770");
     // Started with standard descriptors closed, it must not take its socket for one of them.
-    row("fan 1 target", "-k,F1Tg,-w,2ee0,<&-,>&-,2>&-", 0, "F1Tg=2ee0");
-    row("mask", "-k,FS! ,-w,0001", 0, "FS! =0001");
+    row("fan 1 at its maximum", "-k,F1Tg,-w,5dc0,<&-,>&-,2>&-", 0, "F1Tg=5dc0");
+    row("below the minimum", "-k,F0Tg,-w,176c", 1,
+        "\"F0Tg\" 1499 is outside fan 0's range 1500..6000");
+    row("above the maximum", "-k,F1Tg,-w,5dc1", 1,
+        "\"F1Tg\" 6000.25 is outside fan 1's range 1500..6000");
+    row("mask", "-k,FS! ,-w,0002", 0, "FS! =0002");
+    row("mask for a third fan", "-k,FS! ,-w,0007", 1,
+        "\"FS! \" 0007 names a fan beyond the 2 there are");
+    row("mask's first byte", "-k,FS! ,-w,0100", 1,
+        "\"FS! \" 0100 names a fan beyond the 2 there are");
     row("read one", "-r,-k,FS! ", 0, "  FS!   [ui16]  3 (bytes 00 03)\n");
     row("no arguments", "", 2, usage);
     row("extra argument", "-k,F0Tg,-w,1770,-v", 2, usage);
@@ -155,7 +166,7 @@ void TestSmcTool::runs_data()
         row(key, qPrintable(QString("-k,%1,-w,0000").arg(key)), 2,
             QString("key \"%1\" may not be written").arg(key));
     row("size mismatch", "-k,F0Tg,-w,177000", 1, "writing \"F0Tg\" failed (e00002bc)");
-    row("fan 9, not here", "-k,F9Tg,-w,1770", 1, "writing \"F9Tg\" failed (e00002f0)");
+    row("fan 9, not here", "-k,F9Tg,-w,1770", 1, "reading \"F9Tg\" failed (e00002f0)");
     row("read unknown", "-r,-k,ZZZZ", 1, "reading \"ZZZZ\" failed (e00002f0)");
 }
 

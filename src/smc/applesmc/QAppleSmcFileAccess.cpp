@@ -29,13 +29,13 @@ bool QAppleSmcPosixFiles::folderExists(const std::string& dir)
     return !dir.empty() && stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-int QAppleSmcPosixFiles::openFile(const std::string& name)
+int QAppleSmcPosixFiles::openFile(const std::string& name, bool bWrite)
 {
     if (name.empty() || name.find('/') != std::string::npos)
         return -1;
     const std::string path = m_Dir + "/" + name;
-    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS))
+    int fd = bWrite ? ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW) : -1;
+    if (!bWrite || (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)))
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     return fd;
 }

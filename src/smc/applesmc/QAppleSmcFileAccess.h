@@ -11,9 +11,9 @@ class QAppleSmcFileAccess
 public:
     virtual ~QAppleSmcFileAccess() = default;
 
-    // Opens a file of the driver folder for reading and writing where that is allowed, else
-    // for reading only. -1 when it cannot be opened.
-    virtual int openFile(const std::string& name) = 0;
+    // Opens a file of the driver folder for reading, and with bWrite for writing too where that
+    // is allowed. -1 when it cannot be opened.
+    virtual int openFile(const std::string& name, bool bWrite) = 0;
     // The file's content from its start, at most nSize bytes; -1 when the read fails, which
     // includes a file that vanished after it was opened.
     virtual long readFile(int handle, char* buffer, size_t nSize) = 0;
@@ -28,7 +28,7 @@ class QAppleSmcPosixFiles : public QAppleSmcFileAccess
 public:
     explicit QAppleSmcPosixFiles(const std::string& dir);
 
-    int openFile(const std::string& name) override;
+    int openFile(const std::string& name, bool bWrite) override;
     long readFile(int handle, char* buffer, size_t nSize) override;
     bool writeFile(int handle, const std::string& text) override;
     void closeFile(int handle) override;

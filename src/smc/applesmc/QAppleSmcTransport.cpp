@@ -45,11 +45,12 @@ QAppleSmcTransport::~QAppleSmcTransport()
     close();
 }
 
-int QAppleSmcTransport::addFile(const std::string& name)
+int QAppleSmcTransport::addFile(const std::string& name, bool bWrite)
 {
     File file;
     file.name = name;
-    file.handle = m_pFiles->openFile(name);
+    file.bWrite = bWrite;
+    file.handle = m_pFiles->openFile(name, bWrite);
     if (file.handle < 0)
         return -1;
     m_Files.push_back(file);
@@ -68,35 +69,60 @@ void QAppleSmcTransport::addKey(const std::string& key, const char* type, uint8_
     m_Keys.push_back(entry);
 }
 
+void QAppleSmcTransport::addFanKey(int fan, const char* suffix, const char* file, bool bWritable)
+{
+    const int nFile = addFile(fanFile(fan, file), bWritable);
+    if (nFile < 0)
+        return;
+    addKey("F" + std::to_string(fan) + suffix, "fpe2", 2, Source::FanSpeed, nFile);
+    m_Keys.back().bWritable = bWritable;
+}
+
 void QAppleSmcTransport::mapFans()
 {
     for (int fan = 0; fan < kMaxFans; ++fan) {
         const int nInput = addFile(fanFile(fan, "input"));
         if (nInput < 0)
             break;
-        const std::string prefix = "F" + std::to_string(fan);
-        addKey(prefix + "Ac", "fpe2", 2, Source::FanSpeed, nInput);
-        const int nMin = addFile(fanFile(fan, "min"));
-        if (nMin >= 0)
-            addKey(prefix + "Mn", "fpe2", 2, Source::FanSpeed, nMin);
-        const int nMax = addFile(fanFile(fan, "max"));
-        if (nMax >= 0)
-            addKey(prefix + "Mx", "fpe2", 2, Source::FanSpeed, nMax);
-        const int nOutput = addFile(fanFile(fan, "output"));
-        if (nOutput >= 0) {
-            addKey(prefix + "Tg", "fpe2", 2, Source::FanSpeed, nOutput);
-            m_Keys.back().bWritable = true;
-        }
+        addKey("F" + std::to_string(fan) + "Ac", "fpe2", 2, Source::FanSpeed, nInput);
+        addFanKey(fan, "Mn", "min");
+        addFanKey(fan, "Mx", "max");
+        addFanKey(fan, "Tg", "output", true);
         const int nLabel = addFile(fanFile(fan, "label"));
         if (nLabel >= 0)
-            addKey(prefix + "ID", "{fds", kFanIdSize, Source::FanId, nLabel);
-        m_ManualFiles.push_back(addFile(fanFile(fan, "manual")));
+            addKey("F" + std::to_string(fan) + "ID", "{fds", kFanIdSize, Source::FanId, nLabel);
+        m_ManualFiles.push_back(addFile(fanFile(fan, "manual"), true));
         ++m_nFans;
     }
     if (m_nFans > 0)
         addKey("FNum", "ui8 ", 1, Source::FanCount, -1);
     if (std::any_of(m_ManualFiles.begin(), m_ManualFiles.end(), [](int n) { return n >= 0; }))
         addKey("FS! ", "ui16", 2, Source::ManualMask, -1);
+}
+
+// The fans are counted by their manual flags here: the driver gives every fan one.
+void QAppleSmcTransport::mapWriteScope()
+{
+    if (m_WriteScope == "FS! ") {
+        for (int fan = 0; fan < kMaxFans; ++fan) {
+            const int nManual = addFile(fanFile(fan, "manual"), true);
+            if (nManual < 0)
+                break;
+            m_ManualFiles.push_back(nManual);
+            ++m_nFans;
+        }
+        if (m_nFans > 0) {
+            addKey("FNum", "ui8 ", 1, Source::FanCount, -1);
+            addKey("FS! ", "ui16", 2, Source::ManualMask, -1);
+        }
+        return;
+    }
+    const int fan = m_WriteScope.size() == 4 ? m_WriteScope[1] - '0' : -1;
+    if (m_WriteScope[0] != 'F' || fan < 0 || fan >= kMaxFans || m_WriteScope.substr(2) != "Tg")
+        return;
+    addFanKey(fan, "Mn", "min");
+    addFanKey(fan, "Mx", "max");
+    addFanKey(fan, "Tg", "output", true);
 }
 
 // tempN_label names the key of tempN_input; labels that are no key are left out.
@@ -118,6 +144,10 @@ void QAppleSmcTransport::mapTemperatures()
 bool QAppleSmcTransport::open()
 {
     close();
+    if (!m_WriteScope.empty()) {
+        mapWriteScope();
+        return !m_Keys.empty();
+    }
     mapFans();
     mapTemperatures();
     addKey("#KEY", "ui32", 4, Source::KeyCount, -1);
@@ -125,7 +155,7 @@ bool QAppleSmcTransport::open()
               [](const Key& a, const Key& b) { return a.key < b.key; });
 
     // Moving key_at_index needs root; an ordinary user keeps the mapped index.
-    const int nIndex = m_bProbeIndex ? addFile("key_at_index") : -1;
+    const int nIndex = m_bProbeIndex ? addFile("key_at_index", true) : -1;
     if (nIndex >= 0 && m_pFiles->writeFile(m_Files[nIndex].handle, "0")) {
         m_IndexFiles.nCount = addFile("key_count");
         m_IndexFiles.nName = addFile("key_at_index_name");
@@ -168,7 +198,7 @@ bool QAppleSmcTransport::readText(int nFile, std::string& text, size_t nMax)
     if (file.handle < 0) {
         if (nNow < file.nRetryAtMs)
             return false;
-        file.handle = m_pFiles->openFile(file.name);
+        file.handle = m_pFiles->openFile(file.name, file.bWrite);
         if (file.handle < 0) {
             file.nRetryAtMs = nNow + kReopenIntervalMs;
             return false;

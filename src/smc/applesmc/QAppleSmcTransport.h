@@ -50,6 +50,11 @@ public:
     // Off: open() leaves key_at_index alone, so that nothing but the mapped fan files is ever
     // written (the key-writing tool's writes). On by default.
     void setProbeControllerIndex(bool bOn) { m_bProbeIndex = bOn; }
+    // The key-writing tool's writes: open() then maps only what the write of this key needs,
+    // so that a set-user-ID process holds no handle it has no use for. "F%uTg": that fan's
+    // min, max and output files (the range is checked before a target is written); "FS! ":
+    // the manual flags, which also count the fans for "FNum". Implies no key_at_index probe.
+    void setWriteScope(const std::string& key) { m_WriteScope = key; }
 
 private:
     enum class Source
@@ -64,6 +69,7 @@ private:
     struct File
     {
         std::string name;
+        bool bWrite = false; // opened for writing too (the files written, key_at_index)
         int handle = -1;
         int64_t nRetryAtMs = 0;
     };
@@ -82,9 +88,11 @@ private:
         uint32_t nSize = 0;
     };
 
-    int addFile(const std::string& name);
+    int addFile(const std::string& name, bool bWrite = false);
     void addKey(const std::string& key, const char* type, uint8_t size, Source source, int nFile);
     void mapFans();
+    void mapWriteScope();
+    void addFanKey(int fan, const char* suffix, const char* file, bool bWritable = false);
     void mapTemperatures();
     const Key* findKey(const std::string& key) const;
 
@@ -121,4 +129,5 @@ private:
     ControllerEntry m_Selected;
     bool m_bControllerValues = false;
     bool m_bProbeIndex = true;
+    std::string m_WriteScope;
 };

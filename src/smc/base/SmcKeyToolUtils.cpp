@@ -2,11 +2,14 @@
 
 #include "smc/base/SmcCodecUtils.h"
 
+#include <cstring>
+
 namespace SmcKeyToolUtils {
 
 const char kTrustedSocketPath[] = "/run/thermora-smcsim.sock";
 const char kGiveBackKey[] = "FS! ";
 const char kGiveBackValue[2] = {0, 0};
+const char kSilenceLimitEnv[] = "THERMORA_GIVEBACK_SILENCE_MS";
 
 namespace {
 bool fail(std::string* pError, const std::string& reason)
@@ -65,6 +68,19 @@ bool parseArguments(const std::vector<std::string>& args, Request* pRequest, std
     }
     *pRequest = request;
     return true;
+}
+
+int silenceLimitMs(const char* envValue)
+{
+    if (!envValue || !*envValue || std::strlen(envValue) > 5)
+        return kSilenceLimitMs;
+    int nMs = 0;
+    for (const char* p = envValue; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return kSilenceLimitMs;
+        nMs = nMs * 10 + (*p - '0');
+    }
+    return nMs >= kShortestSilenceLimitMs && nMs < kSilenceLimitMs ? nMs : kSilenceLimitMs;
 }
 
 bool isWritableKey(const std::string& key)

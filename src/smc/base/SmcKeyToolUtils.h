@@ -17,8 +17,10 @@ enum class Mode
     Write,   // -k KEY -w HEX
     List,    // -l
     ReadOne, // -r -k KEY
-    // --give-back: waits until standard input ends (the program holding the pipe exited,
-    // crashed or was killed), then clears every fan's manual flag ("FS! " to 0).
+    // --give-back: the watch. Clears every fan's manual flag ("FS! " to 0) when standard input
+    // ends (the program holding the pipe exited, crashed or was killed) or a SIGTERM comes,
+    // then exits; and when the program's heartbeat bytes stop for the silence limit (a hung
+    // program), then watches on.
     GiveBack,
 };
 
@@ -56,6 +58,23 @@ Target target(const std::string& socketFromEnv, const std::string& applesmcDirFr
 // The bytes "FS! " gets when the fans are given back: no fan under manual control.
 extern const char kGiveBackKey[];
 extern const char kGiveBackValue[2];
+
+// The watch gives the fans back after this long without a heartbeat byte from the program.
+constexpr int kSilenceLimitMs = 10000;
+// The shortest limit a test may ask for.
+constexpr int kShortestSilenceLimitMs = 100;
+// The environment variable that shortens the limit for tests. Read by the program (for its
+// heartbeat) and by the watch before it clears its environment.
+extern const char kSilenceLimitEnv[];
+// The limit from that variable's value (nullptr when unset): honoured only when it is a whole
+// number of milliseconds below kSilenceLimitMs and not below kShortestSilenceLimitMs. A caller of
+// the set-user-ID tool can so only make its watch give the fans back sooner, never later.
+int silenceLimitMs(const char* envValue);
+// The program beats ten times per limit: once a second by default.
+constexpr int heartbeatIntervalMs(int nSilenceLimitMs)
+{
+    return nSilenceLimitMs / 10;
+}
 
 // The socket the tool contacts with its privileges when the caller names no other.
 extern const char kTrustedSocketPath[];

@@ -1,13 +1,18 @@
 // The key-writing tool. Installed set-user-ID, it writes one SMC key for the program:
 //     smc -k KEY -w HEX
+// A target "F%uTg" outside that fan's "F%uMn".."F%uMx", and an "FS! " mask with a bit for a
+// fan beyond "FNum", are refused: any local user may run the tool.
 // and, as read-only extras that never keep any privilege,
 //     smc -l          every key in key-index order, one dump line each
 //     smc -r -k KEY   one key
 // and, for the program's opt-in give-back of the fans,
-//     smc --give-back  holds standard input (a pipe from the program) and, when it ends,
-//                      clears every fan's manual flag: "FS! " to 0
+//     smc --give-back  holds standard input (a pipe from the program) and clears every fan's
+//                      manual flag ("FS! " to 0) when it ends or a SIGTERM comes, then exits;
+//                      also when the program's heartbeat bytes stop for 10 s (a hung program),
+//                      then it watches on
 // On a Mac running Linux the tool writes through the applesmc driver's files: "F%uTg" into
-// fanN_output, "FS! " into the fanN_manual flags, nothing else. As root, -l dumps the
+// fanN_output, "FS! " into the fanN_manual flags, nothing else, and opens only the files of the
+// key it writes. As root, -l dumps the
 // controller's whole table through key_at_index, in the format the simulator loads.
 // Failures print one line on standard error and exit non-zero (the program ignores both).
 // It links the C and C++ runtime alone: a set-user-ID program carries no more code than it uses.
@@ -26,7 +31,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <poll.h>
 #include <string>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -43,6 +50,12 @@ int complain(int nExitCode, const std::string& message)
 {
     fprintf(stderr, "smc: %s\n", message.c_str());
     return nExitCode;
+}
+
+bool fail(std::string* pError, const std::string& reason)
+{
+    *pError = reason;
+    return false;
 }
 
 // Keys are shown quoted, each byte as its Latin-1 character in UTF-8.
@@ -66,6 +79,89 @@ std::string resultCode(int nResult)
     char text[16];
     snprintf(text, sizeof text, "%08x", static_cast<unsigned>(nResult));
     return text;
+}
+
+bool readValue(QSmcCallTransport* pTransport, const char* key, SMCVal_t* pVal)
+{
+    return SmcProtocolUtils::readKey(pTransport, key, pVal) == kSmcReturnSuccess &&
+           pVal->dataSize <= sizeof(pVal->bytes);
+}
+
+std::string bytesOf(const SMCVal_t& val)
+{
+    return std::string(reinterpret_cast<const char*>(val.bytes), val.dataSize);
+}
+
+// A number in the key's own type, or false.
+bool readNumber(QSmcCallTransport* pTransport, const char* key, double& dValue)
+{
+    SMCVal_t val;
+    return readValue(pTransport, key, &val) &&
+           SmcCodecUtils::decodeNumber(std::string(val.dataType, 4), bytesOf(val), dValue);
+}
+
+std::string numberText(double dValue)
+{
+    char text[32];
+    snprintf(text, sizeof text, "%.10g", dValue);
+    return text;
+}
+
+// A target outside the fan's own range would let any local user stop a fan or run it flat out;
+// it is refused, and so is one that cannot be checked. A size that does not fit the key is left
+// to the write, which refuses it.
+bool targetInRange(QSmcCallTransport* pTransport, const Request& request, std::string* pError)
+{
+    SMCVal_t target;
+    const int nResult = SmcProtocolUtils::readKey(pTransport, request.key.c_str(), &target);
+    if (nResult != kSmcReturnSuccess)
+        return fail(pError, "reading " + keyForMessage(request.key.c_str()) + " failed (" +
+                                resultCode(nResult) + ")");
+    if (target.dataSize != request.value.size())
+        return true;
+    const std::string fan(1, request.key[1]);
+    const std::string minKey = "F" + fan + "Mn", maxKey = "F" + fan + "Mx";
+    double dValue = 0, dMin = 0, dMax = 0;
+    if (!SmcCodecUtils::decodeNumber(std::string(target.dataType, 4), request.value, dValue))
+        return fail(pError, "the value of " + keyForMessage(target.key) + " cannot be checked");
+    if (!readNumber(pTransport, minKey.c_str(), dMin) ||
+        !readNumber(pTransport, maxKey.c_str(), dMax))
+        return fail(pError, "the range of fan " + fan + " cannot be read");
+    if (dValue < dMin || dValue > dMax)
+        return fail(pError, keyForMessage(target.key) + " " + numberText(dValue) +
+                                " is outside fan " + fan + "'s range " + numberText(dMin) + ".." +
+                                numberText(dMax));
+    return true;
+}
+
+// Bit i of the mask puts fan i under manual control; a bit for a fan that does not exist is
+// refused rather than dropped, so a caller learns its mask is wrong.
+bool maskNamesOnlyFans(QSmcCallTransport* pTransport, const Request& request, std::string* pError)
+{
+    SMCVal_t count;
+    if (request.value.size() != 2)
+        return true; // the write refuses the size
+    const uint16_t nMask = static_cast<uint16_t>((static_cast<uint8_t>(request.value[0]) << 8) |
+                                                 static_cast<uint8_t>(request.value[1]));
+    if (nMask == 0)
+        return true; // handing every fan back needs no count
+    if (!readValue(pTransport, "FNum", &count) || count.dataSize != 1)
+        return fail(pError, "the number of fans \"FNum\" cannot be read");
+    if (count.bytes[0] < 16 && nMask >> count.bytes[0] != 0)
+        return fail(pError,
+                    keyForMessage(request.key.c_str()) + " " +
+                        SmcCodecUtils::toHex(
+                            reinterpret_cast<const unsigned char*>(request.value.data()), 2) +
+                        " names a fan beyond the " + std::to_string(count.bytes[0]) + " there are");
+    return true;
+}
+
+// The checks a set-user-ID write must pass beyond its key and size.
+bool valueAllowed(QSmcCallTransport* pTransport, const Request& request, std::string* pError)
+{
+    if (request.key == kGiveBackKey)
+        return maskNamesOnlyFans(pTransport, request, pError);
+    return targetInRange(pTransport, request, pError);
 }
 
 int writeKey(QSmcCallTransport* pTransport, const Request& request)
@@ -145,29 +241,87 @@ bool standardDescriptorsOpen()
     return true;
 }
 
-// Returns when standard input ends: the program closed its end of the pipe, or the kernel did
-// because the program is gone, however it ended. False when the program first sent the byte
-// 'k' (keep): the user switched the give-back off, so the fans stay as they are.
-bool waitForEndOfInput()
+// A SIGTERM (logout, shutdown: the program and the watch are ended together) is noted through a
+// pipe the watch's poll() also waits on, so that it cannot slip in between a check and the wait.
+int g_nTerminatePipe[2] = {-1, -1};
+
+void onTerminate(int)
 {
-    char buffer[256];
-    bool bKeep = false;
-    for (;;) {
-        const ssize_t nRead = read(STDIN_FILENO, buffer, sizeof buffer);
-        if (nRead == 0 || (nRead < 0 && errno != EINTR))
-            return !bKeep;
-        if (nRead > 0 && std::memchr(buffer, 'k', size_t(nRead)) != nullptr)
-            bKeep = true;
+    const char c = 't';
+    if (write(g_nTerminatePipe[1], &c, 1) < 0) {
+        // Full: a SIGTERM is noted already.
     }
 }
 
-// A write the program started just before it ended may still land after ours (its tool
-// outlives it for a moment): the flags are watched a little longer and cleared again.
-int giveBack(QSmcCallTransport* pTransport, const Request& request)
+bool catchTerminate()
+{
+    if (pipe(g_nTerminatePipe) != 0 || fcntl(g_nTerminatePipe[0], F_SETFD, FD_CLOEXEC) != 0 ||
+        fcntl(g_nTerminatePipe[1], F_SETFD, FD_CLOEXEC) != 0 ||
+        fcntl(g_nTerminatePipe[1], F_SETFL, O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = onTerminate;
+    sigemptyset(&action.sa_mask);
+    return sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+int64_t monotonicMs()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+enum class WatchEvent
+{
+    End,     // standard input ended, or a SIGTERM came: give back, then exit
+    Keep,    // ended after the program sent 'k' (the give-back was switched off): just exit
+    Silence, // no heartbeat byte for the limit: give back, watch on
+};
+
+// Waits for the next event. Any byte is a heartbeat; the program's 'k' asks to keep the fans.
+// bSilent: a silence was answered already, the next one counts from the next byte.
+WatchEvent nextEvent(int nSilenceLimitMs, bool& bSilent, bool& bKeep)
+{
+    int64_t nLastByteMs = monotonicMs();
+    for (;;) {
+        const int64_t nLeft = nLastByteMs + nSilenceLimitMs - monotonicMs();
+        struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {g_nTerminatePipe[0], POLLIN, 0}};
+        const int nReady = poll(fds, 2, bSilent || bKeep ? -1 : int(std::max<int64_t>(nLeft, 0)));
+        if (nReady < 0 && errno == EINTR)
+            continue;
+        if (nReady < 0 || fds[1].revents != 0)
+            return bKeep ? WatchEvent::Keep : WatchEvent::End;
+        if (nReady == 0)
+            return WatchEvent::Silence;
+        char buffer[256];
+        const ssize_t nRead = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (nRead < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (nRead <= 0)
+            return bKeep ? WatchEvent::Keep : WatchEvent::End;
+        bKeep = bKeep || std::memchr(buffer, 'k', size_t(nRead)) != nullptr;
+        nLastByteMs = monotonicMs();
+        bSilent = false;
+    }
+}
+
+// At the end a write the program started just before it ended may still land after ours (its
+// tool outlives it for a moment): the flags are watched a little longer and cleared again.
+int giveBack(QSmcCallTransport* pTransport, const Request& request, int nSilenceLimitMs)
 {
     constexpr int kSettleSteps = 30;
     constexpr useconds_t kSettleStepUs = 100000;
-    if (!waitForEndOfInput())
+    bool bKeep = false, bSilent = false;
+    WatchEvent event;
+    // After a silence the fans are the system's until the program, awake again, takes them on
+    // its next control pass; the watch gives them back again only after the next silence.
+    while ((event = nextEvent(nSilenceLimitMs, bSilent, bKeep)) == WatchEvent::Silence) {
+        writeKey(pTransport, request);
+        bSilent = true;
+    }
+    if (event == WatchEvent::Keep)
         return 0;
     int nExitCode = writeKey(pTransport, request);
     for (int step = 0; step < kSettleSteps; ++step) {
@@ -185,13 +339,17 @@ bool writesKeys(Mode mode)
     return mode == Mode::Write || mode == Mode::GiveBack;
 }
 
-int run(const Request& request, QSmcCallTransport* pTransport)
+int run(const Request& request, QSmcCallTransport* pTransport, int nSilenceLimitMs)
 {
     switch (request.mode) {
-    case Mode::Write:
+    case Mode::Write: {
+        std::string error;
+        if (!valueAllowed(pTransport, request, &error))
+            return complain(kExitFailed, error);
         return writeKey(pTransport, request);
+    }
     case Mode::GiveBack:
-        return giveBack(pTransport, request);
+        return giveBack(pTransport, request, nSilenceLimitMs);
     case Mode::List:
         return listKeys(pTransport);
     case Mode::ReadOne:
@@ -222,12 +380,13 @@ int main(int argc, char** argv)
     const std::string socketFromEnv = socketEnv ? socketEnv : "";
     const char* applesmcEnv = getenv("THERMORA_APPLESMC_DIR");
     const std::string applesmcFromEnv = applesmcEnv ? applesmcEnv : "";
+    const int nSilenceLimitMs = silenceLimitMs(getenv(kSilenceLimitEnv));
     clearEnvironment();
 
     const Target target = SmcKeyToolUtils::target(socketFromEnv, applesmcFromEnv);
     std::unique_ptr<QSmcCallTransport> pTransport(target.pTransport);
     if (target.pAppleSmc && writesKeys(request.mode))
-        target.pAppleSmc->setProbeControllerIndex(false); // a write touches its fan file alone
+        target.pAppleSmc->setWriteScope(request.key); // a write touches its fan files alone
     bool bPrivileged = true;
     if (!writesKeys(request.mode) || !target.bConnectPrivileged) {
         if (!dropPrivileges(&error))
@@ -241,12 +400,15 @@ int main(int argc, char** argv)
     if (bPrivileged && !target.bWritePrivileged && !dropPrivileges(&error))
         return complain(kExitFailed, error);
     if (request.mode == Mode::GiveBack) {
-        // Interrupts meant for the program's terminal must not end the watch.
+        // A terminal's interrupt or hang-up is the program's to answer: if it ends the program,
+        // the pipe ends and the fans are given back; if not, the watch is still needed.
         signal(SIGINT, SIG_IGN);
         signal(SIGHUP, SIG_IGN);
         signal(SIGPIPE, SIG_IGN);
+        if (!catchTerminate())
+            return complain(kExitFailed, "the watch cannot catch SIGTERM");
     }
     if (request.mode == Mode::List && target.pAppleSmc && target.pAppleSmc->usesControllerIndex())
         target.pAppleSmc->setControllerValues(true);
-    return run(request, pTransport.get());
+    return run(request, pTransport.get(), nSilenceLimitMs);
 }
