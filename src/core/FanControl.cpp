@@ -11,6 +11,7 @@
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
 #include "smc/SmcValueUtils.h"
+#include "smc/base/SmcCodecUtils.h"
 #include "smc/smc.h"
 
 #include <QDateTime>
@@ -19,6 +20,8 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace {
 // Per-fan keys carry the fan index as one digit ("F%uAc"), so no more fans can be addressed.
@@ -26,6 +29,23 @@ const int kMaxAddressableFans = 10;
 // The manual bit is asserted again before a speed write this many seconds after the last one.
 const quint32 kManualReassertSecs = 3;
 const char* const kFanModeMaskKey = "FS! ";
+// Per-fan mode keys: 0 automatic, 1 manual, 3 the system holds the fan. "Ftst" unlocks them.
+const char* const kFanModeKeyFormat = "F%uMd";
+const char* const kUnlockKey = "Ftst";
+const int kModeManual = 1;
+const int kModeSystemHolds = 3;
+// While the system holds a fan after the unlock, taking it is tried this often, this long.
+const int kHoldRetryMsecs = 100;
+const qint64 kHoldGiveUpMsecs = 10000;
+// The system takes unlocked fans back after 60 s without a write; a write this often keeps them.
+const qint64 kKeepUnlockedMsecs = 30000;
+// The layouts older controllers use, for keys whose type the key index does not tell.
+const QSmcKeyTypes::Type kFanSpeedType{"fpe2", 2};
+const QSmcKeyTypes::Type kTemperatureType{"sp78", 2};
+const QSmcKeyTypes::Type kModeType{"ui8 ", 1};
+// Temperatures in other types than "sp78" outside this range are not readings.
+const double kLowestTemperature = -40.0;
+const double kHighestTemperature = 150.0;
 
 // A per-fan key such as "F1Ac" from its format and the fan index.
 QByteArray fanKey(const char* format, int index)
@@ -85,8 +105,18 @@ double readSmcSensorTemperature(QFanControl* pController, const QByteArray& key)
 }
 
 QFanControl::QFanControl(QSmcControl* pSmc, QClock* pClock)
-    : m_pSmc(pSmc ? pSmc : QSmcControl::instance()), m_pClock(pClock)
-{}
+    : m_pSmc(pSmc ? pSmc : QSmcControl::instance()), m_pClock(pClock), m_KeyTypes(m_pSmc),
+      m_Sleep([](int nMsecs) { std::this_thread::sleep_for(std::chrono::milliseconds(nMsecs)); })
+{
+    for (std::atomic<int>& nTarget : m_nLastTargetRpm) {
+        nTarget.store(-1); // none written yet
+    }
+}
+
+void QFanControl::setSleep(std::function<void(int)> sleep)
+{
+    m_Sleep = std::move(sleep);
+}
 
 QFanControl::~QFanControl()
 {
@@ -119,6 +149,7 @@ void QFanControl::Init()
     }
     QLOG_INFO() << qUtf8Printable(QStringLiteral("QFanControl::Init - FilterSupportedTempSensors"));
     FilterSupportedTempSensors();
+    detectFanFamily();
     QLOG_INFO() << qUtf8Printable(QStringLiteral("QFanControl::Init - smc_get_fans_control_mode"));
     smc_get_fans_control_mode();
     QLOG_INFO() << qUtf8Printable(
@@ -248,7 +279,7 @@ void QFanControl::FilterSupportedTempSensors()
             continue;
         }
         const double t = smc_get_temp(pSensor->GetKey().toUtf8().constData());
-        if (t == -1.0 || t >= 128.0 || t == 0.0) {
+        if (t == -1.0 || t == 0.0) {
             QLOG_WARN() << qUtf8Printable(
                 QStringLiteral("FilterSupportedTempSensors - skipping sensor %1 with value of %2")
                     .arg(pSensor->GetKey(), shortestNumber(t)));
@@ -258,8 +289,36 @@ void QFanControl::FilterSupportedTempSensors()
     }
 }
 
+void QFanControl::detectFanFamily()
+{
+    // Every fan key's type is looked up here once, not in the first update pass.
+    for (int i = 0; i < m_Fans.size(); ++i) {
+        for (const char* format : {"F%uAc", "F%uMn", "F%uMx", "F%uTg"}) {
+            m_KeyTypes.typeOf(fanKey(format, i), kFanSpeedType);
+        }
+    }
+    // The per-fan mode keys win over a mask that may be there as well: on such machines the
+    // mask does not hand the fans back.
+    if (!m_Fans.isEmpty() && m_KeyTypes.has(fanKey(kFanModeKeyFormat, 0))) {
+        m_Family = m_KeyTypes.has(kUnlockKey) ? FamilyUnlock : FamilyPerFanMode;
+        QLOG_INFO() << qUtf8Printable(
+            QStringLiteral("QFanControl::Init - fans are taken through their mode keys%1")
+                .arg(m_Family == FamilyUnlock ? QStringLiteral(" after the unlock") : QString()));
+    }
+}
+
 void QFanControl::smc_get_fans_control_mode()
 {
+    if (m_Family != FamilyMask) {
+        for (int i = 0; i < m_Fans.size(); ++i) {
+            double dMode = 0;
+            const bool bManual = readNumber(fanKey(kFanModeKeyFormat, i), kModeType, dMode) &&
+                                 int(dMode) == kModeManual;
+            m_Fans.at(i)->SetManual(bManual, false);
+            QLOG_INFO() << "Fan " << i << (bManual ? ": manual" : ": auto");
+        }
+        return;
+    }
     unsigned char value[2] = {0, 0};
     if (readKey(kFanModeMaskKey, value, 2) != 0) {
         // Nothing known about the controller's flags: assume it regulates every fan itself,
@@ -370,17 +429,20 @@ void QFanControl::UpdateFanInfo(int index, bool bCurrentOnly)
     if (!pFan) {
         return;
     }
-    unsigned char current[2] = {0, 0};
-    unsigned char minimum[2] = {0, 0};
-    unsigned char maximum[2] = {0, 0};
-    readKey(fanKey("F%uAc", index), current, 2);
-    if (!bCurrentOnly) {
-        readKey(fanKey("F%uMn", index), minimum, 2);
-        readKey(fanKey("F%uMx", index), maximum, 2);
+    // A failed read counts as 0 RPM; a zero minimum or maximum keeps the last one.
+    const int nCurrent = readRpm(fanKey("F%uAc", index));
+    const int nMinimum = bCurrentOnly ? 0 : readRpm(fanKey("F%uMn", index));
+    const int nMaximum = bCurrentOnly ? 0 : readRpm(fanKey("F%uMx", index));
+    pFan->updateRpmValues(nCurrent, nMinimum, nMaximum);
+}
+
+int QFanControl::readRpm(const QByteArray& key)
+{
+    double dRpm = 0;
+    if (!readNumber(key, kFanSpeedType, dRpm)) {
+        return 0;
     }
-    pFan->updateRpmValues(SmcValueUtils::decodeFanSpeed(current),
-                          SmcValueUtils::decodeFanSpeed(minimum),
-                          SmcValueUtils::decodeFanSpeed(maximum));
+    return static_cast<int>(qBound(0.0, dRpm, double(SmcValueUtils::kMaxFanSpeed))); // whole RPM
 }
 
 void QFanControl::UpdateTempSensor(QTempSensor* pSensor)
@@ -392,12 +454,24 @@ void QFanControl::UpdateTempSensor(QTempSensor* pSensor)
 
 double QFanControl::smc_get_temp(const char* key)
 {
-    unsigned char value[2] = {0, 0};
-    if (!key || readKey(QByteArray(key), value, 2) != 0) {
+    if (!key) {
         return -1.0;
     }
-    const double t = SmcValueUtils::decodeTemperature(value);
-    if (!SmcValueUtils::isValidTemperature(t)) {
+    const QSmcKeyTypes::Type type = m_KeyTypes.typeOf(QByteArray(key), kTemperatureType);
+    const bool bSp78Rule =
+        type.code == "sp78" || !SmcCodecUtils::isTemperatureType(type.code, size_t(type.nSize));
+    unsigned char value[SmcValueUtils::kMaxValueSize] = {0};
+    if (readKey(QByteArray(key), value, bSp78Rule ? 2 : static_cast<unsigned char>(type.nSize)) !=
+        0) {
+        return -1.0;
+    }
+    // "sp78" keeps its own rule: read unsigned, 128 and above (every negative reading) invalid.
+    double t = -1.0;
+    const bool bValid =
+        bSp78Rule ? SmcValueUtils::isValidTemperature(t = SmcValueUtils::decodeTemperature(value))
+                  : SmcCodecUtils::decodeNumber(type.code, value, size_t(type.nSize), t) &&
+                        t >= kLowestTemperature && t <= kHighestTemperature;
+    if (!bValid) {
         QLOG_WARN() << qUtf8Printable(
             QStringLiteral("smc_get_temp - skipping sensor %1 with value of %2")
                 .arg(QString::fromLatin1(key), shortestNumber(t)));
@@ -406,14 +480,16 @@ double QFanControl::smc_get_temp(const char* key)
     return t;
 }
 
-void QFanControl::TurnFanToManualModeIfNeeded(int index)
+bool QFanControl::TurnFanToManualModeIfNeeded(int index)
 {
     FanInfo* pFan = GetFan(index);
     const quint32 now = static_cast<quint32>(clock()->secsSinceEpoch());
     const quint32 last = m_LastManualTime.value(index, 0);
+    bool bAsserted = false;
     if (quint32(now - last) >= kManualReassertSecs) {
         pFan->SetManual(true, true);
         m_LastMaskCheckTime[index] = now;
+        bAsserted = true;
     } else if (takeMaskCheckTurn(index, now) && maskLacksFan(index)) {
         // Commanded again this soon: a fan that is not where it was told to be, or one on the
         // move. The controller forgets the mask after a wake from sleep or a restart and then
@@ -426,8 +502,28 @@ void QFanControl::TurnFanToManualModeIfNeeded(int index)
             m_MaskLossLogged[index] = true;
         }
         pFan->SetManual(true, true);
+        bAsserted = true;
     }
     m_LastManualTime[index] = now;
+    return bAsserted;
+}
+
+void QFanControl::waitWhileSystemHolds(int index)
+{
+    const QByteArray key = fanKey(kFanModeKeyFormat, index);
+    const qint64 nGiveUp = clock()->msecsSinceEpoch() + kHoldGiveUpMsecs;
+    double dMode = 0;
+    while (readNumber(key, kModeType, dMode) && int(dMode) == kModeSystemHolds) {
+        if (clock()->msecsSinceEpoch() >= nGiveUp) {
+            QLOG_WARN() << qUtf8Printable(
+                QStringLiteral("SetFanRPM - fan %1: the system still holds it after %2 s")
+                    .arg(index)
+                    .arg(kHoldGiveUpMsecs / 1000));
+            return;
+        }
+        m_Sleep(kHoldRetryMsecs);
+        writeNumber(key, kModeManual, kModeType);
+    }
 }
 
 bool QFanControl::takeMaskCheckTurn(int index, quint32 now)
@@ -441,6 +537,11 @@ bool QFanControl::takeMaskCheckTurn(int index, quint32 now)
 
 bool QFanControl::maskLacksFan(int index)
 {
+    if (m_Family != FamilyMask) {
+        double dMode = 0;
+        return readNumber(fanKey(kFanModeKeyFormat, index), kModeType, dMode) &&
+               int(dMode) != kModeManual;
+    }
     unsigned char value[2] = {0, 0};
     if (index >= SmcValueUtils::kMaxMaskFans || readKey(kFanModeMaskKey, value, 2) != 0) {
         return false; // no bit to repair, or nothing known
@@ -463,14 +564,54 @@ int QFanControl::SetFanRPM(int index, int rpm)
     if (pFan->GetControlMode().isAutomatic()) {
         return -1;
     }
-    TurnFanToManualModeIfNeeded(index);
-    unsigned char value[2] = {0, 0};
-    SmcValueUtils::encodeFanSpeed(rpm, value);
-    return writeKey(fanKey("F%uTg", index), value, 2);
+    if (TurnFanToManualModeIfNeeded(index) && m_Family == FamilyUnlock) {
+        waitWhileSystemHolds(index);
+    }
+    const int nTarget = qBound(0, rpm, SmcValueUtils::kMaxFanSpeed);
+    m_nLastTargetRpm[index].store(nTarget);
+    return writeNumber(fanKey("F%uTg", index), nTarget, kFanSpeedType);
+}
+
+void QFanControl::keepFansUnlocked()
+{
+    if (m_Family != FamilyUnlock ||
+        clock()->msecsSinceEpoch() - m_nLastWriteMsecs.load() < kKeepUnlockedMsecs) {
+        return;
+    }
+    for (int i = 0; i < m_Fans.size() && i < kMaxAddressableFans; ++i) {
+        const int nTarget = m_nLastTargetRpm[i].load();
+        if (m_Fans.at(i)->IsManual() && nTarget >= 0) {
+            writeNumber(fanKey("F%uTg", i), nTarget, kFanSpeedType); // the same target again
+            return;
+        }
+    }
+}
+
+void QFanControl::setFanModeKeys()
+{
+    bool bAnyManual = false;
+    for (const FanInfo* pFan : qAsConst(m_Fans)) {
+        bAnyManual = bAnyManual || pFan->IsManual();
+    }
+    if (m_Family == FamilyUnlock && bAnyManual) {
+        writeNumber(kUnlockKey, 1, kModeType); // before any fan can be taken
+    }
+    for (int i = 0; i < m_Fans.size(); ++i) {
+        writeNumber(fanKey(kFanModeKeyFormat, i), m_Fans.at(i)->IsManual() ? kModeManual : 0,
+                    kModeType);
+    }
+    if (m_Family == FamilyUnlock && !bAnyManual) {
+        writeNumber(kUnlockKey, 0, kModeType);
+    }
+    QLOG_INFO() << "Set fans mode keys, any manual:" << bAnyManual;
 }
 
 void QFanControl::smc_set_fans_control_mode()
 {
+    if (m_Family != FamilyMask) {
+        setFanModeKeys();
+        return;
+    }
     uint8_t mask = 0;
     for (int i = 0; i < m_Fans.size(); ++i) {
         if (!m_Fans.at(i)->IsManual()) {
@@ -616,6 +757,27 @@ QByteArray QFanControl::probeKey() const
 
 // ---------------------------------------------------------------------------- key access
 
+bool QFanControl::readNumber(const QByteArray& key, const QSmcKeyTypes::Type& fallback,
+                             double& dValue)
+{
+    const QSmcKeyTypes::Type type = m_KeyTypes.typeOf(key, fallback);
+    unsigned char value[SmcValueUtils::kMaxValueSize] = {0};
+    return readKey(key, value, static_cast<unsigned char>(type.nSize)) == 0 &&
+           SmcCodecUtils::decodeNumber(type.code, value, size_t(type.nSize), dValue);
+}
+
+int QFanControl::writeNumber(const QByteArray& key, double dValue,
+                             const QSmcKeyTypes::Type& fallback)
+{
+    const QSmcKeyTypes::Type type = m_KeyTypes.typeOf(key, fallback);
+    unsigned char value[SmcValueUtils::kMaxValueSize] = {0};
+    if (!SmcCodecUtils::encodeNumber(type.code, dValue, value, size_t(type.nSize))) {
+        QLOG_WARN() << "cannot write" << key.constData() << "as" << type.code.c_str();
+        return -1;
+    }
+    return writeKey(key, value, static_cast<unsigned char>(type.nSize));
+}
+
 int QFanControl::readKey(const QByteArray& key, unsigned char* pBuffer, unsigned char size)
 {
     const int nResult = m_pSmc->ReadKey(key.constData(), pBuffer, size);
@@ -635,5 +797,6 @@ int QFanControl::writeKey(const QByteArray& key, const unsigned char* pBuffer, u
         QLOG_DEBUG() << "SMC not responding, not writing" << key.constData();
         return -1;
     }
+    m_nLastWriteMsecs.store(clock()->msecsSinceEpoch());
     return m_pSmc->WriteKey(key.constData(), pBuffer, size);
 }

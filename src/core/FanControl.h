@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/SmcKeyTypes.h"
 #include "core/SmcLinkMonitor.h"
 
 #include <QMap>
@@ -7,7 +8,9 @@
 #include <QVector>
 #include <QtGlobal>
 
+#include <array>
 #include <atomic>
+#include <functional>
 
 class FanInfo;
 class QClock;
@@ -81,6 +84,25 @@ public:
     QVector<QString> loadAllTempSensors();
 
     QClock* clock() const;
+    // How the program waits between tries while the system holds a fan (default: sleeps the
+    // calling thread). Tests step their clock instead.
+    void setSleep(std::function<void(int nMsecs)> sleep);
+
+    // How this machine lets a program take a fan, from the keys it has: the mask "FS! " (Intel
+    // Macs before the T2 chip), a mode key per fan "F<i>Md" (0 automatic, 1 manual; T2 Macs), or
+    // mode keys behind the unlock "Ftst" (Apple silicon: "Ftst" 1 first, then each fan's mode
+    // key, which reads 3 while the system still holds the fan).
+    enum FanFamily
+    {
+        FamilyMask,
+        FamilyPerFanMode,
+        FamilyUnlock
+    };
+    FanFamily fanFamily() const { return m_Family; }
+    // On the unlock family, called by every control pass: unlocked fans go back to the system
+    // after 60 s without a write, so a manual fan's last target is sent again after 30 s
+    // without any.
+    void keepFansUnlocked();
 
     // The fail-safe of a fan that follows a sensor. When the sensor has failed, the fan is handed
     // back to the system (its manual bit cleared, its mode kept) once, with a Warn line; when
@@ -113,7 +135,18 @@ private:
     void smc_get_fans_control_mode();
     void LoadFansControlMode();
     QString smc_get_fan_name(int index);
-    void TurnFanToManualModeIfNeeded(int index);
+    // True when it (re)asserted the fan's manual state.
+    bool TurnFanToManualModeIfNeeded(int index);
+    // Unlock family: tries the fan's mode key again every 100 ms for up to 10 s while it reads 3.
+    void waitWhileSystemHolds(int index);
+    void detectFanFamily();
+    // Mode-key families: "Ftst" 1 before any manual fan, every fan's mode key, "Ftst" 0 after
+    // when no fan is manual.
+    void setFanModeKeys();
+    int readRpm(const QByteArray& key);
+    // A number in the key's own type (fallback: the layout older controllers use).
+    bool readNumber(const QByteArray& key, const QSmcKeyTypes::Type& fallback, double& dValue);
+    int writeNumber(const QByteArray& key, double dValue, const QSmcKeyTypes::Type& fallback);
     // The key whose answer tells whether the controller is back: a fan's speed, else a sensor.
     QByteArray probeKey() const;
 
@@ -136,6 +169,11 @@ private:
     QMap<int, quint32> m_LastMaskCheckTime; // when the mask was last read or asserted for a fan
     QMap<int, bool> m_MaskLossLogged;       // a lost bit is logged once until it is seen set again
     QClock* m_pClock;
+    QSmcKeyTypes m_KeyTypes;
+    FanFamily m_Family = FamilyMask; // set by Init, read-only afterwards
+    std::function<void(int)> m_Sleep;
+    std::array<std::atomic<int>, 10> m_nLastTargetRpm{}; // per fan; the control pass's
+    std::atomic<qint64> m_nLastWriteMsecs{0};
     SmcLinkMonitor m_Link; // the update pass's alone
     std::atomic<bool> m_bSmcLost{false};
     std::atomic<qint64> m_nSmcLostSinceMsecs{-1};

@@ -148,5 +148,6 @@ bool FanControlLoopUtils::runControlPass(QFanControl& controller,
             return false;
         }
     }
+    controller.keepFansUnlocked();
     return true;
 }

@@ -65,6 +65,11 @@ int QSmcControlMac::OS_ReadKey(const char* key, unsigned char* buffer, unsigned 
     return 0;
 }
 
+int QSmcControlMac::OS_GetKeyInfo(const char* key, applesmc_entry* entry)
+{
+    return SmcProtocolUtils::keyInfo(m_pTransport.get(), key, entry) == kSmcReturnSuccess ? 0 : -1;
+}
+
 int QSmcControlMac::OS_GetKeyInfoByIndex(int index, applesmc_entry* entry)
 {
     return SmcProtocolUtils::keyInfoByIndex(m_pTransport.get(), index, entry);

@@ -23,6 +23,7 @@ public:
     bool Open() override;
     void Close() override;
     int OS_GetKeyInfoByIndex(int index, applesmc_entry* entry) override;
+    int OS_GetKeyInfo(const char* key, applesmc_entry* entry) override;
     int OS_ReadKey(const char* key, unsigned char* buffer, unsigned char size) override;
     // Always 0: a write that fails is not noticed by the program.
     int OS_WriteKey(const char* key, const unsigned char* buffer, unsigned char size) override;

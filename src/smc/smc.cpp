@@ -1,4 +1,5 @@
 #include "smc/smc.h"
+#include "smc/base/SmcCodecUtils.h"
 
 #include "QsLog/QsLog.h"
 #include "smc/SmcPlatformUtils.h"
@@ -175,9 +176,35 @@ void QSmcControl::LoadTempSensors(QVector<QString>& keys)
     for (unsigned int index = first; index < last; ++index) {
         applesmc_entry* pRecord = nullptr;
         if (fetchEntry(pCache, static_cast<int>(index), &pRecord) &&
-            memcmp(pRecord->dataType, "sp78", 5) == 0)
+            (memcmp(pRecord->dataType, "sp78", 5) == 0 || // whatever size the index says
+             SmcCodecUtils::isTemperatureType(std::string(pRecord->dataType, 4),
+                                              pRecord->dataSize)))
             keys.append(QString::fromLatin1(pRecord->key));
     }
+}
+
+bool QSmcControl::keyInfo(const char* key, applesmc_entry* pEntry)
+{
+    int nResult = kKeyInfoFromIndex;
+    {
+        std::lock_guard<std::mutex> locker(m_Mutex);
+        nResult = OS_GetKeyInfo(key, pEntry);
+    }
+    if (nResult != kKeyInfoFromIndex)
+        return nResult == 0;
+    EntryCache pCache = currentCache();
+    if (!pCache) {
+        LoadRegisters();
+        pCache = currentCache();
+    }
+    unsigned int index = 0;
+    applesmc_entry* pRecord = nullptr;
+    if (!pCache || lowerBound(pCache, key, &index) != 0 ||
+        !fetchEntry(pCache, static_cast<int>(index), &pRecord) ||
+        strncmp(pRecord->key, key, 4) != 0)
+        return false;
+    *pEntry = *pRecord;
+    return true;
 }
 
 quint32 QSmcControl::keyCount() const

@@ -24,6 +24,13 @@ public:
     virtual int OS_GetKeyInfoByIndex(int index, applesmc_entry* entry) = 0;
     virtual int OS_ReadKey(const char* key, unsigned char* buffer, unsigned char size) = 0;
     virtual int OS_WriteKey(const char* key, const unsigned char* buffer, unsigned char size) = 0;
+    // Size and type of one key straight from the backend; a backend that cannot tell answers
+    // kKeyInfoFromIndex and the key index is searched instead.
+    static constexpr int kKeyInfoFromIndex = -2;
+    virtual int OS_GetKeyInfo(const char* /*key*/, applesmc_entry* /*entry*/)
+    {
+        return kKeyInfoFromIndex;
+    }
 
     // The process-wide object; the platform backend is created on the first call, which
     // happens on the main thread at start-up.
@@ -50,8 +57,13 @@ public:
     // First index whose key is not less than key (byte-wise); 0, or -1 with *lo = 0 when a
     // record fetch failed.
     int applesmc_get_lower_bound(unsigned int* lo, const char* key);
-    // LoadRegisters(), then appends every "T" key of type "sp78" in key-index order.
+    // LoadRegisters(), then appends every "T" key of a temperature type ("sp78", "flt ",
+    // "ioft": SmcCodecUtils::isTemperatureType) in key-index order.
     void LoadTempSensors(QVector<QString>& keys);
+    // The record of key (its type and size as the controller reports them), from the backend
+    // (OS_GetKeyInfo) or else by binary search in the key index, which is loaded on first use;
+    // false when the controller does not know the key.
+    bool keyInfo(const char* key, applesmc_entry* pEntry);
 
     quint32 keyCount() const;
 

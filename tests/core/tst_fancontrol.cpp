@@ -32,6 +32,11 @@ public:
         reads << QString::fromLatin1(key, 4);
         if (bDead) // the controller's service is gone
             return -1;
+        if (nHeldReads > 0 && reads.last() == "F0Md") { // the system still holds the fan
+            --nHeldReads;
+            buffer[0] = 3;
+            return 0;
+        }
         if (bMaskForgotten && reads.last() == "FS! ") { // a controller that keeps dropping it
             buffer[0] = buffer[1] = 0;
             return 0;
@@ -41,6 +46,7 @@ public:
     QStringList reads;
     bool bMaskForgotten = false;
     bool bDead = false;
+    int nHeldReads = 0;
 };
 
 // Fan 0 "CPU", the others without a readable name (1000 + 100 * index .. 6000 RPM, at 1500),
@@ -129,6 +135,8 @@ private slots:
     void failedSensorHandsFanBack_data();
     void failedSensorHandsFanBack();
     void lostControllerBacksOff();
+    void fanFamilies_data();
+    void fanFamilies();
 
 private:
     QFanControl& start(QSmcControl& smc);
@@ -762,6 +770,78 @@ void tst_FanControl::lostControllerBacksOff()
     QVERIFY(!controller.isSmcLost());
     QCOMPARE(nLinkChanges, 2);
     QCOMPARE(writesOf(smc), QStringList({"FS! =0001", target(0, 1500)}));
+}
+
+void tst_FanControl::fanFamilies_data()
+{
+    QTest::addColumn<QString>("family");        // the keys that select it
+    QTest::addColumn<int>("holdTries");         // unlock: mode-key reads of 3 before it takes
+    QTest::addColumn<QStringList>("taken");     // writes: constant 2000 on fan 0, control pass
+    QTest::addColumn<QStringList>("givenBack"); // writes: fan 0 back to automatic
+    const QString flt2000 = "F0Tg=0000fa44";
+    const QStringList modeKeys{"F0Md=01", "F1Md=00"};
+    const QStringList unlocked = QStringList{"Ftst=01"} + modeKeys;
+    const QStringList back{"F0Md=00", "F1Md=00", "Ftst=00"};
+    QTest::newRow("mask") << "FS! " << 0 << QStringList{"FS! =0001", "FS! =0001", target(0, 2000)}
+                          << QStringList{"FS! =0000"};
+    QTest::newRow("mask and mode keys: the mode keys") // a T2 machine that also has "FS! "
+        << "FS! ,Md" << 0 << modeKeys + modeKeys + QStringList{flt2000}
+        << QStringList(back.mid(0, 2));
+    QTest::newRow("unlock, taken at once")
+        << "Md,Ftst" << 0 << unlocked + unlocked + QStringList{flt2000} << back;
+    QTest::newRow("unlock, held for three tries")
+        << "Md,Ftst" << 3
+        << unlocked + unlocked + QStringList{"F0Md=01", "F0Md=01", "F0Md=01", flt2000} << back;
+    QStringList retries; // given up after 10 s of tries every 100 ms
+    for (int i = 0; i < 100; ++i)
+        retries << "F0Md=01";
+    QTest::newRow("unlock, never taken")
+        << "Md,Ftst" << 100000 << unlocked + unlocked + retries + QStringList{flt2000} << back;
+}
+
+// How each machine family takes a fan and hands it back, with values in the keys' own types:
+// "flt " fan speeds, "ui8 " mode keys, and on Apple silicon the unlock first and a mode key that
+// reads 3 while the system holds the fan (tried every 100 ms, for at most 10 s).
+void tst_FanControl::fanFamilies()
+{
+    QFETCH(QString, family);
+    QFETCH(int, holdTries);
+    QFETCH(QStringList, taken);
+    QFETCH(QStringList, givenBack);
+
+    QReadLogSmc smc;
+    addMachine(smc, 2);
+    if (family != "FS! ") {
+        for (const char* key : {"F0Ac", "F0Mn", "F0Mx", "F0Tg", "F1Ac", "F1Mn", "F1Mx", "F1Tg"})
+            smc.setNumber(key, "flt ", smc.value(key).isEmpty() ? 0 : 1500, 4);
+        smc.setNumber("F0Mn", "flt ", 1836.5, 4);
+        smc.setNumber("F0Md", "ui8 ", 0, 1);
+        smc.setNumber("F1Md", "ui8 ", 0, 1);
+        if (!family.contains("FS! "))
+            smc.removeKey("FS! ");
+        if (family.contains("Ftst"))
+            smc.setNumber("Ftst", "ui8 ", 0, 1);
+    }
+    QFanControl& controller = start(smc);
+    int nTries = 0;
+    controller.setSleep([&](int nMsecs) {
+        m_Clock.advanceMsecs(nMsecs);
+        ++nTries;
+    });
+    runUpdatePass(controller, controller.sensors(), false, true, QString());
+    QCOMPARE(controller.GetFan(0)->GetRPMMin(), family == "FS! " ? 1000 : 1836);
+    smc.clearWrites();
+    controller.GetFan(0)->SetControlMode(FanControlMode::constant(2000));
+    smc.nHeldReads = holdTries;
+    m_Clock.advanceSecs(5);
+    runControlPass(controller);
+    QCOMPARE(writesOf(smc), taken);
+    QCOMPARE(nTries, qMin(holdTries, 100));
+    QCOMPARE(m_Log.count("WARN", "still holds it"), holdTries > 100 ? 1 : 0);
+
+    smc.clearWrites();
+    controller.GetFan(0)->SetControlMode(FanControlMode::automatic());
+    QCOMPARE(writesOf(smc), givenBack);
 }
 
 QTEST_GUILESS_MAIN(tst_FanControl)

@@ -134,6 +134,21 @@ public:
         return 0;
     }
 
+    int OS_GetKeyInfo(const char* key, applesmc_entry* entry) override
+    {
+        QMutexLocker lock(&m_Mutex);
+        const QByteArray k(key, 4);
+        if (!m_Values.contains(k)) {
+            return -1;
+        }
+        memset(entry, 0, sizeof(*entry));
+        memcpy(entry->key, k.constData(), 4);
+        memcpy(entry->dataType, m_Types.value(k).leftJustified(4, ' ').constData(), 4);
+        entry->dataSize = static_cast<uint8_t>(m_Values.value(k).size());
+        entry->valid = 1;
+        return 0;
+    }
+
     int OS_ReadKey(const char* key, unsigned char* buffer, unsigned char size) override
     {
         QMutexLocker lock(&m_Mutex);

@@ -271,6 +271,12 @@ bool isNumericType(const std::string& type, size_t nSize)
     return layoutOf(type, nSize).kind != NumberKind::None;
 }
 
+bool isTemperatureType(const std::string& type, size_t nSize)
+{
+    return (type == "sp78" && nSize == 2) || (type == "flt " && nSize == 4) ||
+           (type == "ioft" && nSize == 8);
+}
+
 bool decodeNumber(const std::string& type, const unsigned char* bytes, size_t nSize, double& dValue)
 {
     const NumberLayout layout = layoutOf(type, nSize);

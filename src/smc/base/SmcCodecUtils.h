@@ -45,6 +45,9 @@ float floatFromLittleEndian(const char* bytes);
 //   "ioft"          8 bytes, unsigned fixed point with 16 fraction bits, little-endian.
 // Any other type, or a size that does not fit the type, is not numeric.
 bool isNumericType(const std::string& type, size_t nSize);
+// The types temperature sensors come in: "sp78" (2 bytes) on Intel Macs, "flt " (4) and "ioft"
+// (8) on T2 and Apple-silicon ones. Other fixed-point "T" keys are limits and factors.
+bool isTemperatureType(const std::string& type, size_t nSize);
 // False for a type that is not numeric and for a float that is not finite; dValue is then left
 // as it was.
 bool decodeNumber(const std::string& type, const unsigned char* bytes, size_t nSize,

@@ -50,6 +50,22 @@ int readKey(QSmcCallTransport* pTransport, const char* key, SMCVal_t* pVal)
     return kSmcReturnSuccess;
 }
 
+int keyInfo(QSmcCallTransport* pTransport, const char* key, applesmc_entry* pEntry)
+{
+    const SMCKeyData_t input = request(packKey(key), SmcCmdReadKeyInfo);
+    SMCKeyData_t output;
+    const int nResult = call(pTransport, input, output);
+    if (nResult != kSmcReturnSuccess)
+        return nResult;
+    std::memset(pEntry, 0, sizeof(*pEntry));
+    unpackCode(pEntry->key, input.key);
+    pEntry->dataSize = static_cast<uint8_t>(output.dataSize & 0xFF);
+    unpackCode(pEntry->dataType, output.dataType);
+    pEntry->attributes = output.dataAttributes;
+    pEntry->valid = 1;
+    return 0;
+}
+
 int keyInfoByIndex(QSmcCallTransport* pTransport, int index, applesmc_entry* pEntry)
 {
     SMCKeyData_t input = request(0, SmcCmdReadIndex);

@@ -12,6 +12,8 @@ int call(QSmcCallTransport* pTransport, const SMCKeyData_t& input, SMCKeyData_t&
 int readKey(QSmcCallTransport* pTransport, const char* key, SMCVal_t* pVal);
 // The key at index, then its information; 0 on success, -1 when the index call fails, the
 // information call's code when that fails. The entry is filled only on success.
+// Size, type and attributes of one key (the key-information command); 0 or the call's result.
+int keyInfo(QSmcCallTransport* pTransport, const char* key, applesmc_entry* pEntry);
 int keyInfoByIndex(QSmcCallTransport* pTransport, int index, applesmc_entry* pEntry);
 // Reads the key first; a size other than value.dataSize answers kSmcReturnError and writes
 // nothing. Otherwise the write call's code.

@@ -1,9 +1,12 @@
 #include "AppleSmcTreeUtils.h"
 
 #include "smc/applesmc/AppleSmcUnitsUtils.h"
+#include "smc/base/SmcCodecUtils.h"
 
 #include <QDir>
+
 #include <QFile>
+#include <cmath>
 
 using namespace AppleSmcUnitsUtils;
 
@@ -90,12 +93,15 @@ bool writeTree(const QVector<QSimKey>& keys, const QString& dir, QString* pError
 
     int number = 0;
     for (const QSimKey& entry : keys) {
-        if (entry.key < QByteArray("T") || entry.key >= QByteArray("U") || entry.type != "sp78" ||
-            entry.bytes.size() != 2)
+        double dCelsius = 0;
+        if (entry.key < QByteArray("T") || entry.key >= QByteArray("U") ||
+            !SmcCodecUtils::isTemperatureType(entry.type.toStdString(),
+                                              size_t(entry.bytes.size())) ||
+            !SimDumpUtils::decodeNumber(entry.type, entry.bytes, dCelsius))
             continue;
         ++number;
-        const long nMilli =
-            millidegreesFromSp78(reinterpret_cast<const unsigned char*>(entry.bytes.data()));
+        // The driver's steps: whole quarter degrees, rounded down.
+        const long nMilli = 250 * static_cast<long>(std::floor(dCelsius * 4));
         if (!writeFile(dir, tempFile(number, "input"), numberLine(nMilli), pError) ||
             !writeFile(dir, tempFile(number, "label"), entry.key + '\n', pError))
             return false;
