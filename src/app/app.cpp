@@ -98,7 +98,7 @@ QSingleApplication::QSingleApplication(int& argc, char** argv, const QString& ke
     : QMyApplication(argc, argv)
 {
     if (key.isEmpty()) {
-        QLOG_WARN() << "No private single-instance name; running without the check";
+        m_bNoGuard = true; // reported once the log is attached
         return;
     }
     m_pLock.reset(new AppPlatformUtils::QInstanceLock(key));
