@@ -104,6 +104,10 @@ QFanControlMainWindow::QFanControlMainWindow(QWidget* pParent, Qt::WindowFlags f
             &QFanControlMainWindow::OnFanDoubleClick);
 
     startUpdateChecker();
+    // Settings that cannot be saved are said once, here as in the log.
+    if (QPreferences* pPreferences = QCoreServices::preferences())
+        connect(pPreferences, &QPreferences::saveProblem, this,
+                [this] { ui.statusBar->showMessage(uiText("MainWindow/statusSettingsNotSaved")); });
 
     ui.tableFans->setContextMenuPolicy(Qt::CustomContextMenu);
     setFocusProxy(ui.tableFans);
