@@ -112,6 +112,8 @@ public:
     void enablePreferences();
     void initLogging();
     QString logPath() const;
+    // Why the log file cannot be written (empty when it can, or when logging is off).
+    QString logProblem() const { return m_LogProblem; }
 
     // Installed autostart means every launch, also one by hand, starts minimized.
     static bool isAutoStart();
@@ -137,6 +139,7 @@ public slots:
     void slotAnotherInstanceStarted();
 
 private:
+    QString m_LogProblem;
     void writeSettingDefaults();
 
     QMySysInfo m_SysInfo;
