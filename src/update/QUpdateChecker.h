@@ -72,6 +72,9 @@ public:
     const QList<QByteArray>& publicKeys() const { return m_PublicKeys; }
     // The feed's deadline for a whole check.
     void setDeadline(int nMsecs) { m_nDeadlineMsecs = nMsecs; }
+    // How long an update's download may receive nothing before it fails.
+    void setStallTimeout(int nMsecs) { m_nStallMsecs = nMsecs; }
+    int stallTimeout() const { return m_nStallMsecs; }
     // The dialog or message box now showing (null when none); new checks wait for it to go.
     void setOpenDialog(QObject* pDialog) { m_pOpenDialog = pDialog; }
 
@@ -141,6 +144,7 @@ private:
     QString m_Language;
     QList<QByteArray> m_PublicKeys;
     int m_nDeadlineMsecs = 60000;
+    int m_nStallMsecs = 60000;
     // Written by the worker, read on the GUI thread after its result signal.
     QUpdateFeed m_Feed;
 };

@@ -74,6 +74,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif path == "/drop":  # promises more than it sends, then hangs up
             self.send(gzip.compress(feed(port, GOOD))[:20], length=5000)
             self.close_connection = True
+        elif path.startswith("/stall/"):  # 14 bytes, then silence
+            self.send(b"", length=1000000)
+            self.wfile.write(b"x" * 14)
+            self.wfile.flush()
+            time.sleep(30)
         elif path.startswith("/slow"):  # 100 bytes every 0.1 s of a megabyte
             self.send(b"", length=1000000)
             try:

@@ -460,15 +460,29 @@ private slots:
                  installed.isEmpty() ? QString("Thermora 1.1.8") : installed);
     }
 
-    // Cancel during a slow download aborts it at once and leaves no file behind.
+    // Cancel during a slow download aborts it at once, a stalled one ends by itself; neither
+    // leaves a file behind.
+    void cancel_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("cancelled") << "/slow/cancelled.tar.gz";
+        QTest::newRow("stalled") << "/stall/cancelled.tar.gz";
+    }
     void cancel()
     {
+        QFETCH(QString, path);
         QUpdateFeed feed;
-        feed.downloads << download("slow", "/slow/cancelled.tar.gz");
+        feed.downloads << download("slow", path);
         checker("")->setFeed(feed);
+        m_pChecker->setStallTimeout(1000);
         QUpdateProgressDialog dialog(m_pChecker.get(), nullptr,
                                      m_Dir.filePath("opt/thermora/bin/thermora"));
         dialog.show();
+        if (path.startsWith("/stall")) {
+            QTRY_VERIFY_WITH_TIMEOUT(dialog.headingLabel()->text().startsWith("An error"), 10000);
+            QVERIFY(!QFile::exists(dialog.archivePath()));
+            return;
+        }
         QTRY_VERIFY2_WITH_TIMEOUT(dialog.progressBar()->value() > 0,
                                   qPrintable(dialog.headingLabel()->text()), 10000);
         QVERIFY(dialog.statusLabel()->text().endsWith(" of 977 KB"));

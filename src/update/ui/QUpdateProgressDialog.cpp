@@ -33,7 +33,7 @@ QString executableOrSelf(const QString& executable)
 QUpdateProgressDialog::QUpdateProgressDialog(QUpdateChecker* pChecker, QWidget* pParent,
                                              const QString& executable)
     : QDialogEx(pParent), m_pChecker(pChecker), m_Installer(executableOrSelf(executable)),
-      m_Feed(pChecker->feed())
+      m_Feed(pChecker->feed()), m_nStallMsecs(pChecker->stallTimeout())
 {
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(m_pChecker->texts().get(QUpdateTexts::Updating).arg(m_pChecker->appName()));

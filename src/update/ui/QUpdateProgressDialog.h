@@ -38,8 +38,6 @@ public:
     // Waits for the worker (tests, the exit).
     void waitForWorker();
     QString archivePath() const { return m_ArchivePath; }
-    // The download's stall timeout (tests shorten it).
-    void setStallTimeout(int nMsecs) { m_nStallMsecs = nMsecs; }
     QLabel* headingLabel() const { return m_pHeading; }
     QLabel* statusLabel() const { return m_pStatus; }
     QPushButton* installButton() const { return m_pInstallButton; }
@@ -81,7 +79,7 @@ private:
     QString m_TargetUrl;
     QUpdateRecord m_Record;
     QUpdateDownloadFile m_File;
-    int m_nStallMsecs = 60000;
+    int m_nStallMsecs;             // the checker's, copied before the worker starts
     QAbortableDownload m_Download; // cancel aborts it at once
     QProgressBar* m_pProgress = nullptr;
     QLabel* m_pStatus = nullptr;
