@@ -16,6 +16,10 @@ namespace StartupUtils {
 
 const char* const kUnsupportedHardwareText =
     "Unsupported hardware detected. The program is able to run on Apple hardware only.";
+const char* const kNoInstanceGuardText =
+    "Thermora cannot make sure that it runs only once: neither /tmp nor the folder named by "
+    "XDG_RUNTIME_DIR can hold its instance lock. Two copies would both control the fans, so it "
+    "does not start. Please make /tmp writable and start it again.";
 const char* const kSmcErrorText =
     "Error initializing SMC layer, please make sure that your Mac system is supported and you "
     "have correctly installed the program.";
@@ -60,6 +64,10 @@ int run(int& argc, char** argv, const QStartupHooks& hooks)
     std::unique_ptr<QThermoraApp> pApp(new QThermoraApp(argc, argv, hooks.instanceKey));
     if (pApp->isRunning()) {
         QLOG_INFO() << "Another instance is running; leaving";
+        return 1;
+    }
+    if (!pApp->hasGuard()) {
+        reportError(hooks, programTitle(), QLatin1String(kNoInstanceGuardText));
         return 1;
     }
 

@@ -25,6 +25,7 @@ namespace StartupUtils {
 
 extern const char* const kUnsupportedHardwareText;
 extern const char* const kSmcErrorText;
+extern const char* const kNoInstanceGuardText;
 
 // Hidden at start when launched with exactly the one argument "/minimized" (arguments include
 // the program path) or whenever the program starts at login.

@@ -10,6 +10,7 @@
 #include "smc/base/SimSocketUtils.h"
 #include "ui/MainWindow.h"
 
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 
@@ -98,7 +99,7 @@ QSingleApplication::QSingleApplication(int& argc, char** argv, const QString& ke
     : QMyApplication(argc, argv)
 {
     if (key.isEmpty()) {
-        QLOG_WARN() << "No private single-instance name; running without the check";
+        m_bNoGuard = true; // reported once the log is attached
         return;
     }
     m_pLock.reset(new AppPlatformUtils::QInstanceLock(key));
@@ -220,6 +221,13 @@ void QThermoraApp::initLogging()
         logger.addDestination(DestinationFactory::MakeFileDestination(
             logPath(), EnableLogRotation, MaxSizeBytes(kLogMaxSizeBytes),
             MaxOldLogCount(kLogBackups)));
+        // A read-only or missing folder, a full disk: said once, here and in the window.
+        QFile probe(logPath());
+        if (!probe.open(QIODevice::Append | QIODevice::Text)) {
+            m_LogProblem = QStringLiteral("The log file %1 cannot be written: %2")
+                               .arg(logPath(), probe.errorString());
+            qWarning("%s", qPrintable(m_LogProblem));
+        }
     } else {
         logger.setLoggingLevel(OffLevel);
     }

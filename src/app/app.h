@@ -65,12 +65,15 @@ class QSingleApplication : public QMyApplication
 {
     Q_OBJECT
 public:
-    // An empty key (no private place for it) runs without the check.
+    // An empty key: no private place for it (see hasGuard()).
     QSingleApplication(int& argc, char** argv, const QString& key);
     ~QSingleApplication() override;
 
     // True when another instance already runs for this user: this process must not go on.
     bool isRunning() const { return m_bRunning; }
+    // False when no private place for the single-instance check was found: two instances
+    // could then drive the fans at once, so the program must not start.
+    bool hasGuard() const { return !m_bNoGuard; }
 
 signals:
     void anotherInstanceStarted();
@@ -87,6 +90,7 @@ private:
     void slotKnock();
 
     bool m_bRunning = false;
+    bool m_bNoGuard = false;
     QLocalSocket m_Socket;
     QLocalServer* m_pServer = nullptr; // child object, first instance only
     std::unique_ptr<AppPlatformUtils::QInstanceLock> m_pLock;
@@ -108,6 +112,8 @@ public:
     void enablePreferences();
     void initLogging();
     QString logPath() const;
+    // Why the log file cannot be written (empty when it can, or when logging is off).
+    QString logProblem() const { return m_LogProblem; }
 
     // Installed autostart means every launch, also one by hand, starts minimized.
     static bool isAutoStart();
@@ -133,6 +139,7 @@ public slots:
     void slotAnotherInstanceStarted();
 
 private:
+    QString m_LogProblem;
     void writeSettingDefaults();
 
     QMySysInfo m_SysInfo;

@@ -181,7 +181,7 @@ bool QTempSensorSmart::readDrive()
 bool QTempSensorSmart::readSmartTemperatures(const _DRIVEATTRIBUTE* pRecord)
 {
     const int nCurrent = pRecord->bRawValue[0];
-    if (nCurrent == 0)
+    if (!isPlausibleCelsius(nCurrent))
         return false;
     SetValue(nCurrent);
     // raw[4] is the drive's own limit on many disks, but others keep their lowest or lifetime
@@ -189,7 +189,7 @@ bool QTempSensorSmart::readSmartTemperatures(const _DRIVEATTRIBUTE* pRecord)
     // raw[4] above the current reading sets the range; otherwise the range stays as it was
     // (42 to 52 unless an earlier reading set it).
     const int nLimit = pRecord->bRawValue[4];
-    if (nLimit > nCurrent) {
+    if (nLimit > nCurrent && isPlausibleCelsius(nLimit)) {
         m_ProposedMax = nLimit;
         m_ProposedMin = nLimit - 10;
     }

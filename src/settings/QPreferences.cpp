@@ -35,9 +35,32 @@ bool QPreferences::eventFilter(QObject* pWatched, QEvent* pEvent)
     if (pWatched != m_pSettings || pEvent->type() != QEvent::UpdateRequest)
         return QObject::eventFilter(pWatched, pEvent);
     std::lock_guard<std::mutex> lock(m_Mutex);
-    if (!m_bMemoryOnly)
-        m_pSettings->sync();
+    syncLocked();
     return true;
+}
+
+void QPreferences::syncLocked()
+{
+    if (!m_pSettings || m_bMemoryOnly)
+        return;
+    m_pSettings->sync();
+    if (m_pSettings->status() != QSettings::AccessError || m_bSaveFailed)
+        return;
+    m_bSaveFailed = true;
+    const QString message = QStringLiteral("Settings cannot be saved to %1 (disk full, file or "
+                                           "folder read-only, or no home folder); the file is "
+                                           "left as it was")
+                                .arg(m_pSettings->fileName());
+    reportProblem(message);
+    // Queued: the receivers may read settings, and the lock is held here.
+    QMetaObject::invokeMethod(
+        this, [this, message] { emit saveProblem(message); }, Qt::QueuedConnection);
+}
+
+bool QPreferences::saveFailed() const
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_bSaveFailed;
 }
 
 // QSettings never reports a broken file by failing: it keeps what it could parse (status()
@@ -206,6 +229,5 @@ void QPreferences::clear()
 void QPreferences::sync()
 {
     std::lock_guard<std::mutex> lock(m_Mutex);
-    if (m_pSettings && !m_bMemoryOnly)
-        m_pSettings->sync();
+    syncLocked();
 }

@@ -55,12 +55,21 @@ public:
     // True when the settings file exists but could not be read (or a malformed one could not be
     // copied aside): values then change in memory only and the file is left as it was.
     bool isMemoryOnly() const;
+    // True once a write of the file failed (full disk, read-only file or folder, no home).
+    bool saveFailed() const;
+
+signals:
+    // Emitted once, queued, at the first failed write; the message is for the log.
+    void saveProblem(const QString& message);
 
 protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:
     void checkBackend();
+    // Writes under m_Mutex and notes a failure once; QSettings writes through a temporary
+    // file, so a failed write leaves the file on disk as it was.
+    void syncLocked();
     static QString freeBackupName(const QString& fileName);
     static void reportProblem(const QString& message);
 
@@ -68,4 +77,5 @@ private:
     mutable QMap<QString, QVariant> m_Cache;
     QSettings* m_pSettings = nullptr;
     bool m_bMemoryOnly = false;
+    bool m_bSaveFailed = false;
 };

@@ -71,6 +71,7 @@ QSimServer::QSimServer(QSimSmc& sim, const QSimServerLimits& limits) : m_Sim(sim
 {
     m_Limits.nMaxClients = std::max(1, m_Limits.nMaxClients);
     m_Limits.nIdleMsecs = std::max(1, m_Limits.nIdleMsecs);
+    m_Limits.nFrameMsecs = std::max(1, m_Limits.nFrameMsecs);
     m_Limits.nAcceptRetryMsecs = std::max(1, m_Limits.nAcceptRetryMsecs);
     openPipe(m_WakePipe);
     openPipe(m_DonePipe);
@@ -235,7 +236,7 @@ void QSimServer::serve(Connection* pConnection)
     while (!m_bStopping.load()) {
         SimWire::FrameHeader header;
         std::string payload;
-        if (receiveFrame(fd, header, payload) != IoOk)
+        if (receiveFrameWithin(fd, header, payload, m_Limits.nFrameMsecs) != IoOk)
             break; // closed, idle too long, or not our wire format: drop this connection only
         std::string reply;
         if (header.type == SimWire::SimFrameCall) {

@@ -13,7 +13,8 @@ class QSimSmc;
 
 // What the server grants its clients. The socket is open to every local user, so none of them
 // may hold the server: beyond nMaxClients further clients wait in the listen queue until a
-// connection ends, and a connection that sends nothing for nIdleMsecs is closed.
+// connection ends, a connection that sends nothing for nIdleMsecs is closed, and so is one whose
+// frame is not complete nFrameMsecs after its first byte (a client trickling bytes).
 struct QSimServerLimits
 {
     int nMaxClients = 64;
@@ -21,6 +22,7 @@ struct QSimServerLimits
     // When accept fails for want of descriptors or memory, the listening socket stays readable;
     // the server waits this long before it tries again instead of spinning.
     int nAcceptRetryMsecs = 200;
+    int nFrameMsecs = 2000;
 };
 
 // Serves a simulated controller on a Unix-domain socket: one thread per connection, frames as

@@ -107,6 +107,12 @@ QFanControlMainWindow::QFanControlMainWindow(QWidget* pParent, Qt::WindowFlags f
             &QFanControlMainWindow::OnFanDoubleClick);
 
     startUpdateChecker();
+    // Settings or a log that cannot be written are said once, here as in the log.
+    if (QThermoraApp::instance() && !QThermoraApp::instance()->logProblem().isEmpty())
+        ui.statusBar->showMessage(uiText("MainWindow/statusLogNotWritten"));
+    if (QPreferences* pPreferences = QCoreServices::preferences())
+        connect(pPreferences, &QPreferences::saveProblem, this,
+                [this] { ui.statusBar->showMessage(uiText("MainWindow/statusSettingsNotSaved")); });
 
     ui.tableFans->setContextMenuPolicy(Qt::CustomContextMenu);
     setFocusProxy(ui.tableFans);

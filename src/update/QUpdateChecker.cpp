@@ -6,11 +6,15 @@
 #include "helpers/QCoreServices.h"
 #include "helpers/ThreadHandoff.h"
 #include "settings/QPreferences.h"
+#include "update/FvVersionComparator.h"
 #include "update/QHttpFileDownloader.h"
+#include "update/UpdateConfig.h"
+#include "update/UpdateRecord.h"
 
 #include <QEvent>
 #include <QNetworkReply>
 #include <QThreadPool>
+#include <QUrl>
 
 namespace {
 const char* const kNextCheckKey = "UpdateChecker_NextCheck";
@@ -26,7 +30,7 @@ QUpdateChecker::QUpdateChecker(const QString& feedUrl, const QString& appName,
                                const QString& currentVersion, QPreferences* pPreferences,
                                QObject* pParent)
     : QObject(pParent), m_pPreferences(pPreferences), m_AppName(appName), m_FeedUrl(feedUrl),
-      m_CurrentVersion(currentVersion)
+      m_CurrentVersion(currentVersion), m_PublicKeys(UpdateConfig::publicKeys())
 {
     m_Texts.update();
     m_Timer.setSingleShot(true);
@@ -64,9 +68,12 @@ void QUpdateChecker::checkForUpdate(bool bManual, unsigned int nHours, bool, QOb
     if (m_pOpenDialog)
         return;
     m_bManual = false;
-    m_Download.reset();
+    // A running check is abandoned at once, never waited for while it stalls.
+    if (m_Check.isRunning())
+        m_Download.abort();
     if (m_Timer.isActive() || m_Check.isRunning())
         stopTimerAndWait();
+    m_Download.reset();
     m_bManual = bManual;
     if (bManual) {
         m_NextCheck = QDateTime();
@@ -119,6 +126,7 @@ int QUpdateChecker::runCheck()
         return FeedNotFound;
     QHttpFileDownloader downloader(m_FeedUrl);
     downloader.setMaxSize(kMaxFeedBytes);
+    downloader.setDeadline(m_nDeadlineMsecs);
     m_Download.run(downloader);
     if (downloader.error() == QNetworkReply::ContentNotFoundError)
         return FeedNotFound;
@@ -133,7 +141,46 @@ int QUpdateChecker::runCheck()
     const QDate today = QCoreServices::clock()->now().date();
     if (!UpdateFeedUtils::parseFeed(xml, m_CurrentVersion, m_Language, today, &m_Feed))
         return BadXml;
+    selectTrusted();
     return UpToDate;
+}
+
+void QUpdateChecker::selectTrusted()
+{
+    const QDateTime now = QCoreServices::clock()->now();
+    QVector<QUpdateDownload> trusted;
+    QString offered;
+    for (const QUpdateDownload& download : qAsConst(m_Feed.downloads)) {
+        QUpdateRecord record;
+        UpdateRecordUtils::Verdict verdict = UpdateRecordUtils::check(
+            download.record, download.signature, m_PublicKeys, now, m_CurrentVersion, &record);
+        // The address may change, the file it names may not.
+        if (verdict == UpdateRecordUtils::Trusted && QUrl(download.url).fileName() != record.file)
+            verdict = UpdateRecordUtils::Malformed;
+        if (verdict != UpdateRecordUtils::Trusted) {
+            QLOG_WARN() << "QUpdateChecker: release at" << download.url
+                        << "not offered:" << UpdateRecordUtils::verdictText(verdict);
+            continue;
+        }
+        trusted << download;
+        if (offered.isEmpty() || FvVersionComparator::CompareVersions(record.version.toStdString(),
+                                                                      offered.toStdString()) ==
+                                     FvVersionComparator::kDescending)
+            offered = record.version;
+    }
+    m_Feed.downloads = trusted;
+    QVector<QUpdateRelease>& releases = m_Feed.releases;
+    if (offered.isEmpty()) {
+        releases.clear();
+        return;
+    }
+    // Notes of versions past the signed one describe nothing that can be installed.
+    while (!releases.isEmpty() && FvVersionComparator::CompareVersions(
+                                      releases.first().version.toStdString(),
+                                      offered.toStdString()) == FvVersionComparator::kDescending)
+        releases.removeFirst();
+    if (releases.isEmpty() || releases.first().version != offered)
+        releases.prepend(QUpdateRelease{offered, QDate(), {}});
 }
 
 void QUpdateChecker::updateCheckThread()

@@ -67,6 +67,14 @@ public:
     void setTrayIcon(const QIcon& icon) { m_TrayIcon = icon; }
     void setAutoShow(bool bAutoShow) { m_bAutoShow = bAutoShow; }
     void setAutomatic(bool bAutomatic) { m_bAutomatic = bAutomatic; }
+    // The publishers' keys (UpdateConfig::publicKeys() unless replaced, for tests).
+    void setPublicKeys(const QList<QByteArray>& keys) { m_PublicKeys = keys; }
+    const QList<QByteArray>& publicKeys() const { return m_PublicKeys; }
+    // The feed's deadline for a whole check.
+    void setDeadline(int nMsecs) { m_nDeadlineMsecs = nMsecs; }
+    // How long an update's download may receive nothing before it fails.
+    void setStallTimeout(int nMsecs) { m_nStallMsecs = nMsecs; }
+    int stallTimeout() const { return m_nStallMsecs; }
     // The dialog or message box now showing (null when none); new checks wait for it to go.
     void setOpenDialog(QObject* pDialog) { m_pOpenDialog = pDialog; }
 
@@ -108,6 +116,8 @@ private:
     void scheduleNextCheck();
     void rearm();
     void stopTimerAndWait();
+    // Keeps the signed downloads that hold; the releases shown end at the newest of them.
+    void selectTrusted();
     qint64 nowMsecs() const;
 
     QUpdateTexts m_Texts;
@@ -132,6 +142,9 @@ private:
     QPoolTask m_Check;
     QAbortableDownload m_Download; // the running check's, so that a stop can abort it
     QString m_Language;
+    QList<QByteArray> m_PublicKeys;
+    int m_nDeadlineMsecs = 60000;
+    int m_nStallMsecs = 60000;
     // Written by the worker, read on the GUI thread after its result signal.
     QUpdateFeed m_Feed;
 };

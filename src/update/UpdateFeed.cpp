@@ -1,6 +1,9 @@
 #include "update/UpdateFeed.h"
 
 #include "update/FvVersionComparator.h"
+#include "update/UpdateRecord.h"
+
+#include <cstring>
 
 #include <tinyxml2.h>
 
@@ -14,16 +17,19 @@ QString attribute(const XMLElement* pElement, const char* name)
     return value ? QString::fromUtf8(value) : QString();
 }
 
-void readDownload(const XMLElement* pRoot, QUpdateFeed* pFeed)
+void readDownloads(const XMLElement* pRoot, QUpdateFeed* pFeed)
 {
-    const XMLElement* pDownload = pRoot->FirstChildElement("download");
-    if (!pDownload)
-        return;
-    pFeed->macUrl = attribute(pDownload, "mac");
-    pFeed->archiveUrl = attribute(pDownload, "linux");
-    pFeed->archiveSha256 = attribute(pDownload, "linux_sha256").toLower();
-    pFeed->packageUrl = attribute(pDownload, "deb");
-    pFeed->packageSha256 = attribute(pDownload, "deb_sha256").toLower();
+    if (const XMLElement* pDownload = pRoot->FirstChildElement("download"))
+        pFeed->macUrl = attribute(pDownload, "mac");
+    for (const XMLElement* pRelease = pRoot->FirstChildElement("release");
+         pRelease && pFeed->downloads.size() < UpdateFeedUtils::kMaxDownloads;
+         pRelease = pRelease->NextSiblingElement("release")) {
+        const char* record = pRelease->Attribute("record");
+        const char* signature = pRelease->Attribute("signature");
+        if (record && signature)
+            pFeed->downloads.append({attribute(pRelease, "url"), QByteArray::fromBase64(record),
+                                     QByteArray::fromBase64(signature)});
+    }
 }
 
 // The first text of the item in the language, or null.
@@ -68,13 +74,16 @@ bool UpdateFeedUtils::parseFeed(const QByteArray& xml, const QString& currentVer
     const XMLElement* pRoot = document.RootElement();
     if (!pRoot)
         return true;
-    readDownload(pRoot, pFeed);
+    readDownloads(pRoot, pFeed);
     const std::string current = currentVersion.toStdString();
     for (const XMLElement* pVersion = pRoot->FirstChildElement("version"); pVersion;
          pVersion = pVersion->NextSiblingElement("version")) {
         const char* name = pVersion->Attribute("name");
-        if (!name)
+        // Comparing a huge version string costs time growing with its square.
+        if (!name || strlen(name) > size_t(UpdateRecordUtils::kMaxVersionChars))
             continue;
+        if (pFeed->releases.size() >= kMaxReleases)
+            break;
         if (FvVersionComparator::CompareVersions(name, current) != FvVersionComparator::kDescending)
             break;
         const char* dateText = pVersion->Attribute("date");

@@ -25,23 +25,31 @@ struct QUpdateRelease
     }
 };
 
-// What the release feed says. The download element names the update for every platform:
-// "mac" (a ZIP of the bundle), "linux" (a .tar.gz holding one folder with bin/thermora) and
-// "deb" (the Debian package), each with its SHA-256 in "<name>_sha256".
+// One signed download of the feed: where it lies, and its record with the publisher's
+// signature (both as served; nothing of them is believed before the signature is checked).
+struct QUpdateDownload
+{
+    QString url;
+    QByteArray record;
+    QByteArray signature;
+};
+
+// What the release feed says: the signed downloads ("release" elements, at most one per
+// platform is kept, the first) and the release notes of the versions newer than the running one.
 struct QUpdateFeed
 {
     QString macUrl;
-    QString archiveUrl;
-    QString archiveSha256;
-    QString packageUrl;
-    QString packageSha256;
+    QVector<QUpdateDownload> downloads;
     QVector<QUpdateRelease> releases; // newest first
 };
 
 namespace UpdateFeedUtils {
 // Parses the decompressed feed (up to the first NUL). Keeps the releases newer than
 // currentVersion, stopping at the first that is not; a release without a date is dated
-// today. False when the XML is not well-formed; the feed is then left cleared.
+// today. At most kMaxReleases are kept, and a version longer than 64 characters is skipped.
+// False when the XML is not well-formed; the feed is then left cleared.
+const int kMaxReleases = 50;
+const int kMaxDownloads = 8;
 bool parseFeed(const QByteArray& xml, const QString& currentVersion, const QString& language,
                const QDate& today, QUpdateFeed* pFeed);
 } // namespace UpdateFeedUtils

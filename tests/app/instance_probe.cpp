@@ -1,6 +1,7 @@
 // Starts the application object like the program does and prints "ready" once it is the
 // running instance, then "knock visible=N" for every later start (N: whether the knock brought
-// the window forward). Exit code 1 when another instance runs. With "--squat KEY" it plays
+// the window forward). Exit code 1 when another instance runs, 3 ("no guard") when there is no
+// place for the single-instance check. With "--squat KEY" it plays
 // another user who took the name first: holds KEY's lock, listens, prints "squatting", "knock".
 #include "app/AppPlatform.h"
 #include "app/app.h"
@@ -42,6 +43,10 @@ int main(int argc, char** argv)
     QThermoraApp app(argc, argv);
     if (app.isRunning())
         return 1;
+    if (!app.hasGuard()) {
+        say("no guard");
+        return 3;
+    }
 
     QFanControlMainWindow window;
     app.setMainWindow(&window);

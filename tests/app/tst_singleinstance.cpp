@@ -15,7 +15,9 @@ class TestSingleInstance : public QObject
         QByteArray output;
     };
     std::vector<std::unique_ptr<Run>> m_Runs;
-    QTemporaryDir m_Home;
+    // Not under /tmp, which a case makes read-only.
+    QTemporaryDir m_Home{QCoreApplication::applicationDirPath() + "/instance-home-XXXXXX"};
+    bool m_bReadOnlyTmp = false;
     const int m_nUid = 30000 + getpid() % 20000;
     const QString m_Folder = QString("/tmp/thermora-%1").arg(m_nUid);
     const QString m_Probe = QCoreApplication::applicationDirPath() + "/thermora_instance_probe";
@@ -32,8 +34,13 @@ class TestSingleInstance : public QObject
         pRun->setProcessEnvironment(environment);
         pRun->setProcessChannelMode(QProcess::MergedChannels);
         const QString uid = QString::number(nUid ? nUid : m_nUid);
-        pRun->start("setpriv",
-                    QStringList{"--reuid=" + uid, "--regid=" + uid, "--clear-groups", program} +
+        const QStringList user{"setpriv", "--reuid=" + uid, "--regid=" + uid, "--clear-groups"};
+        // A read-only /tmp, in a mount namespace of the run's own.
+        const QStringList readOnlyTmp{
+            "-m", "sh", "-c",
+            "mount --bind /tmp /tmp && mount -o remount,bind,ro /tmp && exec \"$@\"", "sh"};
+        pRun->start(m_bReadOnlyTmp ? "unshare" : user.first(),
+                    (m_bReadOnlyTmp ? readOnlyTmp + user : user.mid(1)) + QStringList{program} +
                         arguments);
         return pRun;
     }
@@ -61,6 +68,7 @@ private slots:
 
     void cleanup()
     {
+        m_bReadOnlyTmp = false;
         m_Runs.clear(); // kills what still runs
         QProcess::execute("sh", {"-c", "rm -rf " + m_Folder + "*"});
     }
@@ -76,6 +84,8 @@ private slots:
         QTest::newRow("first without, second with") << "" << false << true;
         QTest::newRow("another user took the name first") << "squat" << true << true;
         QTest::newRow("killed instance left socket and lock") << "killed" << false << false;
+        QTest::newRow("read-only /tmp") << "read-only" << true << true;
+        QTest::newRow("read-only /tmp, no XDG_RUNTIME_DIR") << "read-only" << false << false;
     }
 
     void oneInstancePerUser()
@@ -84,6 +94,13 @@ private slots:
         QFETCH(bool, firstRuntimeDir);
         QFETCH(bool, secondRuntimeDir);
         Run* pSquatter = nullptr;
+        m_bReadOnlyTmp = before == "read-only";
+        if (m_bReadOnlyTmp && !firstRuntimeDir) { // no place for the check: it refuses to start
+            Run* pRun = start(m_Probe, {}, 0, false);
+            QVERIFY(pRun->waitForFinished(10000));
+            QCOMPARE(pRun->exitCode(), 3);
+            return;
+        }
         if (before == "squat") {
             // Another user takes our name in /tmp, open to all, and listens holding the lock.
             QVERIFY(QDir().mkpath(m_Folder));

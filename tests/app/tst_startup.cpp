@@ -173,6 +173,7 @@ private slots:
         QTest::newRow("EnableLog 0") << "EnableLog=0;0 0 1 1 0";
         QTest::newRow("EnableLog 2") << "EnableLog=2;0 0 1 1 0";
         QTest::newRow("EnableLog 1") << "EnableLog=1 Fans=0;0 0 1 0 1";
+        QTest::newRow("log blocked") << "EnableLog=1 Fans=0;0 0 1 0 0"; // a folder at its name
     }
 
     void settingsAtStart()
@@ -186,6 +187,10 @@ private slots:
         QFile log(QDir::homePath() + "/Desktop/Thermora.log");
         QVERIFY(QDir().mkpath(QDir::homePath() + "/Desktop"));
         log.remove();
+        QDir(log.fileName()).removeRecursively();
+        const bool bBlocked = QString(QTest::currentDataTag()) == "log blocked";
+        if (bBlocked)
+            QVERIFY(QDir().mkpath(log.fileName()));
         QString osVersion;
         bool bFirstRun = false;
         {
@@ -193,6 +198,7 @@ private slots:
             QThermoraApp app(m_nArgc, m_Argv, m_Key);
             QVERIFY(!app.isRunning());
             QCOMPARE(app.logPath(), log.fileName());
+            QCOMPARE(app.logProblem().isEmpty(), !bBlocked);
             bFirstRun = app.isFirstRun();
             osVersion = app.sysInfo()->OS_GetOSVersionString();
             app.preferences()->sync();

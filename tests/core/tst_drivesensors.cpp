@@ -126,6 +126,8 @@ void tst_DriveSensors::blocks_data()
     row("raw4 below the reading", hdd, smartBlock({{194, 36, 20}}), "HDX-2000 LAPTOP|1|36|42-52");
     row("raw4 at the reading", hdd, smartBlock({{194, 36, 36}}), "HDX-2000 LAPTOP|1|36|42-52");
     row("raw4 one above", hdd, smartBlock({{194, 36, 37}}), "HDX-2000 LAPTOP|1|36|27-37");
+    row("raw4 past 100", hdd, smartBlock({{194, 36, 250}}), "HDX-2000 LAPTOP|1|36|42-52");
+    row("raw0 past 100", hdd, smartBlock({{194, 255, 0}}), "HDX-2000 LAPTOP|1|0|42-52");
     row("raw0 zero", hdd, smartBlock({{194, 0, 60}, {190, 35, 0}}), "HDX-2000 LAPTOP|1|0|42-52");
     row("rotation 1, full-width model", identifyBlock(flash, 1), smartBlock({{194, 31, 0}}),
         "########################################|2|31|42-52");

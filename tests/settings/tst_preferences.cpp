@@ -4,6 +4,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 #include <thread>
 
 class TestPreferences : public QObject
@@ -120,6 +123,28 @@ private slots:
         QCOMPARE(QFileInfo(m_Ini + "/keep").isDir(), warning.contains("cannot"));
         QCOMPARE(QSettings(m_Ini, QSettings::IniFormat).value("Machine").toString(),
                  content.isNull() || content == "dir" ? "" : "MacBookPro8,1");
+    }
+
+    // A full disk: the failed write is reported once and the file on disk stays as it was.
+    void fullDisk()
+    {
+        m_Ini = m_Dir.filePath("full.ini");
+        QPreferences(m_Ini).setString("Fans", "F0,F1");
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit full = saved;
+        full.rlim_cur = 16; // no file may grow past 16 bytes
+        signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &full);
+        QPreferences prefs(m_Ini);
+        QSignalSpy problems(&prefs, &QPreferences::saveProblem);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be saved to .*full.ini"));
+        for (int i = 0; i < 3; ++i)
+            prefs.setInt("EnableLog", i), prefs.sync();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        QTRY_COMPARE(problems.size(), 1);
+        QVERIFY(prefs.saveFailed());
+        QCOMPARE(QSettings(m_Ini, QSettings::IniFormat).value("Fans").toString(), "F0,F1");
     }
 
     // The window's worker writes the cache while the window reads and QSettings writes to disk

@@ -2,6 +2,7 @@
 // daemon is out of descriptors. Real sockets, limits lowered so that each case takes moments.
 #include "sim/QSimServer.h"
 #include "sim/QSimSmc.h"
+#include "smc/base/QSmcSocketClient.h"
 #include "smc/base/SimSocketUtils.h"
 
 #include <QDir>
@@ -65,6 +66,58 @@ TEST_F(SimServer, ClientsAreBoundedSilentOnesDroppedLeavingOnesLetGo)
     ::usleep(100000); // well within the idle time
     EXPECT_EQ(m_pServer->liveConnections(), 0);
     EXPECT_EQ(QDir("/proc/self/fd").count(), nOpenBefore);
+}
+
+TEST_F(SimServer, AClientTricklingAFrameIsDroppedWhenItsTimeIsUp)
+{
+    start({1, 60000, 200, 500});
+    const int a = connectClient();
+    const std::string frame = SimWire::encodeFrame(SimWire::SimFrameModel, std::string());
+    std::thread trickle([a, &frame] { // a byte every 200 ms: never silent for the idle time
+        for (char byte : frame + frame) {
+            if (sendAll(a, std::string(1, byte)) != IoOk)
+                break;
+            ::usleep(200000);
+        }
+    });
+    const int b = connectClient(); // queued behind a, the only client served
+    EXPECT_TRUE(askModel(b));
+    trickle.join();
+    ::close(a), ::close(b);
+}
+
+// The client's side: a daemon trickling its reply holds a call no longer than its deadline.
+TEST(SimClient, ACallEndsAtItsDeadlineWhateverTricklesIn)
+{
+    QTemporaryDir dir;
+    const std::string path = QDir(dir.path()).filePath("smc.sock").toStdString();
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::listen(listener, 1);
+    std::thread daemon([listener] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        SimWire::FrameHeader header;
+        std::string request;
+        receiveFrame(fd, header, request);
+        for (char byte : SimWire::encodeFrame(SimWire::SimFrameModelReply, std::string(40, 'M'))) {
+            if (sendAll(fd, std::string(1, byte)) != IoOk)
+                break;
+            ::usleep(100000);
+        }
+        ::close(fd);
+    });
+    QSmcSocketClient client(path, 500);
+    ASSERT_TRUE(client.open());
+    std::string model;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(client.model(&model));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    client.close();
+    daemon.join();
+    ::close(listener);
 }
 
 TEST_F(SimServer, OutOfDescriptorsTheServerWaitsInsteadOfSpinning)

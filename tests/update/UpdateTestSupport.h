@@ -1,6 +1,8 @@
 #pragma once
 
 #include "support/TestSupport.h"
+#include "update/UpdateFeed.h"
+#include "update/UpdateRecord.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -38,8 +40,10 @@ inline void writeScript(const QString& path, const QByteArray& body)
 // A program tree: bin/thermora answers --version and, started, notes its version.
 inline void writeTree(const QString& root, const QByteArray& version, bool bRuns = true)
 {
-    const QByteArray body = "[ \"$1\" = --version ] && { echo Thermora " + version +
-                            "; exit 0; }\necho " + version + " >> \"$THERMORA_TEST_MARKER\"\n";
+    const QByteArray body = "echo >> \"$THERMORA_TEST_MARKER.ran\"\n"
+                            "[ \"$1\" = --version ] && { echo Thermora " +
+                            version + "; exit 0; }\necho " + version +
+                            " >> \"$THERMORA_TEST_MARKER\"\n";
     writeScript(root + "/bin/thermora", bRuns ? body : "exit 3\n");
 }
 
@@ -59,4 +63,41 @@ inline QString run(const QString& program, const QStringList& args, int* pExit =
     if (pExit)
         *pExit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -9;
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// tests/update/keys/NAME.pub: the test publishers' public keys.
+inline QByteArray testKey(const QString& name)
+{
+    QFile file(TestSupport::sourceDir() + "/tests/update/keys/" + name + ".pub");
+    file.open(QIODevice::ReadOnly);
+    return QByteArray::fromBase64(file.readAll().trimmed());
+}
+
+// dir/NAME.rec: a record of the file (version, size and hash as given, or the file's own),
+// signed by the release tool with the test key keyName unless that is empty.
+inline QUpdateDownload
+signedRecord(const QString& dir, const QString& name, const QString& file, const QString& version,
+             const QString& keyName = "test", qint64 nSizeDelta = 0,
+             const QDateTime& expires = QDateTime(QDate(2099, 1, 1), QTime(0, 0), Qt::UTC))
+{
+    QUpdateRecord record{version,
+                         "linux",
+                         QFileInfo(file).fileName(),
+                         QFileInfo(file).size() + nSizeDelta,
+                         sha256(file).toLatin1(),
+                         expires};
+    QFile out(dir + "/" + name + ".rec");
+    out.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    out.write(UpdateRecordUtils::format(record));
+    out.close();
+    QFile::remove(out.fileName() + ".sig");
+    if (!keyName.isEmpty())
+        run(TestSupport::binDir() + "/thermora-update",
+            {"sign", "--key", TestSupport::sourceDir() + "/tests/update/keys/" + keyName + ".key",
+             out.fileName()});
+    QFile sig(out.fileName() + ".sig");
+    out.open(QIODevice::ReadOnly);
+    return {QString(), out.readAll(),
+            sig.open(QIODevice::ReadOnly) ? QByteArray::fromBase64(sig.readAll().trimmed())
+                                          : QByteArray()};
 }

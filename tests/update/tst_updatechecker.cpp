@@ -47,11 +47,16 @@ class TestUpdateChecker : public QObject
     QRecordingPresenter m_Presenter;
     const int kDay = 24 * 3600;
 
-    QUpdateChecker* checker(const QString& path)
+    QUpdateChecker* checker(const QString& path, const QString& keys = "test")
     {
-        m_pChecker.reset(
-            new QUpdateChecker(m_pServer->url(path), "Thermora", "1.1.8", m_pPrefs.get(), nullptr));
+        m_pChecker.reset(new QUpdateChecker(path.startsWith("file:") ? path : m_pServer->url(path),
+                                            "Thermora", "1.1.8", m_pPrefs.get(), nullptr));
         m_pChecker->setLanguage("en");
+        QList<QByteArray> held;
+        for (const QString& key : keys.split('+', Qt::SkipEmptyParts))
+            held << testKey(key);
+        m_pChecker->setPublicKeys(held);
+        m_pChecker->setDeadline(3000);
         m_pChecker->setPresenter(&m_Presenter);
         return m_pChecker.get();
     }
@@ -87,17 +92,55 @@ private slots:
     void initTestCase()
     {
         QCoreServices::setClock(&m_Clock);
+        qputenv("THERMORA_TEST_MARKER", m_Dir.filePath("marker").toUtf8());
         writeTree(m_Dir.filePath("build/thermora-1.2"), "1.2");
-        QDir().mkpath(m_Dir.filePath("served"));
-        QProcess::execute("tar", {"-czf", m_Dir.filePath("served/update.tar.gz"), "-C",
-                                  m_Dir.filePath("build"), "thermora-1.2"});
-        m_pServer.reset(new FeedServer(m_Dir.filePath("served")));
+        const QString served = m_Dir.filePath("served");
+        const QString archive = served + "/update.tar.gz";
+        QDir().mkpath(served);
+        QProcess::execute("tar", {"-czf", archive, "-C", m_Dir.filePath("build"), "thermora-1.2"});
+        m_pServer.reset(new FeedServer(served));
+        // Plain http is allowed on this machine only while the variable names such a feed.
+        qputenv("THERMORA_UPDATE_FEED", m_pServer->url("/").toUtf8());
+        signedRecord(served, "good", archive, "1.2");
+        signedRecord(served, "other", archive, "1.2", "other");
+        signedRecord(served, "unsigned", archive, "1.2", "");
+        signedRecord(served, "expired", archive, "1.2", "test", 0, m_Clock.now().addSecs(-1));
+        signedRecord(served, "older", archive, "1.1.7");
+        signedRecord(served, "same", archive, "1.1.8");
+        signedRecord(served, "short", archive, "1.2", "test", -1);
+        signedRecord(served, "mislabelled", archive, "1.3");
+        QFile::copy(served + "/good.rec.sig", served + "/tampered.rec.sig");
+        QFile tampered(served + "/tampered.rec");
+        tampered.open(QIODevice::WriteOnly);
+        tampered.write(signedRecord(served, "good", archive, "1.2").record.replace("1.2", "1.3"));
+        tampered.close();
+        writeScript(m_Dir.filePath("missing.tar.gz"), "");
+        signedRecord(served, "missing", m_Dir.filePath("missing.tar.gz"), "1.2");
+        writeScript(m_Dir.filePath("cancelled.tar.gz"), QByteArray(1000000, 'x'));
+        signedRecord(served, "slow", m_Dir.filePath("cancelled.tar.gz"), "1.2");
+        // A shared folder as /tmp is, where another user can plant things.
+        QFile::setPermissions(m_Dir.path(), QFileDevice::Permissions(0x7755));
+        QDir().mkpath(m_Dir.filePath("shared"));
+        QProcess::execute("chmod", {"1777", m_Dir.filePath("shared")});
+        qputenv("XDG_CACHE_HOME", m_Dir.filePath("shared").toUtf8());
+    }
+    QUpdateDownload download(const QString& name, const QString& path)
+    {
+        QFile record(m_Dir.filePath("served/" + name + ".rec"));
+        QFile sig(record.fileName() + ".sig");
+        record.open(QIODevice::ReadOnly);
+        return {m_pServer->url(path), record.readAll(),
+                sig.open(QIODevice::ReadOnly) ? QByteArray::fromBase64(sig.readAll().trimmed())
+                                              : QByteArray()};
     }
     void init()
     {
         m_pPrefs.reset(new QPreferences(m_Dir.filePath(QTest::currentDataTag()) + ".ini"));
         m_Presenter = QRecordingPresenter();
         writeTree(m_Dir.filePath("opt/thermora"), "1.1.8");
+        for (const char* planted : {"shared/thermora", "shared/evil"})
+            QFile::remove(m_Dir.filePath(planted)),
+                QDir(m_Dir.filePath(planted)).removeRecursively();
     }
 
     // An automatic check against each answer of the server, and what follows from it.
@@ -107,15 +150,32 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("releases");
-        QTest::newRow("good feed") << "" << -1 << "/feed.xml.gz" << 2;
-        QTest::newRow("newest skipped") << "1.2" << 0 << "/feed.xml.gz" << 2;
-        QTest::newRow("older skipped") << "1.1.9" << -1 << "/feed.xml.gz" << 2;
-        QTest::newRow("current is newest") << "" << 0 << "/current.xml.gz" << 0;
-        QTest::newRow("not found") << "" << 2 << "/nothing.xml.gz" << 0;
-        QTest::newRow("empty body") << "" << 2 << "/empty.xml.gz" << 0;
-        QTest::newRow("not gzip") << "" << 3 << "/plain.xml.gz" << 0;
-        QTest::newRow("malformed xml") << "" << 4 << "/badxml.xml.gz" << 0;
-        QTest::newRow("connection drops") << "" << 1 << "/drop" << 0;
+        QTest::addColumn<QString>("keys"); // the test publishers' keys the build holds
+        const QString good = "/signed/good.xml.gz";
+        QTest::newRow("signed feed") << "" << -1 << good << 2 << "test";
+        QTest::newRow("newest skipped") << "1.2" << 0 << good << 2 << "test";
+        QTest::newRow("older skipped") << "1.1.9" << -1 << good << 2 << "test";
+        QTest::newRow("no signed release") << "" << 0 << "/feed.xml.gz" << 0 << "test";
+        QTest::newRow("unsigned") << "" << 0 << "/signed/unsigned.xml.gz" << 0 << "test";
+        QTest::newRow("unknown key") << "" << 0 << "/signed/other.xml.gz" << 0 << "test";
+        QTest::newRow("key rotation") << "" << -1 << "/signed/other.xml.gz" << 2 << "test+other";
+        QTest::newRow("key removed") << "" << 0 << good << 0 << "other";
+        QTest::newRow("no key held") << "" << 0 << good << 0 << "";
+        QTest::newRow("tampered") << "" << 0 << "/signed/tampered.xml.gz" << 0 << "test";
+        QTest::newRow("expired") << "" << 0 << "/signed/expired.xml.gz" << 0 << "test";
+        QTest::newRow("downgrade") << "" << 0 << "/signed/older.xml.gz" << 0 << "test";
+        QTest::newRow("sidegrade") << "" << 0 << "/signed/same.xml.gz" << 0 << "test";
+        QTest::newRow("3 redirects") << "" << -1 << "/redirect/3" + good << 2 << "test";
+        QTest::newRow("4 redirects") << "" << 1 << "/redirect/4" + good << 0 << "test";
+        QTest::newRow("redirect to http") << "" << 1 << "/away" << 0 << "test";
+        QTest::newRow("file address") << "" << 1 << "file:///etc/passwd" << 0 << "test";
+        QTest::newRow("oversized feed") << "" << 1 << "/huge" << 0 << "test";
+        QTest::newRow("no answer in time") << "" << 1 << "/slow" << 0 << "test";
+        QTest::newRow("not found") << "" << 2 << "/nothing.xml.gz" << 0 << "test";
+        QTest::newRow("empty body") << "" << 2 << "/empty.xml.gz" << 0 << "test";
+        QTest::newRow("not gzip") << "" << 3 << "/plain.xml.gz" << 0 << "test";
+        QTest::newRow("malformed xml") << "" << 4 << "/badxml.xml.gz" << 0 << "test";
+        QTest::newRow("connection drops") << "" << 1 << "/drop" << 0 << "test";
     }
     void results()
     {
@@ -123,8 +183,9 @@ private slots:
         QFETCH(QString, skip);
         QFETCH(int, code);
         QFETCH(int, releases);
+        QFETCH(QString, keys);
         m_pPrefs->setString("UpdateChecker_SkipVersion", skip);
-        checker(path)->setStartDelay(60); // the timer stays out of the way
+        checker(path, keys)->setStartDelay(60); // the timer stays out of the way
         m_pChecker->checkForUpdate(false, 24);
         QCOMPARE(check(), code);
         QCOMPARE(m_pChecker->releases().size(), releases);
@@ -215,15 +276,28 @@ private slots:
         QCOMPARE(m_pPrefs->getDateTime("UpdateChecker_NextCheck").isValid(), storedInSecs > 0);
     }
 
-    // Quitting during a slow download ends it at once and shows nothing.
+    // Quitting, or a manual check, during a slow automatic check ends that one at once.
+    void stopDuringDownload_data()
+    {
+        QTest::addColumn<bool>("manual");
+        QTest::newRow("quit") << false;
+        QTest::newRow("manual check") << true;
+    }
     void stopDuringDownload()
     {
-        checker("/slow")->checkForUpdate(true, 0);
+        QFETCH(bool, manual);
+        checker("/slow")->setDeadline(0);
+        m_pChecker->slotCheckForUpdate();
         QTRY_VERIFY(m_pChecker->isChecking());
         QTest::qWait(300); // real time: the body is under way
         const qint64 nStart = QDateTime::currentMSecsSinceEpoch();
+        if (manual)
+            m_pChecker->checkForUpdate(true, 0);
+        else
+            m_pChecker->stopAndWaitForFinished();
+        QVERIFY(QDateTime::currentMSecsSinceEpoch() - nStart < 5000);
+        QCOMPARE(m_pChecker->timer().isActive(), manual);
         m_pChecker->stopAndWaitForFinished();
-        QVERIFY(QDateTime::currentMSecsSinceEpoch() - nStart < 5000 && !m_pChecker->isChecking());
         QCoreApplication::processEvents();
         QVERIFY(m_Presenter.codes.isEmpty());
     }
@@ -247,6 +321,36 @@ private slots:
         QVERIFY(html.indexOf("<b>1.3</b>") < html.indexOf("<b>1.2</b>"));
         QVERIFY(html.contains("released on 30 May 2014</font>"));
         QVERIFY(html.contains("released on 0  0</font>"));
+    }
+
+    // Notes come from the network: only a small subset of HTML reaches the dialog.
+    void notesSubset_data()
+    {
+        QTest::addColumn<QString>("notes");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("allowed") << "<P class=x>a <b>b</b><ul><li><i>c</i></ul>"
+                                 << "<p>a <b>b</b><ul><li><i>c</i></ul>";
+        QTest::newRow("image") << "<img src=\"/dev/zero\">x"
+                               << "x";
+        QTest::newRow("script") << "<script>alert(1)</script>"
+                                << "alert(1)";
+        QTest::newRow("https link") << "<a href='https://a.org/x?a=1&b=2' onclick=y>l</a>"
+                                    << "<a href=\"https://a.org/x?a=1&amp;b=2\">l</a>";
+        QTest::newRow("other link") << "<a href=\"file:///etc/passwd\">l</a>"
+                                    << "<a>l</a>";
+        QTest::newRow("text") << "1 < 2 &amp; 3 > 2 & <"
+                              << "1 &lt; 2 &amp; 3 &gt; 2 &amp; &lt;";
+    }
+    void notesSubset()
+    {
+        QFETCH(QString, notes);
+        QFETCH(QString, shown);
+        QUpdateFeed feed = feedOf("1.3", QDate(2014, 5, 30), 0);
+        feed.releases.first().items << QUpdateReleaseItem{"x'><img src='/dev/zero", notes};
+        checker("")->setFeed(feed);
+        const QString html = QUpdatesDialog(m_pChecker.get()).createHTML();
+        QVERIFY2(html.contains("<p style='margin-left: 8'>" + shown + "</p>"), qPrintable(html));
+        QVERIFY(!html.contains("/dev/zero"));
     }
 
     // Answers reach checker and settings; remind-me-later re-arms even with automatic off.
@@ -288,53 +392,117 @@ private slots:
         QVERIFY(!m_pChecker->isManual());
     }
 
-    // Download, check, unpack beside the tree, then swap and quit; or the reason why not.
+    // Download into the private folder, verify and unpack beside the tree; nothing of it runs
+    // before "Install and Relaunch", which tries it, swaps and quits; or the reason why not.
     void progress_data()
     {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("ready");
+        QTest::addColumn<QString>("record");
+        QTest::addColumn<QString>("planted"); // by another user in the shared cache folder
         QTest::addColumn<QString>("heading");
-        QTest::newRow("ready") << "/files/update.tar.gz" << true << "<b>Ready to Install</b>";
-        QTest::newRow("not found") << "/files/nothing.tar.gz" << false << "An error occurred";
+        QTest::addColumn<QString>("installed");
+        const QString ready = "<b>Ready to Install</b>";
+        const QString saveError = "UpdateInstaller/errorSave";
+        QTest::newRow("installed") << "good"
+                                   << "" << ready << "Thermora 1.2";
+        QTest::newRow("not found") << "missing"
+                                   << ""
+                                   << "An error occurred"
+                                   << "";
+        QTest::newRow("longer than signed") << "short"
+                                            << ""
+                                            << "An error occurred"
+                                            << "";
+        QTest::newRow("another version inside") << "mislabelled"
+                                                << "" << ready << "";
+        QTest::newRow("folder of another user") << "good"
+                                                << "folder" << saveError << "";
+        QTest::newRow("link to another user's") << "good"
+                                                << "link" << saveError << "";
     }
     void progress()
     {
-        QFETCH(QString, path);
-        QFETCH(bool, ready);
+        QFETCH(QString, record);
+        QFETCH(QString, planted);
         QFETCH(QString, heading);
+        QFETCH(QString, installed);
+        const QString shared = m_Dir.filePath("shared");
+        const QString attacker = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+        if (planted == "folder")
+            QProcess::execute("sh", {"-c", attacker + "mkdir -m 0777 " + shared + "/thermora"});
+        if (planted == "link")
+            QProcess::execute("sh", {"-c", attacker + "mkdir -m 0777 " + shared + "/evil && " +
+                                               attacker + "ln -s evil " + shared + "/thermora"});
+        QFile::remove(m_Dir.filePath("marker.ran"));
         QUpdateFeed feed;
-        feed.archiveUrl = m_pServer->url(path);
-        feed.archiveSha256 = sha256(m_Dir.filePath("served/update.tar.gz"));
+        const QString file = record == "missing" ? "missing.tar.gz" : "update.tar.gz";
+        feed.downloads << download(record, "/files/" + file);
         checker("")->setFeed(feed);
         const QString program = m_Dir.filePath("opt/thermora/bin/thermora");
         QUpdateProgressDialog dialog(m_pChecker.get(), nullptr, program);
         QSignalSpy quit(m_pChecker.get(), &QUpdateChecker::quit);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.headingLabel()->text().startsWith(heading), 15000);
-        QCOMPARE(dialog.installButton()->isVisibleTo(&dialog), ready);
-        QCOMPARE(QFile::exists(QDir::tempPath() + "/" + QFileInfo(path).fileName()), ready);
-        if (!ready)
-            return;
-        dialog.installButton()->click();
-        QCOMPARE(quit.size(), 1);
-        QCOMPARE(run(program, {"--version"}), QString("Thermora 1.2"));
+        QTRY_VERIFY2_WITH_TIMEOUT(dialog.headingLabel()->text().startsWith(heading),
+                                  qPrintable(dialog.headingLabel()->text()), 15000);
+        QCOMPARE(dialog.installButton()->isVisibleTo(&dialog), heading.startsWith("<b>"));
+        QVERIFY(!QFile::exists(m_Dir.filePath("marker.ran"))); // nothing of it ran
+        QCOMPARE(QDir(shared + "/evil").isEmpty(), true);
+        if (heading.startsWith("<b>")) { // kept open in a folder only this user can enter
+            const QFileInfo folder(QFileInfo(dialog.archivePath()).absolutePath());
+            QCOMPARE(folder.filePath(), shared + "/thermora/updates");
+            QCOMPARE(int(folder.permissions() & 0x0077), 0);
+            QVERIFY(QFile::exists(dialog.archivePath()));
+            dialog.installButton()->click();
+            QTRY_VERIFY_WITH_TIMEOUT(!dialog.installButton()->isVisibleTo(&dialog) || quit.size(),
+                                     15000);
+        }
+        QCOMPARE(quit.size(), installed.isEmpty() ? 0 : 1);
+        QVERIFY(dialog.archivePath().isEmpty() || !QFile::exists(dialog.archivePath()));
+        QCOMPARE(run(program, {"--version"}),
+                 installed.isEmpty() ? QString("Thermora 1.1.8") : installed);
     }
 
-    // Cancel during a slow download aborts it at once and writes nothing.
+    // Cancel during a slow download aborts it at once, a stalled one ends by itself; neither
+    // leaves a file behind.
+    void cancel_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("cancelled") << "/slow/cancelled.tar.gz";
+        QTest::newRow("stalled") << "/stall/cancelled.tar.gz";
+    }
     void cancel()
     {
+        QFETCH(QString, path);
         QUpdateFeed feed;
-        feed.archiveUrl = m_pServer->url("/slow/cancelled.tar.gz");
+        feed.downloads << download("slow", path);
         checker("")->setFeed(feed);
+        m_pChecker->setStallTimeout(1000);
         QUpdateProgressDialog dialog(m_pChecker.get(), nullptr,
                                      m_Dir.filePath("opt/thermora/bin/thermora"));
         dialog.show();
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.progressBar()->value() > 0, 10000);
+        if (path.startsWith("/stall")) {
+            QTRY_VERIFY_WITH_TIMEOUT(dialog.headingLabel()->text().startsWith("An error"), 10000);
+            QVERIFY(!QFile::exists(dialog.archivePath()));
+            return;
+        }
+        QTRY_VERIFY2_WITH_TIMEOUT(dialog.progressBar()->value() > 0,
+                                  qPrintable(dialog.headingLabel()->text()), 10000);
         QVERIFY(dialog.statusLabel()->text().endsWith(" of 977 KB"));
         const qint64 nStart = QDateTime::currentMSecsSinceEpoch();
         dialog.close();
         QVERIFY(QDateTime::currentMSecsSinceEpoch() - nStart < 3000);
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
-        QVERIFY(!QFile::exists(QDir::tempPath() + "/cancelled.tar.gz"));
+        QVERIFY(!dialog.archivePath().isEmpty() && !QFile::exists(dialog.archivePath()));
+    }
+
+    // A huge feed is cut to its first releases, and a huge version string is no version.
+    void feedLimits()
+    {
+        QByteArray xml = "<feed><version name='" + QByteArray(65, '9') + "'/>";
+        for (int i = 150; i > 0; --i)
+            xml += "<version name='2." + QByteArray::number(i) + "'/>";
+        QUpdateFeed feed;
+        QVERIFY(UpdateFeedUtils::parseFeed(xml + "</feed>", "1.1.8", "en", QDate(), &feed));
+        QCOMPARE(feed.releases.size(), 50);
+        QCOMPARE(feed.releases.first().version, QString("2.150"));
     }
 };
 

@@ -2,6 +2,7 @@
 #include "localization/QLanguageLoader.h"
 #include "update/QUpdateInstaller.h"
 
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -16,17 +17,26 @@ class TestUpdateInstaller : public QObject
     std::unique_ptr<QLanguageLoader> m_pLanguage;
 
     // update.tar.gz: thermora-1.2/bin/thermora and a 64 KiB file. A "broken" program fails,
-    // an "alien" one answers --version as some other program.
-    QString makeArchive(const QString& fault = QString())
+    // an "alien" one answers --version as some other program, a "newer" one as 1.3; "link"
+    // adds a link out of the tree, "bomb" a file that unpacks to far more than the archive.
+    QString makeArchive(const QString& fault = QString(), const QString& name = "update.tar.gz")
     {
         const QString build = m_Dir.filePath("build");
         QDir(build).removeRecursively();
         writeTree(build + "/thermora-1.2", "1.2", fault != "broken");
-        if (fault == "alien")
-            writeScript(build + "/thermora-1.2/bin/thermora", "echo Other 1.2\n");
-        writeScript(build + "/thermora-1.2/share/payload", QByteArray(65536, '#'));
-        run("tar", {"-czf", m_Dir.filePath("update.tar.gz"), "-C", build, "thermora-1.2"});
-        return m_Dir.filePath("update.tar.gz");
+        if (fault == "alien" || fault == "newer")
+            writeScript(build + "/thermora-1.2/bin/thermora",
+                        fault == "alien" ? "echo Other 1.2\n" : "echo Thermora 1.3\n");
+        QByteArray payload(65536, '\0');
+        for (char& c : payload)
+            c = char(QRandomGenerator::global()->generate());
+        writeScript(build + "/thermora-1.2/share/payload", payload);
+        if (fault == "link")
+            QFile::link("../../../../../etc", build + "/thermora-1.2/share/etc");
+        if (fault == "bomb")
+            writeScript(build + "/thermora-1.2/share/zeros", QByteArray(1 << 20, '\0'));
+        run("tar", {"-czf", m_Dir.filePath(name), "-C", build, "thermora-1.2"});
+        return m_Dir.filePath(name);
     }
     QString version() { return run(m_Root + "/bin/thermora", {"--version"}); }
 
@@ -60,6 +70,9 @@ private slots:
         QTest::newRow("disk full") << "full" << -1 << false;
         QTest::newRow("new program broken") << "broken" << -1 << false;
         QTest::newRow("not this program") << "alien" << -1 << false;
+        QTest::newRow("not this version") << "newer" << -1 << false;
+        QTest::newRow("link out of the tree") << "link" << -1 << false;
+        QTest::newRow("unpacks too large") << "bomb" << -1 << false;
     }
     void interrupted()
     {
@@ -72,6 +85,7 @@ private slots:
         writeTree(previous, "1.0");
         QStringList args{"--archive",        archive,
                          "--sha256",         fault == "hash" ? QString(64, 'a') : sha256(archive),
+                         "--version",        "1.2",
                          "--program",        m_Root + "/bin/thermora",
                          "--relaunch-after", "999999999"};
         if (killAt >= 0)
@@ -84,7 +98,7 @@ private slots:
         qunsetenv("THERMORA_UPDATE_KILL_AT");
         QCOMPARE(nExit, killAt >= 0 ? -9 : (fault.isEmpty() ? 0 : 1));
         QCOMPARE(version(), QString(updated ? "Thermora 1.2" : "Thermora 1.1.8"));
-        QCOMPARE(QFile::exists(archive), fault != "hash");
+        QVERIFY(QFile::exists(archive));
         if (fault.isEmpty() && killAt < 0) {
             QTRY_COMPARE_WITH_TIMEOUT(run("cat", {m_Dir.filePath("marker")}), QString("1.2"),
                                       10000);
@@ -93,13 +107,36 @@ private slots:
         }
         const QString fresh = makeArchive();
         run(m_Tool,
-            {"--archive", fresh, "--sha256", sha256(fresh), "--program", m_Root + "/bin/thermora"},
+            {"--archive", fresh, "--sha256", sha256(fresh), "--version", "1.2", "--program",
+             m_Root + "/bin/thermora"},
             &nExit);
         QCOMPARE(nExit, 0);
         QCOMPARE(version(), QString("Thermora 1.2"));
         QCOMPARE(run(previous + "/bin/thermora", {"--version"}),
                  QString(updated ? "Thermora 1.2" : "Thermora 1.1.8")); // what it replaced
         QVERIFY(!QFileInfo::exists(m_Dir.filePath("opt/.thermora.update")));
+    }
+
+    // Two installs of one tree at once take turns: each leaves one whole tree behind.
+    void concurrent()
+    {
+        QList<QProcess*> tools;
+        for (const char* name : {"a.tar.gz", "b.tar.gz"}) {
+            const QString archive = makeArchive(QString(), name);
+            tools << new QProcess(this);
+            tools.last()->start(m_Tool,
+                                {"--archive", archive, "--sha256", sha256(archive), "--version",
+                                 "1.2", "--program", m_Root + "/bin/thermora"});
+        }
+        for (QProcess* pTool : tools) {
+            QVERIFY(pTool->waitForFinished(30000));
+            QCOMPARE(pTool->exitCode(), 0);
+        }
+        // The first install's tree is kept aside whole by the second.
+        const QString previous = m_Dir.filePath("opt/.thermora.previous");
+        QCOMPARE(run(previous + "/bin/thermora", {"--version"}), QString("Thermora 1.2"));
+        QVERIFY(sha256(m_Root + "/share/payload") != sha256(previous + "/share/payload"));
+        QVERIFY(QFileInfo::exists(previous + "/share/payload") && version() == "Thermora 1.2");
     }
 
     void kind_data()
@@ -153,9 +190,15 @@ private slots:
         QUpdateInstaller installer("/usr/bin/thermora");
         installer.packageInstallCommand = QStringList{
             m_Dir.filePath(prompt == "none" ? "nonexistent" : "prompt"), "apt-get", "install"};
-        QCOMPARE(int(installer.installPackage(deb, hashOk ? sha256(deb) : QString(64, '0'))),
-                 result);
-        QCOMPARE(QFile::exists(deb), hashOk);
+        QFile file(deb);
+        file.open(QIODevice::ReadOnly);
+        const QUpdateRecord record{"1.2",
+                                   "deb",
+                                   "thermora_1.2_amd64.deb",
+                                   file.size(),
+                                   hashOk ? sha256(deb).toLatin1() : QByteArray(64, '0'),
+                                   QDateTime()};
+        QCOMPARE(int(installer.installPackage(file, record)), result);
         QCOMPARE(run("cat", {args}), hashOk && prompt != "none" ? "apt-get install " + deb : "");
         if (hashOk && result != I::PackageInstalled)
             QVERIFY2(installer.errorMessage().contains("выполните:\nsudo apt-get install " + deb),

@@ -40,7 +40,8 @@ void onTerminationSignal(int)
 
 // The parent of the per-user instance folders. Deliberately not $TMPDIR or $XDG_RUNTIME_DIR:
 // starts from a terminal, a desktop session or a service manager see different environments
-// but must all find the one running instance.
+// but must all find the one running instance. Only when /tmp cannot hold it (read-only, full
+// of other users' folders) is $XDG_RUNTIME_DIR the fall-back.
 const char kInstanceParent[] = "/tmp";
 // Another user may have taken our folder name first (anyone can create names in /tmp). Every
 // start of ours walks the same short list of names and stops at the first folder that is ours,
@@ -60,7 +61,8 @@ bool makePrivateFolder(const QByteArray& path)
     const bool bOurs = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == getuid();
     const bool bPrivate = bOurs && ((info.st_mode & 0077) == 0 || ::fchmod(fd, 0700) == 0);
     ::close(fd);
-    return bPrivate;
+    // The lock and the socket are created inside: a folder that cannot take them is no use.
+    return bPrivate && ::access(path.constData(), W_OK) == 0;
 }
 
 QString privateInstanceFolder()
@@ -71,8 +73,11 @@ QString privateInstanceFolder()
         const QString folder = n == 0 ? base : base + QStringLiteral(".%1").arg(n);
         if (makePrivateFolder(QFile::encodeName(folder)))
             return folder;
-        QLOG_WARN() << "Instance folder" << folder << "is not this user's own; skipped";
     }
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString fallback = runtime + QStringLiteral("/thermora");
+    if (QDir::isAbsolutePath(runtime) && makePrivateFolder(QFile::encodeName(fallback)))
+        return fallback;
     return QString();
 }
 

@@ -49,6 +49,14 @@ struct DriveIdentity
     int nRotationRate = 0;
 };
 
+// A drive reading above this is garbage (a raw byte of 255, a limit of 250), not a temperature:
+// such a reading counts as not reported and such a limit sets no range.
+constexpr int kMaxPlausibleCelsius = 100;
+constexpr bool isPlausibleCelsius(int nCelsius)
+{
+    return nCelsius > 0 && nCelsius <= kMaxPlausibleCelsius;
+}
+
 // Exchanges the two bytes of every word in the first n bytes (n rounded down to even).
 void SwapStringBytes(unsigned char* p, unsigned int n);
 

@@ -48,14 +48,16 @@ void QSmcSocketClient::closeLocked()
     m_nFd = -1;
 }
 
-int QSmcSocketClient::exchange(int fd, const std::string& request, uint16_t replyType,
-                               std::string& reply)
+int QSmcSocketClient::exchange(int fd, int nTimeoutMsecs, const std::string& request,
+                               uint16_t replyType, std::string& reply)
 {
-    IoResult result = sendAll(fd, request);
+    // One deadline for the whole call: a daemon trickling bytes cannot hold the caller longer.
+    const Deadline deadline = deadlineIn(nTimeoutMsecs);
+    IoResult result = sendAll(fd, request, deadline);
     if (result != IoOk)
         return result;
     SimWire::FrameHeader header;
-    result = receiveFrame(fd, header, reply);
+    result = receiveFrame(fd, header, reply, deadline);
     if (result == IoOk && header.type != replyType)
         return IoBadFrame;
     return result;
@@ -66,13 +68,14 @@ int QSmcSocketClient::exchangeReconnecting(const std::string& request, uint16_t 
 {
     if (!m_bOpened)
         return IoClosed;
-    int nResult = m_nFd >= 0 ? exchange(m_nFd, request, replyType, reply) : IoClosed;
+    int nResult =
+        m_nFd >= 0 ? exchange(m_nFd, m_nTimeoutMsecs, request, replyType, reply) : IoClosed;
     if (nResult == IoClosed) {
         // The daemon went away or restarted: one fresh connection, one more try.
         closeLocked();
         m_nFd = connectTo(m_SocketPath, m_nTimeoutMsecs, nullptr);
         if (m_nFd >= 0)
-            nResult = exchange(m_nFd, request, replyType, reply);
+            nResult = exchange(m_nFd, m_nTimeoutMsecs, request, replyType, reply);
     }
     if (nResult != IoOk)
         closeLocked(); // a timed-out or garbled stream is out of step: start afresh next time
@@ -124,8 +127,9 @@ std::string QSmcSocketClient::queryModel(const std::string& socketPath, int nTim
     if (fd < 0)
         return std::string();
     std::string reply;
-    const int nResult = exchange(fd, SimWire::encodeFrame(SimWire::SimFrameModel, std::string()),
-                                 SimWire::SimFrameModelReply, reply);
+    const int nResult =
+        exchange(fd, nTimeoutMsecs, SimWire::encodeFrame(SimWire::SimFrameModel, std::string()),
+                 SimWire::SimFrameModelReply, reply);
     ::close(fd);
     if (nResult != IoOk) {
         if (pError)

@@ -6,13 +6,14 @@
 #include <string>
 
 // Client of the simulator daemon over its Unix-domain socket (wire format in SimWire.h), in
-// plain C++ for the key-writing tool. Calls are synchronous and serialised; each waits at most
-// the timeout for its reply. A connection the daemon has closed (broken pipe, reset) is
-// re-opened once per call and the call sent again.
+// plain C++ for the key-writing tool. Calls are synchronous and serialised; each, request and
+// reply together, ends within the timeout however the bytes trickle in. A connection the daemon has
+// closed (broken pipe, reset) is re-opened once per call and the call sent again.
 class QSmcSocketClient : public QSmcCallTransport
 {
 public:
-    static constexpr int kDefaultTimeoutMsecs = 30000; // above any slow write the daemon fakes
+    // Above a slow write the daemon fakes by default (3 s).
+    static constexpr int kDefaultTimeoutMsecs = 5000;
 
     explicit QSmcSocketClient(const std::string& socketPath,
                               int nTimeoutMsecs = kDefaultTimeoutMsecs);
@@ -40,7 +41,8 @@ public:
 
 private:
     // One request and its reply on fd; IoOk or why not.
-    static int exchange(int fd, const std::string& request, uint16_t replyType, std::string& reply);
+    static int exchange(int fd, int nTimeoutMsecs, const std::string& request, uint16_t replyType,
+                        std::string& reply);
     int exchangeReconnecting(const std::string& request, uint16_t replyType, std::string& reply);
     void closeLocked();
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
@@ -20,12 +21,42 @@ SimSocketUtils::IoResult errorResult()
                                                      : SimSocketUtils::IoClosed;
 }
 
+// Waits until fd is ready for events or the deadline passes; IoOk when ready.
+SimSocketUtils::IoResult waitReady(int fd, short events, SimSocketUtils::Deadline deadline)
+{
+    if (deadline == SimSocketUtils::kNoDeadline)
+        return SimSocketUtils::IoOk;
+    for (;;) {
+        const auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               deadline - std::chrono::steady_clock::now())
+                               .count();
+        if (nLeft <= 0)
+            return SimSocketUtils::IoTimeout;
+        pollfd pfd{fd, events, 0};
+        const int nReady = ::poll(&pfd, 1, static_cast<int>(nLeft));
+        if (nReady > 0)
+            return SimSocketUtils::IoOk;
+        if (nReady == 0)
+            return SimSocketUtils::IoTimeout;
+        if (errno != EINTR)
+            return SimSocketUtils::IoClosed;
+    }
+}
+
 } // namespace
 
-SimSocketUtils::IoResult SimSocketUtils::sendAll(int fd, const std::string& data)
+SimSocketUtils::Deadline SimSocketUtils::deadlineIn(int nMsecs)
+{
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(nMsecs);
+}
+
+SimSocketUtils::IoResult SimSocketUtils::sendAll(int fd, const std::string& data, Deadline deadline)
 {
     int nSent = 0;
     while (nSent < static_cast<int>(data.size())) {
+        const IoResult ready = waitReady(fd, POLLOUT, deadline);
+        if (ready != IoOk)
+            return ready;
         const ssize_t n =
             ::send(fd, data.data() + nSent, static_cast<size_t>(data.size() - nSent), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
@@ -37,10 +68,14 @@ SimSocketUtils::IoResult SimSocketUtils::sendAll(int fd, const std::string& data
     return IoOk;
 }
 
-SimSocketUtils::IoResult SimSocketUtils::receiveAll(int fd, char* pBuffer, int nSize)
+SimSocketUtils::IoResult SimSocketUtils::receiveAll(int fd, char* pBuffer, int nSize,
+                                                    Deadline deadline)
 {
     int nReceived = 0;
     while (nReceived < nSize) {
+        const IoResult ready = waitReady(fd, POLLIN, deadline);
+        if (ready != IoOk)
+            return ready;
         const ssize_t n =
             ::recv(fd, pBuffer + nReceived, static_cast<size_t>(nSize - nReceived), 0);
         if (n < 0 && errno == EINTR)
@@ -54,18 +89,40 @@ SimSocketUtils::IoResult SimSocketUtils::receiveAll(int fd, char* pBuffer, int n
     return IoOk;
 }
 
-SimSocketUtils::IoResult SimSocketUtils::receiveFrame(int fd, SimWire::FrameHeader& header,
-                                                      std::string& payload)
+namespace {
+// The frame whose first nHave header bytes are already in headerBytes.
+SimSocketUtils::IoResult receiveRest(int fd, char* headerBytes, int nHave,
+                                     SimWire::FrameHeader& header, std::string& payload,
+                                     SimSocketUtils::Deadline deadline)
 {
-    char headerBytes[SimWire::kHeaderSize];
-    IoResult result = receiveAll(fd, headerBytes, SimWire::kHeaderSize);
+    using namespace SimSocketUtils;
+    IoResult result = receiveAll(fd, headerBytes + nHave, SimWire::kHeaderSize - nHave, deadline);
     if (result != IoOk)
         return result;
     if (!SimWire::decodeHeader(headerBytes, header) || !SimWire::payloadFits(header))
         return IoBadFrame;
     payload.resize(header.length);
-    return header.length == 0 ? IoOk
-                              : receiveAll(fd, &payload[0], static_cast<int>(payload.size()));
+    return header.length == 0
+               ? IoOk
+               : receiveAll(fd, &payload[0], static_cast<int>(payload.size()), deadline);
+}
+} // namespace
+
+SimSocketUtils::IoResult SimSocketUtils::receiveFrame(int fd, SimWire::FrameHeader& header,
+                                                      std::string& payload, Deadline deadline)
+{
+    char headerBytes[SimWire::kHeaderSize];
+    return receiveRest(fd, headerBytes, 0, header, payload, deadline);
+}
+
+SimSocketUtils::IoResult SimSocketUtils::receiveFrameWithin(int fd, SimWire::FrameHeader& header,
+                                                            std::string& payload, int nFrameMsecs)
+{
+    char headerBytes[SimWire::kHeaderSize];
+    const IoResult result = receiveAll(fd, headerBytes, 1);
+    if (result != IoOk)
+        return result;
+    return receiveRest(fd, headerBytes, 1, header, payload, deadlineIn(nFrameMsecs));
 }
 
 void SimSocketUtils::setTimeouts(int fd, int nTimeoutMsecs)

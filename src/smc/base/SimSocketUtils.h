@@ -2,6 +2,7 @@
 
 #include "smc/base/SimWire.h"
 
+#include <chrono>
 #include <string>
 
 // Blocking frame I/O on a connected Unix-domain stream socket (SIGPIPE never raised).
@@ -15,11 +16,21 @@ enum IoResult
     IoBadFrame // the peer sent something that is not a frame of the wire format
 };
 
-IoResult sendAll(int fd, const std::string& data);
-IoResult receiveAll(int fd, char* pBuffer, int nSize);
+// The time by which a whole exchange must be done, whatever trickles in meanwhile.
+using Deadline = std::chrono::steady_clock::time_point;
+Deadline deadlineIn(int nMsecs);
+const Deadline kNoDeadline = Deadline::max(); // only the socket's own timeouts apply
+
+IoResult sendAll(int fd, const std::string& data, Deadline deadline = kNoDeadline);
+IoResult receiveAll(int fd, char* pBuffer, int nSize, Deadline deadline = kNoDeadline);
 
 // Reads one frame; checks the header and the payload size for its type.
-IoResult receiveFrame(int fd, SimWire::FrameHeader& header, std::string& payload);
+IoResult receiveFrame(int fd, SimWire::FrameHeader& header, std::string& payload,
+                      Deadline deadline = kNoDeadline);
+// Waits for a frame's first byte as long as the socket's timeout allows, then the whole frame
+// must arrive within nFrameMsecs: a peer trickling bytes holds nobody for long.
+IoResult receiveFrameWithin(int fd, SimWire::FrameHeader& header, std::string& payload,
+                            int nFrameMsecs);
 
 // A connected client socket with send and receive timeouts, or -1 (with *pError set and the
 // system's error number in *pErrno).

@@ -1,6 +1,8 @@
 #include "update/ui/QUpdateProgressDialog.h"
 
 #include "QsLog/QsLog.h"
+#include "helpers/QClock.h"
+#include "helpers/QCoreServices.h"
 #include "helpers/SizeFormatUtils.h"
 #include "helpers/ThreadHandoff.h"
 #include "localization/QLanguageLoader.h"
@@ -22,9 +24,6 @@
 #include <QVBoxLayout>
 
 namespace {
-// Far beyond any release of the program; a body this large is not one.
-const qint64 kMaxUpdateBytes = 1024LL * 1024 * 1024;
-
 QString executableOrSelf(const QString& executable)
 {
     return executable.isEmpty() ? QCoreApplication::applicationFilePath() : executable;
@@ -34,7 +33,7 @@ QString executableOrSelf(const QString& executable)
 QUpdateProgressDialog::QUpdateProgressDialog(QUpdateChecker* pChecker, QWidget* pParent,
                                              const QString& executable)
     : QDialogEx(pParent), m_pChecker(pChecker), m_Installer(executableOrSelf(executable)),
-      m_Feed(pChecker->feed())
+      m_Feed(pChecker->feed()), m_nStallMsecs(pChecker->stallTimeout())
 {
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(m_pChecker->texts().get(QUpdateTexts::Updating).arg(m_pChecker->appName()));
@@ -55,6 +54,7 @@ QUpdateProgressDialog::QUpdateProgressDialog(QUpdateChecker* pChecker, QWidget* 
 QUpdateProgressDialog::~QUpdateProgressDialog()
 {
     m_Download.abort();
+    m_Installer.cancel();
     waitForWorker();
 }
 
@@ -120,30 +120,30 @@ void QUpdateProgressDialog::fail(const QString& message)
     emit progressFailed(message);
 }
 
-bool QUpdateProgressDialog::saveDownload(const QByteArray& data, QString* pError)
+bool QUpdateProgressDialog::selectDownload()
 {
-    QString folder = QDir::toNativeSeparators(QDir::tempPath());
-    if (!folder.endsWith(QDir::separator()))
-        folder += QDir::separator();
-    m_ArchivePath = folder + QUrl(m_TargetUrl).fileName();
-    QFile::remove(m_ArchivePath);
-    QFile file(m_ArchivePath);
-    const bool bWritten = file.open(QIODevice::ReadWrite | QIODevice::Truncate) &&
-                          file.write(data) == data.size() && file.flush();
-    file.close();
-    if (bWritten)
-        return true;
-    // A full disk leaves a partial file: it is worth nothing.
-    QFile::remove(m_ArchivePath);
-    *pError = LocalizationHelpers::text(QStringLiteral("UpdateInstaller/errorSave"));
+    const QString platform = m_Kind == QUpdateInstaller::PackageInstall ? QStringLiteral("deb")
+                                                                        : QStringLiteral("linux");
+    const QDateTime now = QCoreServices::clock()->now();
+    for (const QUpdateDownload& download : qAsConst(m_Feed.downloads)) {
+        QUpdateRecord record;
+        if (UpdateRecordUtils::check(download.record, download.signature, m_pChecker->publicKeys(),
+                                     now, m_pChecker->currentVersion(),
+                                     &record) == UpdateRecordUtils::Trusted &&
+            record.platform == platform && QUrl(download.url).fileName() == record.file) {
+            m_TargetUrl = download.url;
+            m_Record = record;
+            return true;
+        }
+    }
     return false;
 }
 
 bool QUpdateProgressDialog::prepareUpdate(QString* pError)
 {
     const bool bOk = m_Kind == QUpdateInstaller::TreeInstall
-                         ? m_Installer.prepare(m_ArchivePath, m_TargetSha256)
-                         : m_Installer.verifyFile(m_ArchivePath, m_TargetSha256);
+                         ? m_Installer.prepare(m_File.file(), m_Record)
+                         : m_Installer.verifyFile(m_File.file(), m_Record);
     *pError = m_Installer.errorMessage();
     return bOk;
 }
@@ -152,33 +152,52 @@ void QUpdateProgressDialog::downloadThread()
 {
     ThreadHandoff::WorkerScope scope(this);
     m_Kind = m_Installer.kind();
-    const bool bPackage = m_Kind == QUpdateInstaller::PackageInstall;
-    m_TargetUrl = bPackage ? m_Feed.packageUrl : m_Feed.archiveUrl;
-    m_TargetSha256 = bPackage ? m_Feed.packageSha256 : m_Feed.archiveSha256;
-    if (m_Kind == QUpdateInstaller::Unsupported || m_TargetUrl.isEmpty()) {
+    if (m_Kind == QUpdateInstaller::Unsupported || !selectDownload()) {
         fail(LocalizationHelpers::text(QStringLiteral("UpdateInstaller/errorUnsupported")));
         return;
     }
+    QString error;
+    if (!m_File.create(m_Record.file, &error)) {
+        QLOG_WARN() << "QUpdateProgressDialog: no private download folder:" << error;
+        return fail(LocalizationHelpers::text(QStringLiteral("UpdateInstaller/errorSave")));
+    }
+    m_ArchivePath = m_File.path();
     QHttpFileDownloader downloader(m_TargetUrl);
-    downloader.setMaxSize(kMaxUpdateBytes);
+    // Never more than the signed size: a longer body is not the release.
+    downloader.setMaxSize(m_Record.nSize);
+    downloader.setSink(&m_File.file());
+    downloader.setStallTimeout(m_nStallMsecs);
     connect(&downloader, &QHttpFileDownloader::downloadProgress, this,
             &QUpdateProgressDialog::slotDownloadProgress, Qt::QueuedConnection);
     m_Download.run(downloader);
-    if (m_Download.aborted())
-        return;
-    QString error;
-    if (downloader.error() != QNetworkReply::NoError || downloader.data().isEmpty()) {
-        fail(m_pChecker->texts().get(QUpdateTexts::DownloadError));
+    if (m_Download.aborted()) {
+        m_File.remove();
         return;
     }
-    if (!saveDownload(downloader.data(), &error))
-        return fail(error);
+    if (downloader.error() != QNetworkReply::NoError || !m_File.file().flush()) {
+        m_File.remove();
+        return fail(m_pChecker->texts().get(QUpdateTexts::DownloadError));
+    }
     ThreadHandoff::give(this);
     emit progressUnpacking();
-    if (!prepareUpdate(&error))
+    if (!prepareUpdate(&error)) {
+        m_File.remove();
         return fail(error);
+    }
     ThreadHandoff::give(this);
     emit progressReady();
+}
+
+void QUpdateProgressDialog::install()
+{
+    ThreadHandoff::WorkerScope scope(this);
+    const bool bInstalled = m_Kind == QUpdateInstaller::TreeInstall
+                                ? m_Installer.commit(m_Record)
+                                : m_Installer.installPackage(m_File.file(), m_Record) ==
+                                      QUpdateInstaller::PackageInstalled;
+    m_File.remove();
+    ThreadHandoff::give(this);
+    emit installFinished(bInstalled);
 }
 
 bool QUpdateProgressDialog::event(QEvent* pEvent)
@@ -235,18 +254,9 @@ void QUpdateProgressDialog::slotInstall()
 {
     m_pProgress->setRange(0, 0);
     m_pInstallButton->setEnabled(false);
-    if (m_Kind == QUpdateInstaller::TreeInstall) {
-        slotInstallFinished(m_Installer.commit());
-        return;
-    }
-    // The package manager runs for minutes behind its password prompt: off the GUI thread.
-    m_Worker.start(QThreadPool::globalInstance(), [this] {
-        ThreadHandoff::WorkerScope scope(this);
-        const bool bInstalled = m_Installer.installPackage(m_ArchivePath, m_TargetSha256) ==
-                                QUpdateInstaller::PackageInstalled;
-        ThreadHandoff::give(this);
-        emit installFinished(bInstalled);
-    });
+    // Trying the new program, or the package manager behind its password prompt, takes time:
+    // off the GUI thread.
+    m_Worker.start(QThreadPool::globalInstance(), [this] { install(); });
 }
 
 void QUpdateProgressDialog::slotInstallFinished(bool bInstalled)
@@ -255,7 +265,6 @@ void QUpdateProgressDialog::slotInstallFinished(bool bInstalled)
         slotStatusFailed(m_Installer.errorMessage());
         return;
     }
-    QFile::remove(m_ArchivePath);
     m_Installer.relaunchAfterExit(QCoreApplication::applicationPid());
     done(QDialog::Accepted);
     // The exit that follows closes any open dialog as rejected; this one is done already.
@@ -266,6 +275,7 @@ void QUpdateProgressDialog::slotInstallFinished(bool bInstalled)
 void QUpdateProgressDialog::slotReject()
 {
     m_Download.abort();
+    m_Installer.cancel();
     waitForWorker();
     done(QDialog::Rejected);
 }

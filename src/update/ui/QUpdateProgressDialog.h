@@ -3,6 +3,7 @@
 #include "helpers/QPoolTask.h"
 #include "ui/QDialogEx.h"
 #include "update/QAbortableDownload.h"
+#include "update/QUpdateDownloadFile.h"
 #include "update/QUpdateInstaller.h"
 #include "update/UpdateFeed.h"
 
@@ -14,10 +15,12 @@ class QProgressBar;
 class QPushButton;
 class QUpdateChecker;
 
-// Downloads the update on a worker with a progress bar, verifies and prepares it (for a tree
-// install: unpacked beside the installed tree and tried), then on "Install and Relaunch" puts
-// it in place, starts the new program once this one has gone and asks this one to quit.
-// Cancel aborts the download at once; nothing is written then.
+// Downloads the update named by a signed record on a worker with a progress bar, into the user's
+// private download folder, verifies it against the record and prepares it (for a tree install:
+// unpacked beside the installed tree); nothing of it runs before "Install and Relaunch", which
+// tries the staged program, puts it in place, starts it once this one has gone and asks this one
+// to quit. Cancel ends download or unpack at once; the downloaded file is deleted whatever the
+// outcome.
 class QUpdateProgressDialog : public QDialogEx
 {
     Q_OBJECT
@@ -61,9 +64,10 @@ protected:
     bool event(QEvent* pEvent) override;
 
 private:
-    // The download's result: the saved file, or an error shown to the user.
-    bool saveDownload(const QByteArray& data, QString* pError);
+    // The signed download for this kind of install, checked again; false when there is none.
+    bool selectDownload();
     bool prepareUpdate(QString* pError);
+    void install();
     void fail(const QString& message);
 
     QUpdateChecker* m_pChecker;
@@ -73,7 +77,9 @@ private:
     // Written by the worker before it reports; read on the GUI thread after.
     QUpdateInstaller::Kind m_Kind = QUpdateInstaller::Unsupported;
     QString m_TargetUrl;
-    QString m_TargetSha256;
+    QUpdateRecord m_Record;
+    QUpdateDownloadFile m_File;
+    int m_nStallMsecs;             // the checker's, copied before the worker starts
     QAbortableDownload m_Download; // cancel aborts it at once
     QProgressBar* m_pProgress = nullptr;
     QLabel* m_pStatus = nullptr;

@@ -3,6 +3,7 @@
 #include "settings/QPreferences.h"
 #include "ui/GraphicHelpers.h"
 #include "update/QUpdateChecker.h"
+#include "update/UpdateNotesUtils.h"
 #include "update/ui/QUpdateProgressDialog.h"
 
 #include <QCheckBox>
@@ -102,7 +103,7 @@ QString QUpdatesDialog::createHTML(QTextBrowser*) const
         html += QStringLiteral("<tr>");
         html += QStringLiteral("<td style='height:10px;' bgcolor='#EEEEEE' width='20%' "
                                "align='right'><font color='#1E51BE'><b>%1</b></font></td>")
-                    .arg(release.version);
+                    .arg(release.version.toHtmlEscaped());
         html += QStringLiteral("<td style='height:10px;' bgcolor='#EEEEEE' width='80%'><font "
                                "color='#8A8A8A'><p style='margin-left: 8'>%1</font></p></td>")
                     .arg(released.arg(when));
@@ -115,12 +116,16 @@ QString QUpdatesDialog::createHTML(QTextBrowser*) const
             else if (i == nItems - 1)
                 style = QStringLiteral("style='padding-bottom: 12px;'");
             const QUpdateReleaseItem& item = release.items.at(i);
+            // Only the program's own icons: the type names one of them or none.
+            static const QStringList icons{QStringLiteral("fixed"), QStringLiteral("improved"),
+                                           QStringLiteral("new")};
+            const QString type = icons.contains(item.type) ? item.type : QString();
             html += QStringLiteral("<tr>");
             html += QStringLiteral("<td %1 width='20%' align='right'><img "
                                    "src=':/UpdateChecker/%2.png'></td>")
-                        .arg(style, item.type);
+                        .arg(style, type);
             html += QStringLiteral("<td %1><p style='margin-left: 8'>%2</p></td>")
-                        .arg(style, item.text);
+                        .arg(style, UpdateNotesUtils::sanitize(item.text));
             html += QStringLiteral("</tr>");
         }
     }
