@@ -1,7 +1,9 @@
 // The simulated controller: its answers, faults and the directions of its fan and thermal model.
 #include "helpers/QClock.h"
 #include "sim/QSimSmc.h"
+
 #include "support/QSimMachine.h"
+#include <QSet>
 
 #include <gtest/gtest.h>
 
@@ -213,4 +215,69 @@ TEST_F(SimSmc, CorruptNumbersInTheTableAreBounded)
     m_Sim.setLoadOverride(1.0);
     m_Clock.advanceSecs(600);
     EXPECT_EQ(m_Sim.temperature("TC0P"), 300.0);
+}
+
+// Mode keys and the unlock key, by script: "K=V" writes, "!K=V" is refused, "+N" waits N ms,
+// "?K=V" reads V (fan keys in flt). A table without Ftst (bUnlock false) is a T2-style machine.
+TEST_F(SimSmc, FanModeFamilies)
+{
+    auto row = [this](bool bUnlock, const char* script) {
+        SCOPED_TRACE(script);
+        QVector<QSimKey> keys = {{"FNum", "ui8 ", "\x02"},
+                                 {"F0Md", "ui8 ", QByteArray(1, 0)},
+                                 {"F1Md", "ui8 ", QByteArray(1, 0)}};
+        for (const char* key : {"F0Ac", "F0Mn", "F0Tg", "F0Mx", "F1Ac", "F1Mn", "F1Mx"})
+            keys.append({key, "flt ", number("flt ", key[3] == 'x' ? 5616 : 1836, 4)});
+        if (bUnlock)
+            keys.append({"Ftst", "ui8 ", QByteArray(1, 0)});
+        m_Sim.setKeys(keys);
+        for (const QString& step : QString(script).split(' ')) {
+            const QStringList kv = step.mid(step[0].isLetter() ? 0 : 1).split('=');
+            const QByteArray key = kv[0].toLatin1();
+            const bool bFan = !key.endsWith("Md") && key != "Ftst";
+            const double dValue = kv.value(1).toDouble();
+            if (step[0] == '+')
+                m_Clock.advanceMsecs(kv[0].toInt());
+            else if (step[0] == '?')
+                EXPECT_NEAR(read(key, bFan ? "flt " : "ui8 ", bFan ? 4 : 1), dValue, 0.5)
+                    << qPrintable(step);
+            else
+                EXPECT_EQ(write(key, number(bFan ? "flt " : "ui8 ", dValue, bFan ? 4 : 1)) == 0,
+                          step[0] != '!')
+                    << qPrintable(step);
+        }
+    };
+    row(false, "F0Md=1 ?F0Md=1 F0Tg=3000 +9000 ?F0Ac=3000 ?F1Ac=1836 F0Md=0 +9000 ?F0Ac=1836");
+    row(true, "F0Md=1 ?F0Md=0 !F0Md=3 !Ftst=2 ?Ftst=0");
+    row(true, "Ftst=1 ?F1Md=3 F0Md=1 ?F0Md=3 +2990 ?F0Md=3 +3020 ?F0Md=0 ?Ftst=1 F0Md=1 ?F0Md=1");
+    row(true, "Ftst=1 +6100 F0Md=1 Ftst=1 ?F0Md=1 +58900 ?F0Md=1 +1100 ?Ftst=0 ?F0Md=0");
+    row(true, "Ftst=1 +6100 F0Md=1 +50000 F0Tg=3000 +50000 ?F0Md=1 ?Ftst=1 ?F0Ac=3000");
+    row(true, "Ftst=1 +6100 F0Md=1 F1Md=1 Ftst=0 ?F0Md=0 ?F1Md=0 ?Ftst=0 F0Md=1 ?F0Md=0");
+}
+
+// A hold lasts 3 to 6 s, drawn from the seed: the same for a seed, not the same for all seeds.
+TEST(SimFanModes, HoldLengthFollowsTheSeed)
+{
+    auto holdMsecs = [](quint64 nSeed) {
+        QVector<QSimKey> keys = {{"F0Md", "ui8 ", QByteArray(1, 0)},
+                                 {"Ftst", "ui8 ", QByteArray(1, 0)}};
+        QSimFanModes modes;
+        modes.bind(keys, {{"F0Md", 0}, {"Ftst", 1}}, nSeed, 0);
+        QByteArray one(1, 1);
+        modes.write(keys, 1, one, 0);
+        keys[1].bytes = one;
+        qint64 nMsecs = 0;
+        while (modes.holding() && nMsecs < 10000)
+            modes.advanceTo(keys, nMsecs += 10);
+        EXPECT_EQ(keys[0].bytes, QByteArray(1, 0));
+        return nMsecs;
+    };
+    QSet<qint64> lengths;
+    for (quint64 nSeed = 1; nSeed <= 8; ++nSeed) {
+        const qint64 nMsecs = holdMsecs(nSeed);
+        EXPECT_TRUE(nMsecs >= 3000 && nMsecs <= 6010) << nMsecs;
+        EXPECT_EQ(holdMsecs(nSeed), nMsecs);
+        lengths.insert(nMsecs);
+    }
+    EXPECT_GT(lengths.size(), 4);
 }
