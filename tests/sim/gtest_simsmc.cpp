@@ -3,10 +3,12 @@
 #include "sim/QSimSmc.h"
 
 #include "support/QSimMachine.h"
+#include "support/TestSupport.h"
 #include <QSet>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -280,4 +282,54 @@ TEST(SimFanModes, HoldLengthFollowsTheSeed)
         lengths.insert(nMsecs);
     }
     EXPECT_GT(lengths.size(), 4);
+}
+
+// Each shipped machine of the newer families: its dump writes back byte-exact, its fans have
+// their ranges in flt and stay inside them under load, every temperature is sane.
+TEST(SimProfiles, NewerFamiliesLoadAndServeSaneRanges)
+{
+    // profile | fans "min-max" | has Ftst
+    auto row = [](const char* name, const QStringList& ranges, bool bUnlock) {
+        SCOPED_TRACE(name);
+        QManualClock clock;
+        QSimSmc sim(&clock);
+        QString error;
+        ASSERT_TRUE(sim.loadProfile(name, {TestSupport::profilesDir()}, &error))
+            << qPrintable(error);
+        QVector<QSimKey> keys = sim.keys(), again;
+        ASSERT_TRUE(SimDumpUtils::parseDump(SimDumpUtils::formatDump(keys), "", again, nullptr));
+        EXPECT_TRUE(std::equal(keys.begin(), keys.end(), again.begin(), again.end(),
+                               [](const QSimKey& a, const QSimKey& b) {
+                                   return a.key == b.key && a.type == b.type && a.bytes == b.bytes;
+                               }));
+        QByteArray unlock;
+        EXPECT_EQ(sim.value("Ftst", unlock), bUnlock);
+        EXPECT_FALSE(sim.value("FS! ", unlock));
+        ASSERT_EQ(sim.fanCount(), ranges.size());
+        sim.setLoadOverride(1.0);
+        clock.advanceSecs(600);
+        for (int i = 0; i < ranges.size(); ++i) {
+            QByteArray mn, mx, md;
+            double dMin = 0, dMax = 0;
+            ASSERT_TRUE(sim.value("F" + QByteArray::number(i) + "Mn", mn) &&
+                        sim.value("F" + QByteArray::number(i) + "Mx", mx) &&
+                        sim.value("F" + QByteArray::number(i) + "Md", md));
+            SimDumpUtils::decodeNumber("flt ", mn, dMin);
+            SimDumpUtils::decodeNumber("flt ", mx, dMax);
+            EXPECT_EQ(QString("%1-%2").arg(dMin).arg(dMax), ranges.at(i));
+            EXPECT_TRUE(sim.fanSpeed(i) > dMin + 100 && sim.fanSpeed(i) <= dMax) << sim.fanSpeed(i);
+        }
+        int nSensors = 0;
+        for (const QSimKey& key : sim.keys()) {
+            const double dTemp = sim.temperature(key.key);
+            if (std::isnan(dTemp) || dTemp == 0.0)
+                continue; // no sensor, or a dead one
+            ++nSensors;
+            EXPECT_TRUE(dTemp > 20 && dTemp < 110) << key.key.constData();
+        }
+        EXPECT_GE(nSensors, 10);
+    };
+    row("MacBookPro16,1", {"1836-5616", "1700-5200"}, false);
+    row("MacBookPro18,3", {"1200-5779", "1200-5779"}, true);
+    row("Mac16,8", {"1200-5700", "1200-6100"}, true);
 }
