@@ -280,7 +280,6 @@ void tst_Sensors::sensorNamesByLanguage()
     loader.setLanguagesFolder(folder);
     const char* const rows[] = {"German.xml|Mac16,8 Tf09=CPU Leistungskerne 2",
                                 "Russian.xml|MacBookPro18,3 TB0T=Аккумулятор, самая горячая точка",
-                                "German.xml|MacBookPro16,1 TCXC=CPU PECI",
                                 "German.xml|MacBookPro8,1 TC0P=CPU Proximity"};
     for (const QString row : rows) {
         QCOMPARE(loader.load(row.section('|', 0, 0)), row.section('|', 0, 0));
