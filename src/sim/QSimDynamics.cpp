@@ -1,7 +1,10 @@
 #include "sim/QSimDynamics.h"
+#include "sim/SimRandomUtils.h"
 
 #include <cmath>
 #include <limits>
+
+using SimRandomUtils::mix;
 
 namespace {
 
@@ -17,15 +20,6 @@ constexpr double kMaxCelsius = 300.0;
 QByteArray fanKey(const char* format, int nFan)
 {
     return QByteArray(format).replace("%u", QByteArray::number(nFan));
-}
-
-// A well-mixed 64-bit hash (splitmix64 finaliser): noise that depends only on its inputs.
-quint64 mix(quint64 nValue)
-{
-    nValue += 0x9E3779B97F4A7C15ULL;
-    nValue = (nValue ^ (nValue >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    nValue = (nValue ^ (nValue >> 27)) * 0x94D049BB133111EBULL;
-    return nValue ^ (nValue >> 31);
 }
 
 // Temperatures are signed fixed point ("sp78", "sp96"...), single floats or 48.16 fixed point

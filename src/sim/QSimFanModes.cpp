@@ -1,4 +1,7 @@
 #include "sim/QSimFanModes.h"
+#include "sim/SimRandomUtils.h"
+
+using SimRandomUtils::mix;
 
 namespace {
 
@@ -6,15 +9,6 @@ constexpr int kMaxModeKeys = 10; // F0Md..F9Md
 constexpr quint8 kAutomatic = 0;
 constexpr quint8 kManual = 1;
 constexpr quint8 kHeld = 3;
-
-// splitmix64's finaliser: a hold length that depends only on the seed and the hold's number.
-quint64 mix(quint64 nValue)
-{
-    nValue += 0x9E3779B97F4A7C15ULL;
-    nValue = (nValue ^ (nValue >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    nValue = (nValue ^ (nValue >> 27)) * 0x94D049BB133111EBULL;
-    return nValue ^ (nValue >> 31);
-}
 
 } // namespace
 
@@ -62,6 +56,7 @@ bool QSimFanModes::write(QVector<QSimKey>& table, int nIndex, QByteArray& bytes,
         } else if (!bWasUnlocked) {
             const quint64 nSpan = kMaxHoldMsecs - kMinHoldMsecs + 1;
             m_bHolding = true;
+            // A hold length that depends only on the seed and the hold's number.
             m_nHoldEndMsecs = nMsecs + kMinHoldMsecs +
                               static_cast<qint64>(mix(m_nSeed ^ mix(++m_nHolds)) % nSpan);
             setAllModes(table, kHeld);
