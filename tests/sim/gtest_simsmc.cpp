@@ -225,28 +225,6 @@ TEST_F(SimSmc, CorruptNumbersInTheTableAreBounded)
     EXPECT_EQ(m_Sim.temperature("TC0P"), 300.0);
 }
 
-// Mode keys and the unlock key on flt fans of 1836..5616 RPM; without Ftst a T2-style machine.
-TEST_F(SimSmc, FanModeFamilies)
-{
-    auto row = [this](bool bUnlock, const char* script) {
-        QVector<QSimKey> keys = {{"FNum", "ui8 ", "\x02"},
-                                 {"F0Md", "ui8 ", QByteArray(1, 0)},
-                                 {"F1Md", "ui8 ", QByteArray(1, 0)}};
-        for (const char* key : {"F0Ac", "F0Mn", "F0Tg", "F0Mx", "F1Ac", "F1Mn", "F1Mx"})
-            keys.append({key, "flt ", number("flt ", key[3] == 'x' ? 5616 : 1836, 4)});
-        if (bUnlock)
-            keys.append({"Ftst", "ui8 ", QByteArray(1, 0)});
-        m_Sim.setKeys(keys);
-        run(script);
-    };
-    row(false, "F0Md=1 ?F0Md=1 F0Tg=3000 +9000 ?F0Ac=3000 ?F1Ac=1836 F0Md=0 +9000 ?F0Ac=1836");
-    row(true, "F0Md=1 ?F0Md=0 !F0Md=3 !Ftst=2 ?Ftst=0");
-    row(true, "Ftst=1 ?F1Md=3 F0Md=1 ?F0Md=3 +2990 ?F0Md=3 +3020 ?F0Md=0 ?Ftst=1 F0Md=1 ?F0Md=1");
-    row(true, "Ftst=1 +6100 F0Md=1 Ftst=1 ?F0Md=1 +58900 ?F0Md=1 +1100 ?Ftst=0 ?F0Md=0");
-    row(true, "Ftst=1 +6100 F0Md=1 +50000 F0Tg=3000 +50000 ?F0Md=1 ?Ftst=1 ?F0Ac=3000");
-    row(true, "Ftst=1 +6100 F0Md=1 F1Md=1 Ftst=0 ?F0Md=0 ?F1Md=0 ?Ftst=0 F0Md=1 ?F0Md=0");
-}
-
 // A hold lasts 3 to 6 s, drawn from the seed: the same for a seed, not the same for all seeds.
 TEST(SimFanModes, HoldLengthFollowsTheSeed)
 {
@@ -267,9 +245,10 @@ TEST(SimFanModes, HoldLengthFollowsTheSeed)
     EXPECT_TRUE(lengths.size() > 4 && *lengths.begin() >= 3000 && *lengths.rbegin() <= 6010);
 }
 
-// The newer machines' profiles: the dump writes back byte-exact, fans have their ranges and
-// their family, every temperature is sane.
-TEST_F(SimSmc, NewerProfiles)
+// The newer machines' profiles: the dump writes back byte-exact, every temperature is sane, and
+// scripts show the fans' ranges in flt and their families: no FS! (its write is refused); mode
+// keys; on Apple silicon the hold after Ftst=1, the return after 60 s without a write, Ftst=0.
+TEST_F(SimSmc, NewerProfilesAndFanFamilies)
 {
     auto row = [this](const char* name, const char* script) {
         SCOPED_TRACE(name);
@@ -278,7 +257,6 @@ TEST_F(SimSmc, NewerProfiles)
         QVector<QSimKey> again;
         EXPECT_TRUE(SimDumpUtils::parseDump(dump, "", again, nullptr));
         EXPECT_EQ(SimDumpUtils::formatDump(again), dump);
-        run(script);
         int nSensors = 0;
         for (const QSimKey& key : m_Sim.keys()) {
             const double dTemp = m_Sim.temperature(key.key);
@@ -288,13 +266,16 @@ TEST_F(SimSmc, NewerProfiles)
             }
         }
         EXPECT_GE(nSensors, 10);
+        run(script);
     };
-    // No FS! on any of them (its write is refused); Apple silicon holds the fans after Ftst=1.
-    row("MacBookPro16,1",
-        "?F0Mn=1836 ?F0Mx=5616 ?F1Mn=1700 ?F1Mx=5200 !FS!_=1 F1Md=1 F1Tg=5000 +9000 ?F1Ac=5000");
-    row("MacBookPro18,3",
-        "?F0Mn=1200 ?F0Mx=5779 ?F1Mx=5779 Ftst=1 F0Md=1 ?F0Md=3 +6100 F0Md=1 F0Tg=4000 +9000 "
-        "?F0Ac=4000 !FS!_=1");
-    row("Mac16,8", "?F0Mx=5700 ?F1Mn=1200 ?F1Mx=6100 Ftst=1 ?F1Md=3 +6100 F1Md=1 F1Tg=6000 +12000 "
-                   "?F1Ac=6000 !FS!_=1");
+    row("MacBookPro16,1", "?F0Mn=1836 ?F0Mx=5616 ?F1Mn=1700 ?F1Mx=5200 !FS!_=1 F0Md=1 ?F0Md=1 "
+                          "F0Tg=3000 +9000 ?F0Ac=3000 ?F1Ac=1700 F0Md=0 +9000 ?F0Ac=1836");
+    row("MacBookPro18,3", "?F0Mn=1200 ?F0Mx=5779 ?F1Mx=5779 !FS!_=1 F0Md=1 ?F0Md=0 !F0Md=3 "
+                          "!Ftst=2 ?Ftst=0");
+    row("MacBookPro18,3", "Ftst=1 ?F1Md=3 F0Md=1 ?F0Md=3 +2990 ?F0Md=3 +3020 ?F0Md=0 ?Ftst=1 "
+                          "F0Md=1 ?F0Md=1 F0Tg=4000 +9000 ?F0Ac=4000");
+    row("Mac16,8", "?F0Mx=5700 ?F1Mn=1200 ?F1Mx=6100 !FS!_=1 Ftst=1 +6100 F0Md=1 Ftst=1 ?F0Md=1 "
+                   "+58900 ?F0Md=1 +1100 ?Ftst=0 ?F0Md=0");
+    row("Mac16,8", "Ftst=1 +6100 F1Md=1 +50000 F1Tg=6000 +50000 ?F1Md=1 ?Ftst=1 ?F1Ac=6000");
+    row("Mac16,8", "Ftst=1 +6100 F0Md=1 F1Md=1 Ftst=0 ?F0Md=0 ?F1Md=0 ?Ftst=0 F0Md=1 ?F0Md=0");
 }
