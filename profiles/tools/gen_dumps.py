@@ -51,6 +51,8 @@ def decoded(type_code, data):
         return "true" if data[0] else "false"
     if type_code == "flt " and n == 4:
         return "%.7g" % struct.unpack("<f", data)[0]
+    if type_code == "ioft" and n == 8:
+        return "%.7g" % (struct.unpack("<Q", data)[0] / 65536.0)
     if type_code.startswith("ch8"):
         text = data.split(b"\0")[0]
         return '"' + "".join(chr(c) if 32 <= c < 127 else "." for c in text) + '"'
@@ -105,13 +107,37 @@ def add_fans(t, fans):
         t.add("F%dTg" % i, "fpe2", fpe2(ac))
 
 
+def flt(value):
+    return struct.pack("<f", value)
+
+
+def ioft(value):
+    return struct.pack("<Q", int(round(value * 65536)))
+
+
+def add_mode_fans(t, fans, unlock):
+    """Fans of T2 and Apple-silicon controllers: flt speeds, a ui8 mode key per fan (0
+    automatic), no "FS! " and no "F%uID"; Apple silicon adds the unlock key "Ftst"."""
+    t.add("FNum", "ui8 ", [len(fans)])
+    for i, (mn, mx, ac) in enumerate(fans):
+        t.add("F%dAc" % i, "flt ", flt(ac))
+        t.add("F%dMn" % i, "flt ", flt(mn))
+        t.add("F%dMx" % i, "flt ", flt(mx))
+        t.add("F%dTg" % i, "flt ", flt(ac))
+        t.add("F%dMd" % i, "ui8 ", [0])
+    if unlock:
+        t.add("Ftst", "ui8 ", [0])
+
+
 def add_temps(t, temps):
     for key, value in temps.items():
         type_code = "sp78"
         if isinstance(value, tuple):
             type_code, value = value
         if type_code == "flt ":
-            t.add(key, type_code, struct.pack("<f", value))
+            t.add(key, type_code, flt(value))
+        elif type_code == "ioft":
+            t.add(key, type_code, ioft(value))
         else:
             t.add(key, type_code, fixed(type_code, value))
 
@@ -368,10 +394,106 @@ def macmini():
     return t
 
 
+def macbookpro_t2():
+    """MacBookPro16,1 (16-inch, 2019, T2). Fan keys as the issue's real key set shows them (flt
+    F%uAc/Mn/Mx/Tg, ui8 F%uMd, no FS!, no F%uID); the ranges 1836..5616 and 1700..5200 RPM are
+    plausible values, not measured ones. Temperatures use the long-documented Intel key names
+    (TC0P processor proximity, TG0P graphics proximity, TB0T battery...)."""
+    t = Table(161)
+    add_mode_fans(t, [(1836, 5616, 1838), (1700, 5200, 1702)], False)
+    add_temps(t, {
+        "TA0V": 32.5, "TB0T": 31.0, "TB1T": 31.0, "TB2T": 30.5, "TC0P": 47.0,
+        "TCXC": ("flt ", 51.5), "TC0D": 0.0,  # no die diode key reading on this board
+        "TG0P": 45.0, "TG0D": ("flt ", 47.25), "TH0a": 36.0, "TH0b": 36.5, "TM0P": 43.0,
+        "TPCD": 52.0, "TW0P": 41.0, "Ts0P": 30.0, "Ts1P": 31.5, "TaLC": 35.0, "TaRC": 35.5,
+    })
+    t.add("TCSC", "ui8 ", [0x08])  # a count, not a reading
+    add_common(t, "MacBookPro16,1", True, "CDGHMNPSTW")
+    add_battery(t)
+    return t
+
+
+def add_silicon_common(t, model):
+    """Keys the Linux kernel's Apple-silicon SMC device trees name on every machine
+    (arch/arm64/boot/dts/apple/hwmon-common.dtsi, hwmon-laptop.dtsi: ID0R, PSTR, PDTR, PMVR,
+    TH0x, VD0R, PHPC, TB0T, TCHP, TW0P, SBAV; all flt), and system keys of many types."""
+    r = t.rng
+    for key, value in (("ID0R", 2.8), ("PSTR", 9.5), ("PDTR", 11.2), ("PMVR", 3.1),
+                       ("PHPC", 4.2), ("VD0R", 20.1), ("SBAV", 12.4)):
+        t.add(key, "flt ", flt(value))
+    add_temps(t, {"TB0T": ("flt ", 30.5), "TCHP": ("flt ", 36.0), "TW0P": ("flt ", 38.5),
+                  "TH0x": ("flt ", 34.0)})
+    t.add("RBr ", "ch8*", model.split(",")[0].lower()[:8].encode().ljust(8, b"\0"))
+    t.add("RPlt", "ch8*", b"j%d\0\0\0\0" % r.randrange(300, 999))
+    t.add("REV ", "{rev", [0x02, 0x10, 0x0F, 0x00, 0x00, 0x21])
+    t.add("MSDW", "flag", [0])
+    t.add("ACIN", "flag", [1])
+    t.add("AC-W", "si8 ", [0x01])
+    t.add("B0AC", "si16", struct.pack(">h", -r.randrange(200, 900)))
+    t.add("B0AV", "ui16", struct.pack(">H", 12480))
+    t.add("B0CT", "ui16", struct.pack(">H", 41))
+    t.add("B0FC", "ui16", struct.pack(">H", 6100))
+    t.add("B0RM", "ui16", struct.pack(">H", 5870))
+    t.add("BNum", "ui8 ", [1])
+    t.add("CHLC", "ui8 ", [0])
+    t.add("CLKT", "ui32", t.rnd(4))
+    t.add("CLSD", "ui8 ", [0])
+    t.add("EVMD", "ui32", struct.pack(">I", 0))
+    t.add("MSPS", "ui16", [0x00, 0x03])
+    t.add("SIP ", "hex_", t.rnd(4))
+    t.add("zETM", "si32", struct.pack(">i", -1))
+    t.add("tTHM", "ui8 ", [0])
+    for n in range(8):
+        t.add("PP%dR" % n, "flt ", flt(r.uniform(0.1, 6.0)))
+        t.add("VP%dR" % n, "flt ", flt(r.uniform(0.6, 1.2)))
+        t.add("IP%dR" % n, "flt ", flt(r.uniform(0.1, 8.0)))
+    for n in range(4):
+        t.add("EN%dT" % n, "ioft", ioft(r.uniform(100, 5000)))  # energy counters, not sensors
+
+
+def macbookpro_m1():
+    """MacBookPro18,3 (14-inch, 2021, M1 Pro; the kernel's t600x-j314-j316.dtsi gives it the
+    two fans of hwmon-fan-dual.dtsi: F0/F1 Ac, Mn, Mx, Tg, Md). Per-chip sensor names (Tp01,
+    Tp05, Tp09, Tp0D CPU cores, Tg05/Tg0D GPU, TCMb/TCMz CPU die average/maximum) are those of the
+    issue's key set; their values and the fan ranges 1200..5779 RPM are plausible, not
+    measured."""
+    t = Table(181)
+    add_mode_fans(t, [(1200, 5779, 1202), (1200, 5779, 1199)], True)
+    add_temps(t, {
+        "Tp01": ("flt ", 44.5), "Tp05": ("flt ", 45.25), "Tp09": ("flt ", 43.0),
+        "Tp0D": ("flt ", 44.0), "Tp0T": ("flt ", 0.0),  # a core cluster this chip lacks
+        "Tg05": ("flt ", 40.5), "Tg0D": ("flt ", 41.0), "TCMb": ("flt ", 44.0),
+        "TCMz": ("ioft", 46.5), "Tm02": ("flt ", 39.0), "Ts0P": ("ioft", 31.5),
+        "TaLP": ("flt ", 33.0), "TaRF": ("flt ", 33.5),
+    })
+    add_silicon_common(t, "MacBookPro18,3")
+    return t
+
+
+def macbookpro_m4():
+    """Mac16,8 (14-inch, 2024, M4 Pro; two fans). Per-chip sensor names of the M3/M4 generation
+    (Te05/Te0S efficiency cores, Tf04/Tf09/Tf0A performance cores, Tf14/Tf18 GPU, TCMb/TCMz CPU
+    die average/maximum) are those of the issue's key set; values and the fan ranges are
+    plausible, not measured."""
+    t = Table(241)
+    add_mode_fans(t, [(1200, 5700, 1201), (1200, 6100, 1203)], True)
+    add_temps(t, {
+        "Te05": ("flt ", 41.0), "Te0S": ("flt ", 40.5), "Tf04": ("flt ", 45.0),
+        "Tf09": ("flt ", 46.25), "Tf0A": ("flt ", 44.75), "Tf14": ("flt ", 39.5),
+        "Tf18": ("flt ", 40.0), "TCMb": ("ioft", 44.0), "TCMz": ("ioft", 47.0),
+        "Tm0p": ("flt ", 38.0), "Ts0P": ("flt ", 31.0), "Tf0K": ("flt ", 0.0),  # absent core
+        "TaLP": ("flt ", 32.5), "TaRF": ("flt ", 33.0),
+    })
+    add_silicon_common(t, "Mac16,8")
+    return t
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..")
     for builder, model in ((macbookpro, "MacBookPro8,2"), (imac, "iMac13,1"),
-                           (macpro, "MacPro4,1"), (macmini, "Macmini5,1")):
+                           (macpro, "MacPro4,1"), (macmini, "Macmini5,1"),
+                           (macbookpro_t2, "MacBookPro16,1"), (macbookpro_m1, "MacBookPro18,3"),
+                           (macbookpro_m4, "Mac16,8")):
         table = builder()
         table.write(os.path.join(out, model + ".dump"), model)
         print("%s: %d keys" % (model, len(table.keys)))

@@ -66,6 +66,11 @@ int QMySysInfo::macModel() const
     return SysInfoHelpers::modelCode(machine());
 }
 
+int QMySysInfo::macGeneration() const
+{
+    return SysInfoHelpers::macGeneration(machine());
+}
+
 bool QMySysInfo::isMacPro() const
 {
     return SysInfoHelpers::isMacProIdentifier(machine());

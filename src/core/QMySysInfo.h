@@ -30,6 +30,8 @@ public:
 
     // Code of the identifier as filled by machineName(); 0 for models without a code.
     int macModel() const;
+    // SysInfoHelpers::MacGeneration of the identifier as filled by machineName().
+    int macGeneration() const;
     // The identifier begins with "MacPro".
     bool isMacPro() const;
 

@@ -5,6 +5,7 @@
 #include "core/SysInfoHelpers.h"
 #include "helpers/QClock.h"
 #include "helpers/QCoreServices.h"
+#include "localization/QLanguageLoader.h"
 
 #include <mutex>
 
@@ -28,13 +29,21 @@ enum class Applies
     MacProModelNotMacPro4_1,
     MacProModelMacPro4_1,
     NotMacProModelMacMini3_1,
+    T2,           // Intel machines with the T2 chip
+    AppleSilicon, // every Apple-silicon generation
+    M1OrM2,
+    M3OrLater,
 };
 
+// A row's name is English text; rows of the newer machines also carry the id of their name in
+// the language files ("SensorNames/<id>") and, for numbered names ("GPU %1"), the number.
 struct SensorRow
 {
     const char* key;
     const char* name;
     Applies applies;
+    const char* id = nullptr;
+    int nNumber = 0;
 };
 
 using namespace SysInfoHelpers;
@@ -69,14 +78,73 @@ bool rowApplies(Applies applies, const QTempSensor::MachineFacts& machine)
         return machine.bMacPro && nCode == ModelMacPro4_1;
     case Applies::NotMacProModelMacMini3_1:
         return !machine.bMacPro && nCode == ModelMacMini3_1;
+    case Applies::T2:
+        return machine.nGeneration == GenerationT2;
+    case Applies::AppleSilicon:
+        return isAppleSilicon(machine.nGeneration);
+    case Applies::M1OrM2:
+        return machine.nGeneration == GenerationM1 || machine.nGeneration == GenerationM2;
+    case Applies::M3OrLater:
+        return machine.nGeneration >= GenerationM3;
     }
     return false;
 }
 
 // The SMC temperature keys shown to the user, in lookup order: the first applicable row with
 // an equal key names the sensor. Some machines move a sensor to a key that differs only in
-// case, or number their drive bays from 1.
+// case, or number their drive bays from 1. The rows of the newer machines come first: they
+// give some keys of the older table (TB0T, TW0P) the meaning those keys have there.
 const SensorRow kSensorTable[] = {
+    // Apple silicon, every generation: the Linux kernel's SMC device trees
+    // (arch/arm64/boot/dts/apple/hwmon-common.dtsi, hwmon-laptop.dtsi) and the Asahi Linux
+    // wiki page HW:SMC; TCMb/TCMz the CPU die's average and maximum.
+    {"TCMb", "CPU Die Average", Applies::AppleSilicon, "cpuDieAverage"},
+    {"TCMz", "CPU Die Maximum", Applies::AppleSilicon, "cpuDieMaximum"},
+    {"TB0T", "Battery Hotspot", Applies::AppleSilicon, "batteryHotspot"},
+    {"TCHP", "Charge Regulator", Applies::AppleSilicon, "chargeRegulator"},
+    {"TW0P", "Wi-Fi/Bluetooth Module", Applies::AppleSilicon, "wirelessModule"},
+    {"TH0x", "SSD (NAND Flash)", Applies::AppleSilicon, "ssdNand"},
+    {"TaLP", "Airflow Left", Applies::AppleSilicon, "airflowLeft"},
+    {"TaRF", "Airflow Right", Applies::AppleSilicon, "airflowRight"},
+    // M1 and M2: per-cluster CPU sensors Tp.., GPU Tg.., memory.
+    {"Tp01", "CPU Performance Cores %1", Applies::M1OrM2, "cpuPerformanceCores", 1},
+    {"Tp05", "CPU Performance Cores %1", Applies::M1OrM2, "cpuPerformanceCores", 2},
+    {"Tp0D", "CPU Performance Cores %1", Applies::M1OrM2, "cpuPerformanceCores", 3},
+    {"Tp0H", "CPU Performance Cores %1", Applies::M1OrM2, "cpuPerformanceCores", 4},
+    {"Tp0L", "CPU Performance Cores %1", Applies::M1OrM2, "cpuPerformanceCores", 5},
+    {"Tp0P", "CPU Performance Cores %1", Applies::M1OrM2, "cpuPerformanceCores", 6},
+    {"Tp0X", "CPU Performance Cores %1", Applies::M1OrM2, "cpuPerformanceCores", 7},
+    {"Tp0b", "CPU Performance Cores %1", Applies::M1OrM2, "cpuPerformanceCores", 8},
+    {"Tp09", "CPU Efficiency Cores %1", Applies::M1OrM2, "cpuEfficiencyCores", 1},
+    {"Tp0T", "CPU Efficiency Cores %1", Applies::M1OrM2, "cpuEfficiencyCores", 2},
+    {"Tg05", "GPU %1", Applies::M1OrM2, "gpu", 1},
+    {"Tg0D", "GPU %1", Applies::M1OrM2, "gpu", 2},
+    {"Tg0L", "GPU %1", Applies::M1OrM2, "gpu", 3},
+    {"Tg0T", "GPU %1", Applies::M1OrM2, "gpu", 4},
+    {"Tm02", "Memory %1", Applies::M1OrM2, "memory", 1},
+    // M3 and later: efficiency cores Te.., performance cores and GPU Tf...
+    {"Te05", "CPU Efficiency Cores %1", Applies::M3OrLater, "cpuEfficiencyCores", 1},
+    {"Te0S", "CPU Efficiency Cores %1", Applies::M3OrLater, "cpuEfficiencyCores", 2},
+    {"Tf04", "CPU Performance Cores %1", Applies::M3OrLater, "cpuPerformanceCores", 1},
+    {"Tf09", "CPU Performance Cores %1", Applies::M3OrLater, "cpuPerformanceCores", 2},
+    {"Tf0A", "CPU Performance Cores %1", Applies::M3OrLater, "cpuPerformanceCores", 3},
+    {"Tf14", "GPU %1", Applies::M3OrLater, "gpu", 1},
+    {"Tf18", "GPU %1", Applies::M3OrLater, "gpu", 2},
+    {"Tm0p", "Memory %1", Applies::M3OrLater, "memory", 1},
+    // Intel with the T2 chip (MacBook Pro, MacBook Air, iMac, Mac mini): the Intel key names of
+    // the public SMC key lists, with the keys these machines added.
+    {"TCXC", "CPU PECI", Applies::T2, "cpuPeci"},
+    {"TA0V", "Ambient", Applies::T2, "ambient"},
+    {"TB0T", "Battery", Applies::T2, "battery"},
+    {"TG0P", "GPU Proximity", Applies::T2, "gpuProximity"},
+    {"TM0P", "Memory Proximity", Applies::T2, "memoryProximity"},
+    {"TPCD", "Platform Controller Hub", Applies::T2, "platformControllerHub"},
+    {"TH0a", "SSD %1", Applies::T2, "ssd", 1},
+    {"TH0b", "SSD %1", Applies::T2, "ssd", 2},
+    {"Ts1P", "Right Palm Rest", Applies::T2, "rightPalmRest"},
+    {"TaLC", "Airflow Left", Applies::T2, "airflowLeft"},
+    {"TaRC", "Airflow Right", Applies::T2, "airflowRight"},
+    // Intel before the T2 chip, and what the newer machines share with it.
     {"TA0P", "Ambient", Applies::ModelNotIMac11_3Or13_1},
     {"TA0p", "Ambient", Applies::ModelIMac11_3Or13_1},
     {"TA1P", "Ambient 2", Applies::Always},
@@ -131,6 +199,20 @@ const SensorRow kSensorTable[] = {
     {"Ts0P", "Left Palm Rest", Applies::Always},
     {"TW0P", "Airport Card", Applies::Always},
 };
+
+// The row's name in the user's language when the language files have it, else the English
+// text of the table (the older rows have no id and always show their English text).
+QString rowName(const SensorRow& row)
+{
+    QString name = QLatin1String(row.name);
+    if (row.id) {
+        const QString key = QStringLiteral("SensorNames/") + QLatin1String(row.id);
+        const QString localized = LocalizationHelpers::text(key);
+        if (localized != key)
+            name = localized;
+    }
+    return row.nNumber > 0 ? name.arg(row.nNumber) : name;
+}
 
 const int kProposedFloor = 20;
 const int kProposedCeiling = 100;
@@ -242,7 +324,7 @@ bool QTempSensor::IsSensorSupported(const MachineFacts& machine, const QString& 
 {
     for (const SensorRow& row : kSensorTable) {
         if (key == QLatin1String(row.key) && rowApplies(row.applies, machine)) {
-            name = QLatin1String(row.name);
+            name = rowName(row);
             return true;
         }
     }
@@ -268,6 +350,7 @@ QTempSensor::MachineFacts QTempSensor::machineFacts()
         if (const QMySysInfo* pSysInfo = QCoreServices::sysInfo()) {
             result.bMacPro = pSysInfo->isMacPro();
             result.nModelCode = pSysInfo->macModel();
+            result.nGeneration = pSysInfo->macGeneration();
         }
         return result;
     }();

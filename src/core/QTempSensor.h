@@ -17,11 +17,12 @@ class QFanControl;
 class QTempSensor
 {
 public:
-    // The two machine facts some sensor-table rows depend on.
+    // The machine facts some sensor-table rows depend on.
     struct MachineFacts
     {
         bool bMacPro = false;
         int nModelCode = 0;
+        int nGeneration = 0; // SysInfoHelpers::MacGeneration
     };
 
     QTempSensor();

@@ -22,6 +22,33 @@ const ModelRow kModels[] = {
     {"Macmini5,1", SysInfoHelpers::ModelMacMini5_1},
 };
 
+// Identifier families and the major numbers from which a generation starts; within a family a
+// higher major number is a later machine. "Mac13" onward names Apple-silicon machines of
+// every kind by chip generation.
+struct GenerationRow
+{
+    const char* family;
+    int nFirstMajor;
+    int nGeneration;
+};
+
+const GenerationRow kGenerations[] = {
+    {"MacBookPro", 17, SysInfoHelpers::GenerationM1}, // 17: M1 13-inch, 18: Pro/Max
+    {"MacBookPro", 15, SysInfoHelpers::GenerationT2},
+    {"MacBookAir", 10, SysInfoHelpers::GenerationM1},
+    {"MacBookAir", 8, SysInfoHelpers::GenerationT2},
+    {"iMacPro", 1, SysInfoHelpers::GenerationT2},
+    {"iMac", 21, SysInfoHelpers::GenerationM1},
+    {"iMac", 20, SysInfoHelpers::GenerationT2},
+    {"Macmini", 9, SysInfoHelpers::GenerationM1},
+    {"Macmini", 8, SysInfoHelpers::GenerationT2},
+    {"MacPro", 7, SysInfoHelpers::GenerationT2},
+    {"Mac", 16, SysInfoHelpers::GenerationM4},
+    {"Mac", 15, SysInfoHelpers::GenerationM3},
+    {"Mac", 14, SysInfoHelpers::GenerationM2},
+    {"Mac", 13, SysInfoHelpers::GenerationM1},
+};
+
 const int kSysctlLabelLength = 10; // "hw.model: "
 
 // First line of a small text file without its line end; empty when it cannot be read.
@@ -41,6 +68,29 @@ int SysInfoHelpers::modelCode(const QString& identifier)
             return row.nCode;
     }
     return ModelUnknown;
+}
+
+int SysInfoHelpers::macGeneration(const QString& identifier)
+{
+    // "<family><major>,<minor>": the family is the letters before the first digit.
+    int nDigit = 0;
+    while (nDigit < identifier.size() && !identifier.at(nDigit).isDigit())
+        ++nDigit;
+    const QString family = identifier.left(nDigit);
+    bool bOk = false;
+    const int nMajor = identifier.mid(nDigit).section(QLatin1Char(','), 0, 0).toInt(&bOk);
+    if (!bOk || !identifier.contains(QLatin1Char(',')))
+        return GenerationIntel;
+    for (const GenerationRow& row : kGenerations) {
+        if (family == QLatin1String(row.family) && nMajor >= row.nFirstMajor)
+            return row.nGeneration;
+    }
+    return GenerationIntel;
+}
+
+bool SysInfoHelpers::isAppleSilicon(int nGeneration)
+{
+    return nGeneration >= GenerationM1;
 }
 
 bool SysInfoHelpers::isMacProIdentifier(const QString& identifier)

@@ -27,6 +27,19 @@ enum ModelCode
 
 // Exact, case-sensitive identifier match; 0 for anything not listed.
 int modelCode(const QString& identifier);
+
+// The controller generation a model identifier belongs to, which decides its sensor keys.
+enum MacGeneration
+{
+    GenerationIntel = 0, // before the T2 chip, and every identifier not recognised
+    GenerationT2 = 1,    // Intel with the T2 chip (2018-2020)
+    GenerationM1 = 11,   // Apple silicon, M1 family (M1, Pro, Max, Ultra)
+    GenerationM2 = 12,
+    GenerationM3 = 13,
+    GenerationM4 = 14, // and later
+};
+int macGeneration(const QString& identifier);
+bool isAppleSilicon(int nGeneration);
 bool isMacProIdentifier(const QString& identifier);
 
 // Name of a system version given as the toolkit's Macintosh version number (7 = 10.5 ...

@@ -1,7 +1,10 @@
 #include "sim/QSimDynamics.h"
+#include "sim/SimRandomUtils.h"
 
 #include <cmath>
 #include <limits>
+
+using SimRandomUtils::mix;
 
 namespace {
 
@@ -19,21 +22,13 @@ QByteArray fanKey(const char* format, int nFan)
     return QByteArray(format).replace("%u", QByteArray::number(nFan));
 }
 
-// A well-mixed 64-bit hash (splitmix64 finaliser): noise that depends only on its inputs.
-quint64 mix(quint64 nValue)
-{
-    nValue += 0x9E3779B97F4A7C15ULL;
-    nValue = (nValue ^ (nValue >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    nValue = (nValue ^ (nValue >> 27)) * 0x94D049BB133111EBULL;
-    return nValue ^ (nValue >> 31);
-}
-
-// Temperatures are signed fixed point ("sp78", "sp96"...) or single floats; a "T" key of another
+// Temperatures are signed fixed point ("sp78", "sp96"...), single floats or 48.16 fixed point
+// ("ioft"); a "T" key of another
 // type (a count, a flag) is not a reading and keeps its value.
 bool isTemperatureType(const QSimKey& key)
 {
     double dValue = 0;
-    return (key.type.startsWith("sp") || key.type == "flt ") &&
+    return (key.type.startsWith("sp") || key.type == "flt " || key.type == "ioft") &&
            SimDumpUtils::decodeNumber(key.type, key.bytes, dValue);
 }
 
@@ -67,8 +62,10 @@ double QSimDynamics::readRpm(const QVector<QSimKey>& table, int nIndex, double d
     return readNumber(table, nIndex, dDefault, 0.0, kMaxRpm);
 }
 
-void QSimDynamics::bind(const QVector<QSimKey>& table, const QHash<QByteArray, int>& index)
+void QSimDynamics::bind(const QVector<QSimKey>& table, const QHash<QByteArray, int>& index,
+                        const QSimFanModes* pModes)
 {
+    m_pModes = pModes;
     m_Fans.clear();
     m_Sensors.clear();
     m_nMaskIndex = index.value("FS! ", -1);
@@ -155,7 +152,8 @@ void QSimDynamics::step(const QVector<QSimKey>& table, double dSimSecs)
         const double dMin = readRpm(table, fan.nMn, 0);
         const double dMax = std::max(dMin, readRpm(table, fan.nMx, dMin));
         fan.dAutoTarget = dMin + (dMax - dMin) * dCurve;
-        const bool bManual = i < 8 && (nMask & (1u << i));
+        const bool bManual =
+            (i < 8 && (nMask & (1u << i))) || (m_pModes && m_pModes->isManual(table, i));
         const double dTarget =
             bManual ? qBound(dMin, readRpm(table, fan.nTg, dMin), dMax) : fan.dAutoTarget;
         const double dMaxChange = m_Params.dRampRpmPerSec * dt;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sim/QSimFanModes.h"
 #include "sim/QSimProfile.h"
 #include "sim/SimDumpUtils.h"
 
@@ -9,11 +10,12 @@
 // The thermal and fan model behind the simulated controller. It works on the key table in fixed
 // sub-steps, so its state at a given simulated time does not depend on how often it was asked.
 //
-// Fans: each fan i of "FNum" with F<i>Ac, F<i>Mn and F<i>Mx. Under manual control (bit i of the
-// second byte of "FS! ") the actual speed ramps to F<i>Tg clamped to min..max; otherwise to the
-// controller's own speed, a line from min to max as the hottest processor sensor goes from
-// auto.low to auto.high; F<i>Tg keeps whatever a client last wrote there.
-// Temperatures: every "T" key of a temperature type (spXY, flt) relaxes towards
+// Fans: each fan i of "FNum" with F<i>Ac, F<i>Mn and F<i>Mx, in whatever numeric type the keys
+// have (fpe2, flt ...). Under manual control (bit i of the second byte of "FS! ", or its
+// "F<i>Md" reading 1, see QSimFanModes) the actual speed ramps to F<i>Tg clamped to min..max;
+// otherwise to the controller's own speed, a line from min to max as the hottest processor sensor
+// goes from auto.low to auto.high; F<i>Tg keeps whatever a client last wrote there. Temperatures:
+// every "T" key of a temperature type (spXY, flt, ioft) relaxes towards
 //     ambient + (idle rise + load x load heat) / (1 + airflow x fan share)
 // with its own time constant; the idle rise is taken from the dump's reading so that an idle
 // machine stays where the dump was taken. A sensor that reads 0 in the dump stays 0.
@@ -26,8 +28,10 @@ public:
 
     const QSimDynamicsParams& params() const { return m_Params; }
 
-    // Takes the fans and sensors of the table and their current values as the starting state.
-    void bind(const QVector<QSimKey>& table, const QHash<QByteArray, int>& index);
+    // Takes the fans and sensors of the table and their current values as the starting state;
+    // pModes (may be null, must outlive the model) tells which fans their mode key makes manual.
+    void bind(const QVector<QSimKey>& table, const QHash<QByteArray, int>& index,
+              const QSimFanModes* pModes = nullptr);
 
     // Integrates one sub-step ending at dSimSecs (simulated seconds since the start).
     void step(const QVector<QSimKey>& table, double dSimSecs);
@@ -80,5 +84,6 @@ private:
     QVector<Fan> m_Fans;
     QVector<Sensor> m_Sensors;
     int m_nMaskIndex = -1;
+    const QSimFanModes* m_pModes = nullptr;
     double m_dLoadOverride = -1;
 };

@@ -17,9 +17,10 @@ constexpr qint64 kMaxCatchUpMsecs = 6LL * 3600 * 1000;
 // Keys a fan controller writes get the writable attribute bits; every key is readable.
 quint8 attributesFor(const QByteArray& key)
 {
-    const bool bFanWritable = key.size() == 4 && key.at(0) == 'F' &&
-                              (key.endsWith("Tg") || key.endsWith("Mn") || key.endsWith("Mx"));
-    return (bFanWritable || key == "FS! ") ? 0xD4 : 0x80;
+    const bool bFanWritable =
+        key.size() == 4 && key.at(0) == 'F' &&
+        (key.endsWith("Tg") || key.endsWith("Mn") || key.endsWith("Mx") || key.endsWith("Md"));
+    return (bFanWritable || key == "FS! " || key == "Ftst") ? 0xD4 : 0x80;
 }
 
 } // namespace
@@ -90,8 +91,9 @@ void QSimSmc::setKeys(const QVector<QSimKey>& keys, const QSimDynamicsParams& dy
     m_Keys = table;
     rebuildIndex();
     m_Dynamics = QSimDynamics(dynamics);
-    m_Dynamics.bind(m_Keys, m_Index);
     m_nStartMsecs = pClock->msecsSinceEpoch();
+    m_FanModes.bind(m_Keys, m_Index, dynamics.nSeed, m_nStartMsecs);
+    m_Dynamics.bind(m_Keys, m_Index, &m_FanModes);
     m_nSimMsecs = m_nStartMsecs;
 }
 
@@ -152,11 +154,13 @@ int QSimSmc::call(uint32_t selector, const SMCKeyData_t& input, SMCKeyData_t& ou
     }
     const QClock* pClock = m_pClock ? m_pClock : QCoreServices::clock();
     std::lock_guard<std::mutex> lock(m_Mutex);
-    advanceLocked(pClock->msecsSinceEpoch());
-    return handle(input, output, nPeerUid);
+    const qint64 nNow = pClock->msecsSinceEpoch();
+    advanceLocked(nNow);
+    return handle(input, output, nPeerUid, nNow);
 }
 
-int QSimSmc::handle(const SMCKeyData_t& input, SMCKeyData_t& output, uint32_t nPeerUid)
+int QSimSmc::handle(const SMCKeyData_t& input, SMCKeyData_t& output, uint32_t nPeerUid,
+                    qint64 nMsecs)
 {
     output.key = input.key;
     switch (input.command) {
@@ -186,7 +190,10 @@ int QSimSmc::handle(const SMCKeyData_t& input, SMCKeyData_t& output, uint32_t nP
             return kSmcReturnNotPrivileged;
         if (input.dataSize != static_cast<uint32_t>(key.bytes.size()))
             return kSmcReturnError;
-        key.bytes = QByteArray(reinterpret_cast<const char*>(input.bytes), key.bytes.size());
+        QByteArray bytes(reinterpret_cast<const char*>(input.bytes), key.bytes.size());
+        if (!m_FanModes.write(m_Keys, nIndex, bytes, nMsecs))
+            return kSmcReturnBadArgument;
+        m_Keys[nIndex].bytes = bytes;
         ++m_nWrites;
         return kSmcReturnSuccess;
     }
@@ -227,6 +234,7 @@ void QSimSmc::advance()
 
 void QSimSmc::advanceLocked(qint64 nMsecs)
 {
+    m_FanModes.advanceTo(m_Keys, nMsecs);
     const qint64 nStep = QSimDynamics::kStepMsecs;
     if (nMsecs < m_nSimMsecs) {
         // The clock went back: carry on from the new time without replaying anything.

@@ -2,6 +2,7 @@
 
 #include "sim/QSimDrives.h"
 #include "sim/QSimDynamics.h"
+#include "sim/QSimFanModes.h"
 #include "sim/QSimProfile.h"
 #include "sim/SimDumpUtils.h"
 #include "smc/SmcKeyData.h"
@@ -28,7 +29,8 @@ class QClock;
 //      the whole value); unknown key kSmcReturnNotFound;
 //   6  write: the key must exist (kSmcReturnNotFound) and dataSize must equal its size
 //      (kSmcReturnError); "#KEY" cannot be written (kSmcReturnNotPrivileged); with root writes
-//      only, a peer whose uid is not 0 gets kSmcReturnNotPrivileged;
+//      only, a peer whose uid is not 0 gets kSmcReturnNotPrivileged; "F<i>Md" and "Ftst" take
+//      0 or 1 only (kSmcReturnBadArgument) and follow QSimFanModes;
 //   8  the key at index (kSmcReturnBadArgument out of range);
 //   9  size, packed type and attributes of the key (kSmcReturnNotFound when unknown).
 class QSimSmc
@@ -93,7 +95,7 @@ public:
     quint64 writeCount() const { return m_nWrites.load(); }
 
 private:
-    int handle(const SMCKeyData_t& input, SMCKeyData_t& output, uint32_t nPeerUid);
+    int handle(const SMCKeyData_t& input, SMCKeyData_t& output, uint32_t nPeerUid, qint64 nMsecs);
     int indexOf(uint32_t nKey) const;
     void rebuildIndex();
     void advanceLocked(qint64 nMsecs);
@@ -104,6 +106,7 @@ private:
     QHash<QByteArray, int> m_Index;
     QString m_Model;
     QSimDynamics m_Dynamics;
+    QSimFanModes m_FanModes;
     QSimDrives m_Drives;
     qint64 m_nStartMsecs = 0; // clock time of the dynamics' start
     qint64 m_nSimMsecs = 0;   // clock time the dynamics have reached (on the sub-step grid)

@@ -4,9 +4,11 @@
 #include "core/QTempSensor.h"
 #include "core/SysInfoHelpers.h"
 #include "helpers/QCoreServices.h"
+#include "localization/QLanguageLoader.h"
 #include "settings/QPreferences.h"
 #include "sim/QSimServer.h"
 #include "sim/QSimSmc.h"
+#include "support/TestSupport.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -19,6 +21,7 @@ QTempSensor::MachineFacts factsFor(const QString& identifier)
     QTempSensor::MachineFacts facts;
     facts.bMacPro = SysInfoHelpers::isMacProIdentifier(identifier);
     facts.nModelCode = SysInfoHelpers::modelCode(identifier);
+    facts.nGeneration = SysInfoHelpers::macGeneration(identifier);
     return facts;
 }
 
@@ -42,6 +45,7 @@ private slots:
     void sensorTable_data();
     void sensorTable();
     void machineFactsTakenOnce();
+    void sensorNamesByLanguage();
     void valueAndProposedRange_data();
     void valueAndProposedRange();
     void temperatureScale_data();
@@ -210,7 +214,17 @@ void tst_Sensors::sensorTable_data()
         "Macmini5,1 TH0P=-;iMac11,3 TL0P=LCD proximity;iMac13,1 TL0P=-;"
         "iMac13,2 TL0p=LCD proximity;MacBookPro8,1 TL0p=-;MacPro2,1 TN0H=IOH HeatSink;"
         "Macmini5,1 TN0H=Northbridge;MacBookPro8,1 tc0p=-;MacBookPro8,1 TC0P =-;"
-        "MacBookPro8,1 TCXX=-;MacBookPro8,1 =-";
+        "MacBookPro8,1 TCXX=-;MacBookPro8,1 =-;"
+        // Newer machines by generation: T2, M1/M2, M3 and later; older keys keep their rows.
+        "MacBookPro16,1 TCXC=CPU PECI;MacBookPro14,3 TCXC=-;MacBookPro16 TCXC=-;"
+        "MacBookAir8,1 TB0T=Battery;iMac20,1 TH0b=SSD 2;Macmini8,1 TA0V=Ambient;"
+        "iMacPro1,1 TPCD=Platform Controller Hub;MacPro7,1 TCMb=-;MacBookPro8,1 TB0T=Bottom "
+        "Enclosure;MacBookPro16,1 TW0P=Airport Card;MacBookPro17,1 TCHP=Charge Regulator;"
+        "MacBookAir10,1 TB0T=Battery Hotspot;Macmini9,1 TW0P=Wi-Fi/Bluetooth Module;"
+        "MacBookPro18,3 TCMz=CPU Die Maximum;Mac13,1 Tp09=CPU Efficiency Cores 1;"
+        "Mac14,7 Tg0D=GPU 2;Mac14,2 Tf04=-;Mac15,3 Te0S=CPU Efficiency Cores 2;"
+        "Mac16,8 Tf0A=CPU Performance Cores 3;Mac16,8 Tp01=-;iMac21,1 TH0x=SSD (NAND Flash);"
+        "MacBookPro8,1 TCMb=-";
     for (const QString& row : conditional.split(';')) {
         const QString name = row.section('=', 1);
         QTest::addRow("%s", qPrintable(row))
@@ -244,6 +258,37 @@ void tst_Sensors::machineFactsTakenOnce()
     const bool bSeesIMac = QTempSensor::IsSensorSupported("TC0c", name);
     QCoreServices::setSysInfo(&m_SysInfo);
     QVERIFY(bStillMacPro && !bSeesIMac);
+}
+
+// The newer rows' names follow the language, the older ones stay English; every language file
+// names the same sensors.
+void tst_Sensors::sensorNamesByLanguage()
+{
+    const QString english = QStringLiteral("/Ready/languages/English.xml");
+    const QString folder = TestSupport::sourceDir() + "/src/resources/languages";
+    QStringList ids;
+    for (const char* file : {"English.xml", "German.xml", "Russian.xml"}) {
+        QLanguageLoader only(english);
+        only.setLanguagesFolder(folder);
+        QVERIFY(only.LoadLanguage(file));
+        QStringList keys = only.stringTable().keys().filter(QRegularExpression("^SensorNames/"));
+        keys.sort();
+        QVERIFY(keys.size() >= 20 && (ids.isEmpty() || keys == ids));
+        ids = keys;
+    }
+    QLanguageLoader loader(english);
+    loader.setLanguagesFolder(folder);
+    const char* const rows[] = {"German.xml|Mac16,8 Tf09=CPU Leistungskerne 2",
+                                "Russian.xml|MacBookPro18,3 TB0T=Аккумулятор, самая горячая точка",
+                                "German.xml|MacBookPro8,1 TC0P=CPU Proximity"};
+    for (const QString row : rows) {
+        QCOMPARE(loader.load(row.section('|', 0, 0)), row.section('|', 0, 0));
+        QString name;
+        const QString test = row.section('|', 1);
+        QVERIFY(QTempSensor::IsSensorSupported(factsFor(test.section(' ', 0, 0)),
+                                               test.section(' ', 1).section('=', 0, 0), name));
+        QCOMPARE(name, test.section('=', 1));
+    }
 }
 
 void tst_Sensors::valueAndProposedRange_data()

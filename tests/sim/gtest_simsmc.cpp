@@ -2,11 +2,13 @@
 #include "helpers/QClock.h"
 #include "sim/QSimSmc.h"
 #include "support/QSimMachine.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <set>
 
 using SimMachineUtils::request;
 
@@ -64,6 +66,29 @@ protected:
             SimDumpUtils::decodeNumber(
                 type, QByteArray(reinterpret_cast<char*>(output.bytes), nSize), dValue);
         return dValue;
+    }
+    // A script on the machine: "K=V" writes V in the key's own type, "!K=V" is a refused write,
+    // "+N" waits N ms, "?K=V" reads V; "_" in a key stands for a blank.
+    void run(const QString& script)
+    {
+        SCOPED_TRACE(qPrintable(script));
+        QHash<QByteArray, QSimKey> keys;
+        for (const QSimKey& key : m_Sim.keys())
+            keys.insert(key.key, key);
+        for (const QString& step : script.split(' ')) {
+            const QStringList kv = step.mid(step[0].isLetter() ? 0 : 1).split('=');
+            const QSimKey key = keys.value(kv[0].toLatin1().replace('_', ' '));
+            const double dValue = kv.value(1).toDouble();
+            if (step[0] == '+')
+                m_Clock.advanceMsecs(kv[0].toInt());
+            else if (step[0] == '?')
+                EXPECT_NEAR(read(key.key, key.type, key.bytes.size()), dValue, 0.5)
+                    << qPrintable(step);
+            else
+                EXPECT_EQ(write(key.key, number(key.type, dValue, key.bytes.size())) == 0,
+                          step[0] != '!')
+                    << qPrintable(step);
+        }
     }
     QManualClock m_Clock;
     QSimSmc m_Sim{&m_Clock};
@@ -125,28 +150,13 @@ TEST_F(SimSmc, Faults)
 // A manual fan ramps (500 RPM/s at most) to its clamped target; the cool automatic one idles.
 TEST_F(SimSmc, ManualFanRampsToClampedTarget)
 {
-    auto row = [this](int nFan, int nTarget, int nExpected) {
-        SCOPED_TRACE(nTarget);
-        setUp(m_Sim);
-        const QByteArray tg = "F" + QByteArray::number(nFan) + "Tg";
-        const QByteArray ac = "F" + QByteArray::number(nFan) + "Ac";
-        EXPECT_EQ(write("FS! ", QByteArray(1, 0) + char(1 << nFan)), 0);
-        EXPECT_EQ(write(tg, number("fpe2", nTarget)), 0);
-        const double dStart = read(ac);
-        m_Clock.advanceSecs(1);
-        const double dAfterOne = read(ac);
-        EXPECT_LE(std::abs(dAfterOne - dStart), 500.5);
-        EXPECT_GE((nExpected - dStart) * (dAfterOne - dStart), 0);
-        EXPECT_EQ(dAfterOne != dStart, nExpected != qRound(dStart));
-        m_Clock.advanceSecs(60);
-        EXPECT_EQ(qRound(read(ac)), nExpected);
-        EXPECT_EQ(read(tg), double(nTarget)); // stays as written
-        EXPECT_EQ(qRound(read(nFan ? "F0Ac" : "F1Ac")), nFan ? 1000 : 1200);
-    };
-    row(0, 3000, 3000);
-    row(0, 9000, 5000);
-    row(1, 200, 1200);
-    row(1, 2400, 2400);
+    run("FS!_=1 F0Tg=3000 +1000 ?F0Ac=1500 +60000 ?F0Ac=3000 ?F0Tg=3000 ?F1Ac=1200");
+    setUp(m_Sim);
+    run("FS!_=1 F0Tg=9000 +60000 ?F0Ac=5000 ?F0Tg=9000 ?F1Ac=1200");
+    setUp(m_Sim);
+    run("FS!_=2 F1Tg=200 +60000 ?F1Ac=1200 ?F1Tg=200 ?F0Ac=1000");
+    setUp(m_Sim);
+    run("FS!_=2 F1Tg=2400 +1000 ?F1Ac=1700 +60000 ?F1Ac=2400 ?F0Ac=1000");
 }
 
 TEST_F(SimSmc, AutoFanFollowsTemperature)
@@ -213,4 +223,59 @@ TEST_F(SimSmc, CorruptNumbersInTheTableAreBounded)
     m_Sim.setLoadOverride(1.0);
     m_Clock.advanceSecs(600);
     EXPECT_EQ(m_Sim.temperature("TC0P"), 300.0);
+}
+
+// A hold lasts 3 to 6 s, drawn from the seed: the same for a seed, not the same for all seeds.
+TEST(SimFanModes, HoldLengthFollowsTheSeed)
+{
+    auto holdMsecs = [](quint64 nSeed) {
+        QVector<QSimKey> keys = {{"F0Md", "ui8 ", QByteArray(1, 0)},
+                                 {"Ftst", "ui8 ", QByteArray(1, 0)}};
+        QSimFanModes modes;
+        modes.bind(keys, {{"F0Md", 0}, {"Ftst", 1}}, nSeed, 0);
+        QByteArray one(1, 1);
+        qint64 nMsecs = 0;
+        for (modes.write(keys, 1, one, 0); modes.holding() && nMsecs < 9000;)
+            modes.advanceTo(keys, nMsecs += 10);
+        return nMsecs;
+    };
+    std::set<qint64> lengths;
+    for (quint64 nSeed = 1; nSeed <= 8; lengths.insert(holdMsecs(nSeed++)))
+        EXPECT_EQ(holdMsecs(nSeed), holdMsecs(nSeed));
+    EXPECT_TRUE(lengths.size() > 4 && *lengths.begin() >= 3000 && *lengths.rbegin() <= 6010);
+}
+
+// The newer machines' profiles: the dump writes back byte-exact, every temperature is sane, and
+// scripts show the fans' ranges in flt and their families: no FS! (its write is refused); mode
+// keys; on Apple silicon the hold after Ftst=1, the return after 60 s without a write, Ftst=0.
+TEST_F(SimSmc, NewerProfilesAndFanFamilies)
+{
+    auto row = [this](const char* name, const char* script) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(m_Sim.loadProfile(name, {TestSupport::profilesDir()}, nullptr));
+        const QByteArray dump = SimDumpUtils::formatDump(m_Sim.keys());
+        QVector<QSimKey> again;
+        EXPECT_TRUE(SimDumpUtils::parseDump(dump, "", again, nullptr));
+        EXPECT_EQ(SimDumpUtils::formatDump(again), dump);
+        int nSensors = 0;
+        for (const QSimKey& key : m_Sim.keys()) {
+            const double dTemp = m_Sim.temperature(key.key);
+            if (!std::isnan(dTemp) && dTemp != 0.0) { // a sensor, and not a dead one
+                ++nSensors;
+                EXPECT_TRUE(dTemp > 20 && dTemp < 110) << key.key.constData();
+            }
+        }
+        EXPECT_GE(nSensors, 10);
+        run(script);
+    };
+    row("MacBookPro16,1", "?F0Mn=1836 ?F0Mx=5616 ?F1Mn=1700 ?F1Mx=5200 !FS!_=1 F0Md=1 ?F0Md=1 "
+                          "F0Tg=3000 +9000 ?F0Ac=3000 ?F1Ac=1700 F0Md=0 +9000 ?F0Ac=1836");
+    row("MacBookPro18,3", "?F0Mn=1200 ?F0Mx=5779 ?F1Mx=5779 !FS!_=1 F0Md=1 ?F0Md=0 !F0Md=3 "
+                          "!Ftst=2 ?Ftst=0");
+    row("MacBookPro18,3", "Ftst=1 ?F1Md=3 F0Md=1 ?F0Md=3 +2990 ?F0Md=3 +3020 ?F0Md=0 ?Ftst=1 "
+                          "F0Md=1 ?F0Md=1 F0Tg=4000 +9000 ?F0Ac=4000");
+    row("Mac16,8", "?F0Mx=5700 ?F1Mn=1200 ?F1Mx=6100 !FS!_=1 Ftst=1 +6100 F0Md=1 Ftst=1 ?F0Md=1 "
+                   "+58900 ?F0Md=1 +1100 ?Ftst=0 ?F0Md=0");
+    row("Mac16,8", "Ftst=1 +6100 F1Md=1 +50000 F1Tg=6000 +50000 ?F1Md=1 ?Ftst=1 ?F1Ac=6000");
+    row("Mac16,8", "Ftst=1 +6100 F0Md=1 F1Md=1 Ftst=0 ?F0Md=0 ?F1Md=0 ?Ftst=0 F0Md=1 ?F0Md=0");
 }

@@ -135,6 +135,33 @@ TEST_P(AppleSmcProfile, TreeShowsWhatTheSimulatorShowsAndUpdatesOpenNothing)
 INSTANTIATE_TEST_SUITE_P(Shipped, AppleSmcProfile,
                          ::testing::Values("MacBookPro8,2", "MacPro4,1", "Macmini5,1", "iMac13,1"));
 
+// A T2 machine's tree: fans from its flt keys in whole RPM with their real ranges through the
+// backend, fanN_manual from the mode keys, no file for a value the driver cannot show.
+TEST(AppleSmc, TreeOfFloatFansShowsTheirRanges)
+{
+    QVector<QSimKey> keys = profileKeys("MacBookPro16,1");
+    for (QSimKey& key : keys) {
+        if (key.key == "F1Md")
+            key.bytes = QByteArray(1, 1);
+        if (key.key == "F1Tg")
+            SimDumpUtils::encodeNumber("flt ", -5.0, key.bytes);
+    }
+    QTemporaryDir dir;
+    ASSERT_TRUE(AppleSmcTreeUtils::writeTree(keys, dir.path(), nullptr));
+    EXPECT_EQ(fileText(dir.filePath("fan1_manual")) + fileText(dir.filePath("fan2_manual")) +
+                  fileText(dir.filePath("fan2_output")),
+              "0\n1\nnone"); // F1Md=1; F1Tg holds -5
+    QManualClock clock;
+    QSmcControlMac smc(new QAppleSmcTransport(new QDriverFiles(dir.path())));
+    ASSERT_TRUE(smc.Open());
+    QFanControl control(&smc, &clock);
+    control.Init();
+    QStringList fans; // rpm min max, whatever the name
+    for (const QString& line : shown(control).mid(0, control.fanCount()))
+        fans << line.section(' ', -3);
+    EXPECT_EQ(fans, QStringList({"1838 1836 5616", "1702 1700 5200"}));
+}
+
 void writeTwoFans(const QString& dir)
 {
     const char* files[][2] = {

@@ -24,20 +24,6 @@ std::string tempFile(int number, const char* what)
     return "temp" + std::to_string(number) + "_" + what;
 }
 
-long rpmFromFanSpeed(const unsigned char* bytes)
-{
-    double dRpm = 0;
-    SmcCodecUtils::decodeNumber("fpe2", bytes, 2, dRpm);
-    return static_cast<long>(dRpm); // the driver shows whole RPM
-}
-
-bool fanSpeedFromRpm(long nRpm, unsigned char* bytes)
-{
-    if (nRpm < 0 || nRpm > kMaxRpm)
-        return false;
-    return SmcCodecUtils::encodeNumber("fpe2", static_cast<double>(nRpm), bytes, 2);
-}
-
 long millidegreesFromSp78(const unsigned char* bytes)
 {
     double dCelsius = 0;

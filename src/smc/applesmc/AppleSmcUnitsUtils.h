@@ -7,7 +7,7 @@
 // backend converts files into key values with them, the fake-tree generator the other way.
 namespace AppleSmcUnitsUtils {
 
-// The highest fan speed a two-byte fan speed value can hold.
+// The highest fan speed a two-byte fan speed value can hold; the driver shows whole RPM.
 constexpr long kMaxRpm = 16383;
 // Fans 0..9 have key names ("F0Ac".."F9Ac"); the driver numbers them from 1.
 constexpr int kMaxFans = 10;
@@ -15,10 +15,6 @@ constexpr int kMaxFans = 10;
 // "fan<fan + 1>_<what>" and "temp<number>_<what>" (number counted from 1, as the driver does).
 std::string fanFile(int fan, const char* what);
 std::string tempFile(int number, const char* what);
-
-// Fan speed values are RPM x 4, big-endian; the driver shows whole RPM.
-long rpmFromFanSpeed(const unsigned char* bytes);
-bool fanSpeedFromRpm(long nRpm, unsigned char* bytes);
 
 // "sp78" temperatures are signed 1/256 degrees, big-endian; the driver shows 250 millidegrees
 // per step of 1/4 degree (the low six bits are dropped).

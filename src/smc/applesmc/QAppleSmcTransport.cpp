@@ -236,8 +236,11 @@ int QAppleSmcTransport::readValue(const Key& key, uint8_t* bytes)
         bytes[0] = static_cast<uint8_t>(m_nFans);
         return kSmcReturnSuccess;
     case Source::FanSpeed:
-        return readNumber(key.nFile, nValue) && fanSpeedFromRpm(nValue, bytes) ? kSmcReturnSuccess
-                                                                               : kSmcReturnError;
+        return readNumber(key.nFile, nValue) && nValue >= 0 && nValue <= kMaxRpm &&
+                       SmcCodecUtils::encodeNumber(key.type, static_cast<double>(nValue), bytes,
+                                                   key.size)
+                   ? kSmcReturnSuccess
+                   : kSmcReturnError;
     case Source::Temperature:
         return readNumber(key.nFile, nValue) && sp78FromMillidegrees(nValue, bytes)
                    ? kSmcReturnSuccess
@@ -285,12 +288,15 @@ int QAppleSmcTransport::writeValue(const std::string& key, const uint8_t* bytes,
         return writeManualMask(bytes[1]);
     if (!pKey || !pKey->bWritable)
         return kSmcReturnNotPrivileged;
-    if (nSize != 2)
+    // The target in the type and size the key reports, shown to the driver as whole RPM.
+    double dRpm = 0;
+    if (nSize != pKey->size || !SmcCodecUtils::decodeNumber(pKey->type, bytes, nSize, dRpm) ||
+        !(dRpm >= 0 && dRpm <= kMaxRpm))
         return kSmcReturnBadArgument;
     const File& file = m_Files[pKey->nFile];
     if (file.handle < 0)
         return kSmcReturnError;
-    const std::string rpm = std::to_string(rpmFromFanSpeed(bytes));
+    const std::string rpm = std::to_string(static_cast<long>(dRpm));
     return m_pFiles->writeFile(file.handle, rpm) ? kSmcReturnSuccess : kSmcReturnError;
 }
 

@@ -14,7 +14,9 @@
 // tool writes through the same files.
 //
 // Keys are mapped onto files and their values encoded in the key's own format: "F%uAc",
-// "F%uMn", "F%uMx", "F%uTg" (fpe2) from fanN_input/min/max/output, "F%uID" from fanN_label,
+// "F%uMn", "F%uMx", "F%uTg" (fpe2) from fanN_input/min/max/output, which the driver shows in
+// RPM whatever the controller's own type is (fpe2, or flt on T2 machines, whose fanN_manual
+// stands for the fan's mode key "F%uMd"), "F%uID" from fanN_label,
 // "FS! " from the fanN_manual flags, "FNum" from the fans present, each tempN_label key (sp78)
 // from tempN_input, "#KEY" from the number of keys. Writes accept "F%uTg" (fanN_output, RPM in
 // decimal) and "FS! " (the fanN_manual flags) and refuse every other key.

@@ -48,11 +48,15 @@ bool writeFan(const QVector<QSimKey>& keys, int fan, const QString& dir, QString
     const QByteArray prefix = "F" + QByteArray::number(fan);
     for (const auto& speed : kSpeeds) {
         const QSimKey* pKey = findKey(keys, prefix + speed.suffix);
-        if (!pKey || pKey->bytes.size() != 2)
+        double dRpm = 0;
+        // Fan speeds in the key's own type (fpe2 before the T2 chip, flt after), as whole RPM;
+        // a value the driver could not show (negative, huge, not a number) writes no file.
+        if (!pKey ||
+            !SmcCodecUtils::decodeNumber(pKey->type.toStdString(), pKey->bytes.toStdString(),
+                                         dRpm) ||
+            !(dRpm >= 0 && dRpm <= kMaxRpm))
             continue;
-        const long nRpm =
-            rpmFromFanSpeed(reinterpret_cast<const unsigned char*>(pKey->bytes.data()));
-        if (!writeFile(dir, fanFile(fan, speed.file), numberLine(nRpm), pError))
+        if (!writeFile(dir, fanFile(fan, speed.file), numberLine(static_cast<long>(dRpm)), pError))
             return false;
     }
     if (const QSimKey* pId = findKey(keys, prefix + "ID")) {
@@ -61,9 +65,14 @@ bool writeFan(const QVector<QSimKey>& keys, int fan, const QString& dir, QString
         if (!writeFile(dir, fanFile(fan, "label"), QByteArray::fromStdString(label) + '\n', pError))
             return false;
     }
-    if (const QSimKey* pMask = findKey(keys, "FS! ")) {
-        const bool bManual = pMask->bytes.size() == 2 && fan < 8 &&
-                             (static_cast<quint8>(pMask->bytes[1]) >> fan) & 1;
+    // Manual: the fan's bit of "FS! ", or on machines with per-fan mode keys "F<i>Md" reading 1
+    // (the T2 driver shows the same file for both).
+    const QSimKey* pMask = findKey(keys, "FS! ");
+    const QSimKey* pMode = findKey(keys, prefix + "Md");
+    if (pMask || pMode) {
+        const bool bManual = (pMask && pMask->bytes.size() == 2 && fan < 8 &&
+                              (static_cast<quint8>(pMask->bytes[1]) >> fan) & 1) ||
+                             (pMode && pMode->bytes == QByteArray(1, 1));
         if (!writeFile(dir, fanFile(fan, "manual"), bManual ? "1\n" : "0\n", pError))
             return false;
     }
@@ -83,8 +92,10 @@ bool writeTree(const QVector<QSimKey>& keys, const QString& dir, QString* pError
         return false;
 
     const QSimKey* pCount = findKey(keys, "FNum");
-    const int nFans = pCount && pCount->bytes.size() == 1
-                          ? qMin(static_cast<int>(static_cast<quint8>(pCount->bytes[0])), kMaxFans)
+    double dFans = 0;
+    const int nFans = pCount && SmcCodecUtils::decodeNumber(pCount->type.toStdString(),
+                                                            pCount->bytes.toStdString(), dFans)
+                          ? static_cast<int>(qBound(0.0, dFans, double(kMaxFans)))
                           : 0;
     for (int fan = 0; fan < nFans; ++fan) {
         if (!writeFan(keys, fan, dir, pError))
