@@ -9,6 +9,7 @@
 #include "core/QTempSensorSmart.h"
 #include "helpers/QClock.h"
 #include "helpers/QCoreServices.h"
+#include "localization/QLanguageLoader.h"
 #include "settings/QPreferences.h"
 #include "smc/SmcValueUtils.h"
 #include "smc/base/SmcCodecUtils.h"
@@ -53,6 +54,17 @@ QByteArray fanKey(const char* format, int index)
     return QByteArray(format)
         .replace("%u", QByteArray::number(index))
         .replace("%i", QByteArray::number(index));
+}
+
+// The name of a fan the controller does not name ("Fan 1"), in the user's language.
+QString defaultFanName(int index)
+{
+    const QString key = QStringLiteral("MainWindow/fanNameDefault");
+    QString format = LocalizationHelpers::text(key);
+    if (format == key || !format.contains(QLatin1String("%1"))) {
+        format = QStringLiteral("Fan %1"); // no language loaded
+    }
+    return format.arg(index);
 }
 
 QString settingKeyForFan(int index)
@@ -198,7 +210,7 @@ void QFanControl::LoadFansAndTempSensors(int nCount)
     for (int i = 0; i < nCount; ++i) {
         QString name = smc_get_fan_name(i);
         if (name.isEmpty()) {
-            name = QStringLiteral("Fan %1").arg(i);
+            name = defaultFanName(i);
         }
         m_Fans.append(new FanInfo(this, name));
     }
@@ -253,8 +265,7 @@ void QFanControl::LoadCachedFansAndTempSensors()
         PreferenceUtils::getString(QStringLiteral("TempSensors")).split(QLatin1Char(','));
     for (int i = 0; i < names.size(); ++i) {
         const QString& name = names.at(i);
-        m_Fans.append(
-            new FanInfo(this, name.trimmed().isEmpty() ? QStringLiteral("Fan %1").arg(i) : name));
+        m_Fans.append(new FanInfo(this, name.trimmed().isEmpty() ? defaultFanName(i) : name));
     }
     QSet<QString> seen; // a hand-edited list may repeat a key; the first one counts
     for (const QString& key : keys) {
@@ -513,8 +524,10 @@ void QFanControl::waitWhileSystemHolds(int index)
     const QByteArray key = fanKey(kFanModeKeyFormat, index);
     const qint64 nGiveUp = clock()->msecsSinceEpoch() + kHoldGiveUpMsecs;
     double dMode = 0;
-    while (readNumber(key, kModeType, dMode) && int(dMode) == kModeSystemHolds) {
-        if (clock()->msecsSinceEpoch() >= nGiveUp) {
+    // Bounded by the tries as well as by the clock: a clock that stands still ends it too.
+    for (int nTry = 0; readNumber(key, kModeType, dMode) && int(dMode) == kModeSystemHolds;
+         ++nTry) {
+        if (nTry >= kHoldGiveUpMsecs / kHoldRetryMsecs || clock()->msecsSinceEpoch() >= nGiveUp) {
             QLOG_WARN() << qUtf8Printable(
                 QStringLiteral("SetFanRPM - fan %1: the system still holds it after %2 s")
                     .arg(index)

@@ -59,6 +59,7 @@ QSimMachine::~QSimMachine()
 void QSimMachine::start()
 {
     pController.reset(new QFanControl(pSmc, &clock));
+    pController->setSleep([this](int nMsecs) { clock.advanceMsecs(nMsecs); });
     pController->Init();
     for (int i = 0; i < pController->fanCount(); ++i) {
         pController->UpdateFanInfo(i, false);

@@ -21,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QTextStream>
 
@@ -271,6 +272,7 @@ private:
     QVector<QSimLoadPhase> m_Schedule;
     QVector<ClosedLoopPhase> m_SchedulePhases;
     ClosedLoopPhase m_Phase = PhaseIdle;
+    QHash<QByteArray, QByteArray> m_KeyTypes; // the simulated machine's key types
     QVector<int> m_LastWritten; // per fan: last target written, and the direction it moved
     QVector<int> m_LastDirection;
     QFile m_Csv;
@@ -340,6 +342,8 @@ bool QRunner::setUp(QString* pError)
         !checkFaults(m_Options.faults, m_Sim, pError))
         return false;
     m_SchedulePhases = schedulePhases(m_Schedule);
+    for (const QSimKey& key : m_Sim.keys())
+        m_KeyTypes.insert(key.key, key.type);
     m_pSysInfo = std::make_unique<QMySysInfo>([this] { return m_Sim.model(); });
     m_Summary.model = m_pSysInfo->machineName();
     QCoreServices::setSysInfo(m_pSysInfo.get());
@@ -353,6 +357,8 @@ bool QRunner::setUp(QString* pError)
         return false;
     }
     m_pController = std::make_unique<QFanControl>(m_pSmc.get(), &m_Clock);
+    // The unlock's retries wait on the simulated clock, as every other wait here does.
+    m_pController->setSleep([this](int nMsecs) { m_Clock.advanceMsecs(nMsecs); });
     m_pController->Init();
     const int nFans = m_pController->fanCount();
     if (m_Options.nFan >= nFans) {
@@ -430,7 +436,8 @@ void QRunner::onWrite(const SMCKeyData_t& input)
     ClosedLoopPhaseStats& stats = m_Summary.phases[m_Phase];
     ++stats.nToolStarts; // the program starts the key-writing tool for every write
     const QByteArray key = SimDumpUtils::unpackCode(input.key);
-    if (key == "FS! ") {
+    // The mask, or on newer machines the mode keys and the unlock: the fans' manual state.
+    if (key == "FS! " || key == "Ftst" || (key.startsWith('F') && key.endsWith("Md"))) {
         ++stats.nMaskWrites;
         return;
     }
@@ -438,7 +445,12 @@ void QRunner::onWrite(const SMCKeyData_t& input)
     if (key.at(0) != 'F' || !key.endsWith("Tg") || nFan < 0 || nFan >= m_LastWritten.size())
         return;
     ++stats.nTargetWrites;
-    const int nTarget = SmcValueUtils::decodeFanSpeed(input.bytes);
+    double dTarget = 0; // in the key's own type
+    SimDumpUtils::decodeNumber(m_KeyTypes.value(key, "fpe2"),
+                               QByteArray(reinterpret_cast<const char*>(input.bytes),
+                                          int(qMin<uint32_t>(input.dataSize, 32))),
+                               dTarget);
+    const int nTarget = static_cast<int>(dTarget);
     ClosedLoopFanSummary& fan = m_Summary.fans[nFan];
     fan.nTargetLow = fan.nTargetLow < 0 ? nTarget : qMin(fan.nTargetLow, nTarget);
     fan.nTargetHigh = qMax(fan.nTargetHigh, nTarget);
