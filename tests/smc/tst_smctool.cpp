@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
@@ -84,7 +85,8 @@ QVector<QSimKey> twoFanTable()
         keys += {{QByteArray(fan) + "Mn", "fpe2", "\x17\x70"},
                  {QByteArray(fan) + "Mx", "fpe2", "\x5d\xc0"},
                  {QByteArray(fan) + "Tg", "fpe2", "\x1f\x40"}};
-    keys += {{"FNum", "ui8 ", "\x02"},
+    keys += {{"F0Md", "ui8 ", QByteArray(1, '\0')},
+             {"FNum", "ui8 ", "\x02"},
              {"FS! ", "ui16", QByteArray("\x00\x03", 2)},
              {"TC0P", "sp78", "\x2d\x80"}};
     return keys;
@@ -107,6 +109,7 @@ private slots:
     void daemonArguments_data();
     void daemonArguments();
     void daemonServesUntilTerminated();
+    void giveBackByFamily();
 
 private:
     QTemporaryDir m_Dir;
@@ -146,6 +149,9 @@ void TestSmcTool::runs_data()
     row("mask's first byte", "-k,FS! ,-w,0100", 1,
         "\"FS! \" 0100 names a fan beyond the 2 there are");
     row("read one", "-r,-k,FS! ", 0, "  FS!   [ui16]  3 (bytes 00 03)\n");
+    row("mode key: manual", "-k,F0Md,-w,01", 0, "F0Md=01");
+    row("mode key: the system's 3", "-k,F0Md,-w,03", 1, "\"F0Md\" takes 0 or 1 only");
+    row("unlock, not here", "-k,Ftst,-w,01", 1, "reading \"Ftst\" failed");
     row("no arguments", "", 2, usage);
     row("extra argument", "-k,F0Tg,-w,1770,-v", 2, usage);
     row("read and write", "-r,-k,F0Tg,-w,1770", 2, usage);
@@ -325,6 +331,33 @@ void TestSmcTool::daemonServesUntilTerminated()
     QVERIFY(daemon.waitForFinished(20000));
     QCOMPARE(daemon.exitStatus(), QProcess::NormalExit);
     QCOMPARE(daemon.exitCode(), 0);
+}
+
+// The watch hands back whatever holds the fans: here each fan's mode key, then the unlock.
+void TestSmcTool::giveBackByFamily()
+{
+    QVector<QSimKey> keys = twoFanTable();
+    keys.erase(std::remove_if(keys.begin(), keys.end(),
+                              [](const QSimKey& k) { return k.key == "FS! "; }),
+               keys.end());
+    keys += {{"F1Md", "ui8 ", "\x01"}, {"Ftst", "ui8 ", "\x01"}};
+    QSimSmc& sim = m_pServed->sim;
+    sim.setKeys(keys);
+    sim.setValue("F0Md", "\x01");
+    QProcess watch;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("THERMORA_SMC_SOCKET", m_SocketPath);
+    watch.setProcessEnvironment(env);
+    watch.start(smcTool(), {"--give-back"});
+    QVERIFY(watch.waitForStarted());
+    QTest::qWait(300);
+    QCOMPARE(m_pServed->value("F0Md") + m_pServed->value("Ftst"), QByteArray("0101"));
+    watch.closeWriteChannel(); // the program ended
+    QVERIFY(watch.waitForFinished(10000));
+    QCOMPARE(watch.exitCode(), 0);
+    QCOMPARE(m_pServed->value("F0Md") + m_pServed->value("F1Md") + m_pServed->value("Ftst") +
+                 m_pServed->value("FS! "),
+             QByteArray("000000none"));
 }
 
 QTEST_GUILESS_MAIN(TestSmcTool)

@@ -85,10 +85,13 @@ int silenceLimitMs(const char* envValue)
 
 bool isWritableKey(const std::string& key)
 {
-    if (key == "FS! ")
-        return true;
-    return key.size() == 4 && key[0] == 'F' && key[1] >= '0' && key[1] <= '9' && key[2] == 'T' &&
-           key[3] == 'g';
+    return key == "FS! " || key == "Ftst" || isFanKey(key, "Tg") || isFanKey(key, "Md");
+}
+
+bool isFanKey(const std::string& key, const char* suffix)
+{
+    return key.size() == 4 && key[0] == 'F' && key[1] >= '0' && key[1] <= '9' &&
+           key.compare(2, 2, suffix) == 0;
 }
 
 } // namespace SmcKeyToolUtils

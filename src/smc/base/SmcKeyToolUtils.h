@@ -35,9 +35,11 @@ struct Request
 // "--give-back"; false with a one-line reason otherwise.
 bool parseArguments(const std::vector<std::string>& args, Request* pRequest, std::string* pError);
 
-// The keys the program writes: a fan's target speed "F%uTg" for fans 0..9, and the fan-mode
-// mask "FS! ".
+// The keys the program writes: a fan's target speed "F%uTg" for fans 0..9, the fan-mode mask
+// "FS! ", a fan's mode key "F%uMd" and the unlock "Ftst".
 bool isWritableKey(const std::string& key);
+// "F<digit><suffix>", e.g. isFanKey("F1Md", "Md").
+bool isFanKey(const std::string& key, const char* suffix);
 
 // How the tool reaches the service on this platform (linux/ or mac/).
 struct Target

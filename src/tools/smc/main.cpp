@@ -156,11 +156,29 @@ bool maskNamesOnlyFans(QSmcCallTransport* pTransport, const Request& request, st
     return true;
 }
 
+// A mode key or the unlock takes 0 (automatic) or 1 (manual), in the key's own type: any other
+// value (3 is the system's own) is not the program's to write.
+bool isSwitchValue(QSmcCallTransport* pTransport, const Request& request, std::string* pError)
+{
+    SMCVal_t current;
+    double dValue = -1;
+    if (!readValue(pTransport, request.key.c_str(), &current))
+        return fail(pError, "reading " + keyForMessage(request.key.c_str()) + " failed");
+    if (current.dataSize != request.value.size())
+        return true; // the write refuses the size
+    if (!SmcCodecUtils::decodeNumber(std::string(current.dataType, 4), request.value, dValue) ||
+        (dValue != 0 && dValue != 1))
+        return fail(pError, keyForMessage(request.key.c_str()) + " takes 0 or 1 only");
+    return true;
+}
+
 // The checks a set-user-ID write must pass beyond its key and size.
 bool valueAllowed(QSmcCallTransport* pTransport, const Request& request, std::string* pError)
 {
     if (request.key == kGiveBackKey)
         return maskNamesOnlyFans(pTransport, request, pError);
+    if (request.key == "Ftst" || SmcKeyToolUtils::isFanKey(request.key, "Md"))
+        return isSwitchValue(pTransport, request, pError);
     return targetInRange(pTransport, request, pError);
 }
 
@@ -307,10 +325,62 @@ WatchEvent nextEvent(int nSilenceLimitMs, bool& bSilent, bool& bKeep)
     }
 }
 
+// The keys that hold the fans' manual state on this machine, each with its "automatic" value: the
+// mask, every fan's mode key and the unlock, whichever the controller has.
+std::vector<Request> handBackWrites(QSmcCallTransport* pTransport, const Request& maskRequest)
+{
+    std::vector<Request> writes;
+    SMCVal_t val;
+    if (readValue(pTransport, maskRequest.key.c_str(), &val))
+        writes.push_back(maskRequest);
+    for (int nFan = 0; nFan < 10; ++nFan) {
+        const std::string key = "F" + std::to_string(nFan) + "Md";
+        if (readValue(pTransport, key.c_str(), &val)) {
+            Request mode = maskRequest;
+            mode.key = key;
+            mode.value.assign(val.dataSize, '\0');
+            writes.push_back(mode);
+        }
+    }
+    if (readValue(pTransport, "Ftst", &val)) { // last: the fans are handed back before the lock
+        Request unlock = maskRequest;
+        unlock.key = "Ftst";
+        unlock.value.assign(val.dataSize, '\0');
+        writes.push_back(unlock);
+    }
+    if (writes.empty())
+        writes.push_back(maskRequest); // nothing answers: try the mask, and say why it fails
+    return writes;
+}
+
+int writeAll(QSmcCallTransport* pTransport, const std::vector<Request>& writes)
+{
+    int nExitCode = 0;
+    for (const Request& write : writes) {
+        const int nResult = writeKey(pTransport, write);
+        nExitCode = nExitCode != 0 ? nExitCode : nResult;
+    }
+    return nExitCode;
+}
+
+// A write the program started just before it ended may land after ours: true when any of the
+// keys no longer reads its "automatic" value.
+bool handBackUndone(QSmcCallTransport* pTransport, const std::vector<Request>& writes)
+{
+    for (const Request& write : writes) {
+        SMCVal_t val;
+        if (SmcProtocolUtils::readKey(pTransport, write.key.c_str(), &val) == kSmcReturnSuccess &&
+            std::memcmp(val.bytes, write.value.data(), write.value.size()) != 0)
+            return true;
+    }
+    return false;
+}
+
 // At the end a write the program started just before it ended may still land after ours (its
 // tool outlives it for a moment): the flags are watched a little longer and cleared again.
 int giveBack(QSmcCallTransport* pTransport, const Request& request, int nSilenceLimitMs)
 {
+    const std::vector<Request> writes = handBackWrites(pTransport, request);
     constexpr int kSettleSteps = 30;
     constexpr useconds_t kSettleStepUs = 100000;
     bool bKeep = false, bSilent = false;
@@ -318,18 +388,16 @@ int giveBack(QSmcCallTransport* pTransport, const Request& request, int nSilence
     // After a silence the fans are the system's until the program, awake again, takes them on
     // its next control pass; the watch gives them back again only after the next silence.
     while ((event = nextEvent(nSilenceLimitMs, bSilent, bKeep)) == WatchEvent::Silence) {
-        writeKey(pTransport, request);
+        writeAll(pTransport, writes);
         bSilent = true;
     }
     if (event == WatchEvent::Keep)
         return 0;
-    int nExitCode = writeKey(pTransport, request);
+    int nExitCode = writeAll(pTransport, writes);
     for (int step = 0; step < kSettleSteps; ++step) {
         usleep(kSettleStepUs);
-        SMCVal_t val;
-        if (SmcProtocolUtils::readKey(pTransport, request.key.c_str(), &val) == kSmcReturnSuccess &&
-            std::memcmp(val.bytes, request.value.data(), request.value.size()) != 0)
-            nExitCode = writeKey(pTransport, request);
+        if (handBackUndone(pTransport, writes))
+            nExitCode = writeAll(pTransport, writes);
     }
     return nExitCode;
 }
