@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // Paths and showing files to the user.
@@ -18,5 +19,10 @@ void OpenFolder(const QString& folder);
 
 // Platform layer: shows an existing file (the folder fallback is shared code).
 void platformRevealFile(const QString& path);
+
+// Platform layer: swaps two existing paths in one atomic step. False with bSupported false when
+// the file system cannot (the caller then renames in steps), false with bSupported true when the
+// swap failed.
+bool platformExchangePaths(const QByteArray& pathA, const QByteArray& pathB, bool& bSupported);
 
 } // namespace FileSystemHelpers

@@ -1,4 +1,5 @@
 #include "update/QUpdateInstaller.h"
+#include "helpers/FileSystemHelpers.h"
 
 #include "QsLog/QsLog.h"
 #include "helpers/CompressionUtils.h"
@@ -299,9 +300,10 @@ bool QUpdateInstaller::exchange(const QString& a, const QString& b)
 {
     const QByteArray pathA = QFile::encodeName(a);
     const QByteArray pathB = QFile::encodeName(b);
-    if (renameat2(AT_FDCWD, pathA.constData(), AT_FDCWD, pathB.constData(), RENAME_EXCHANGE) == 0)
+    bool bSupported = true;
+    if (FileSystemHelpers::platformExchangePaths(pathA, pathB, bSupported))
         return true;
-    if (errno != EINVAL && errno != ENOSYS)
+    if (bSupported)
         return false;
     // No atomic exchange on this file system: two renames, the first undone if the second
     // fails.
