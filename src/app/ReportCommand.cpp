@@ -50,6 +50,7 @@ int ReportCommandUtils::printReport(int& argc, char** argv)
     QCoreServices::setPreferences(pPrefs.get());
     QMySysInfo sysInfo;
     QCoreServices::setSysInfo(&sysInfo);
+    sysInfo.machineName(); // the model, before the sensor table is read for this machine
 
     int nResult = 1;
     QSmcControl* pSmc = QSmcControl::instance();

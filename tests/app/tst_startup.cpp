@@ -49,13 +49,31 @@ class TestStartup : public QObject
 private slots:
     void cleanup() { QFile::remove(XdgAutoStartUtils::entryPath()); }
 
-    // "thermora --report": the report alone on standard output; nothing stored, no display.
+    // "thermora --report": the report alone on standard output; nothing stored, no display; the
+    // fans in their own types and the sensors by the machine's own table (Apple silicon too).
+    void reportCommand_data()
+    {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<QString>("fans");
+        QTest::addColumn<QString>("firstSensor");
+        QTest::newRow("Intel") << "MacBookPro8,2"
+                               << "Left Side-min{2000}curr{}max{6200}mode{0}\nRight "
+                                  "Side-min{2000}curr{}max{6200}mode{0}\n"
+                               << "TA0P (Ambient) - ";
+        QTest::newRow("M4 Pro") << "Mac16,8"
+                                << "Fan 0-min{1200}curr{}max{5700}mode{0}\nFan "
+                                   "1-min{1200}curr{}max{6100}mode{0}\n"
+                                << "TB0T (Battery Hotspot) - ";
+    }
     void reportCommand()
     {
+        QFETCH(QString, profile);
+        QFETCH(QString, fans);
+        QFETCH(QString, firstSensor);
         QTemporaryDir dir;
         QProcess daemon, report;
         daemon.start(TestSupport::binDir() + "/thermora-smcsim",
-                     {"--socket", dir.filePath("smc"), "--profile", "MacBookPro8,2"});
+                     {"--socket", dir.filePath("smc"), "--profile", profile});
         QVERIFY(daemon.waitForReadyRead(20000));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
@@ -65,10 +83,9 @@ private slots:
         QVERIFY(report.waitForFinished(20000) && report.exitCode() == 0);
         const QString out = QString(report.readAllStandardOutput())
                                 .replace(QRegularExpression("curr\\{\\d+"), "curr{"); // live
-        QCOMPARE(out.section("TA0P (Ambient) - ", 0, 0),
-                 "Thermora 1.1.8, MacBookPro8,2, " + QMySysInfo().OS_GetOSVersionString() +
-                     "\n\nFans:\nLeft Side-min{2000}curr{}max{6200}mode{0}\nRight "
-                     "Side-min{2000}curr{}max{6200}mode{0}\n\n\nTempSensors:\n");
+        QCOMPARE(out.section(firstSensor, 0, 0), "Thermora 1.1.8, " + profile + ", " +
+                                                     QMySysInfo().OS_GetOSVersionString() +
+                                                     "\n\nFans:\n" + fans + "\n\nTempSensors:\n");
         QVERIFY(!QFileInfo::exists(dir.filePath("config")));
     }
 
