@@ -337,9 +337,9 @@ void TestSmcTool::daemonServesUntilTerminated()
 void TestSmcTool::giveBackByFamily()
 {
     QVector<QSimKey> keys = twoFanTable();
-    keys.erase(std::remove_if(keys.begin(), keys.end(),
-                              [](const QSimKey& k) { return k.key == "FS! "; }),
-               keys.end());
+    keys.erase(
+        std::remove_if(keys.begin(), keys.end(), [](const QSimKey& k) { return k.key == "FS! "; }),
+        keys.end());
     keys += {{"F1Md", "ui8 ", "\x01"}, {"Ftst", "ui8 ", "\x01"}};
     QSimSmc& sim = m_pServed->sim;
     sim.setKeys(keys);
