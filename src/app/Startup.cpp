@@ -64,6 +64,7 @@ int run(int& argc, char** argv, const QStartupHooks& hooks)
     std::unique_ptr<QThermoraApp> pApp(new QThermoraApp(argc, argv, hooks.instanceKey));
     if (pApp->isRunning()) {
         QLOG_INFO() << "Another instance is running; leaving";
+        std::fputs("thermora: already running; its window was brought to the front\n", stderr);
         return 1;
     }
     if (!pApp->hasGuard()) {

@@ -15,10 +15,26 @@ bool isOption(int argc, char** argv, const char* option)
 {
     return argc == 2 && std::strcmp(argv[1], option) == 0;
 }
+
+// No argument, or exactly one the program knows; a mistyped one must not start it silently.
+bool isKnownCommandLine(int argc, char** argv)
+{
+    if (argc <= 1)
+        return true;
+    for (const char* option : {"/minimized", "--help", "-h", "--version", "--report"}) {
+        if (isOption(argc, argv, option))
+            return true;
+    }
+    return false;
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (!isKnownCommandLine(argc, argv)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
     if (isOption(argc, argv, "--help") || isOption(argc, argv, "-h")) {
         std::fputs(kUsage, stdout);
         return 0;

@@ -97,6 +97,9 @@ private slots:
         QTest::addColumn<QString>("output"); // a line of standard output or errors
         QTest::newRow("help") << QStringList{"--help"} << 0 << "usage: thermora";
         QTest::newRow("-h") << QStringList{"-h"} << 0 << "usage: thermora";
+        QTest::newRow("mistyped option") << QStringList{"--verison"} << 2 << "usage: thermora";
+        QTest::newRow("two arguments")
+            << QStringList{"/minimized", "--report"} << 2 << "usage: thermora";
         QTest::newRow("version") << QStringList{"--version"} << 0 << "Thermora 1.1.8\n";
         QTest::newRow("no display")
             << QStringList{"/minimized"} << 1 << "thermora: no display to show the window on";
