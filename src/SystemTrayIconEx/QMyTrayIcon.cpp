@@ -8,6 +8,7 @@
 #include "core/QTempSensor.h"
 #include "helpers/ImageResourceUtils.h"
 #include "helpers/QCoreServices.h"
+#include "localization/QLanguageLoader.h"
 #include "settings/QPreferences.h"
 
 #include <QColor>
@@ -91,14 +92,26 @@ void QMyTrayIcon::update()
     }
     m_pSystemTrayIcon->setMacTrayIcon(flags, bPrecise);
 
-    QString toolTip;
-    if (m_pFanControl) {
-        for (const FanInfo* pEachFan : m_pFanControl->fans()) {
-            toolTip +=
-                QStringLiteral("%1 - %2 RPM\n").arg(pEachFan->GetName()).arg(pEachFan->GetRPM());
-        }
+    m_pSystemTrayIcon->setToolTip(fansToolTip());
+}
+
+QString QMyTrayIcon::fansToolTip() const
+{
+    if (!m_pFanControl)
+        return QString();
+    const QString key = QStringLiteral("TrayMenu/toolTipFan");
+    QString format = LocalizationHelpers::text(key);
+    if (format == key || !format.contains(QLatin1String("%2")))
+        format = QStringLiteral("%1 - %2 RPM"); // no language loaded
+    QStringList lines;
+    for (const FanInfo* pFan : m_pFanControl->fans()) {
+        // A fan not read yet, or a controller that does not answer, has no speed to show.
+        const int nRpm = pFan->GetRPM();
+        const bool bKnown = nRpm >= 0 && !m_pFanControl->isSmcLost();
+        lines << format.arg(pFan->GetName(),
+                            bKnown ? QString::number(nRpm) : QStringLiteral("\u2014"));
     }
-    m_pSystemTrayIcon->setToolTip(toolTip.trimmed());
+    return lines.join(QLatin1Char('\n'));
 }
 
 void QMyTrayIcon::reset()

@@ -33,6 +33,8 @@ public:
     QSystemTrayIconEx* systemTrayIcon() const { return m_pSystemTrayIcon; }
 
 private:
+    // One line per fan: its name and speed in the user's language.
+    QString fansToolTip() const;
     QSystemTrayIconEx* m_pSystemTrayIcon;
     QFanControl* m_pFanControl;
     QWidget* m_pParent;

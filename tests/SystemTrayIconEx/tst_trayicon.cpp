@@ -2,6 +2,7 @@
 #include "SystemTrayIconEx/QQtSystemTrayIconEx.h"
 #include "SystemTrayIconEx/StatusItemPaintHelpers.h"
 #include "SystemTrayIconEx/qsystemtrayicon.h"
+#include "core/FanInfo.h"
 #include "helpers/QCoreServices.h"
 #include "settings/QPreferences.h"
 #include "support/QSimMachine.h"
@@ -183,6 +184,9 @@ void tst_TrayIcon::choices()
     QCOMPARE(qobject_cast<QQtSystemTrayIconEx*>(pItem->platformTrayIcon())->renderedImage().width(),
              row.width);
     QCOMPARE(pItem->toolTip(), QStringLiteral("Left - 1200 RPM\nRight - 1300 RPM"));
+    machine.pController->GetFan(1)->updateRpmValues(-1, 0, 0); // not read yet
+    tray.update();
+    QCOMPARE(pItem->toolTip(), QStringLiteral("Left - 1200 RPM\nRight - \u2014 RPM"));
 }
 
 void tst_TrayIcon::clicksAndRedraws()
