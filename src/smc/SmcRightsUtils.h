@@ -9,7 +9,7 @@
 // Required state: a regular file owned by root with the set-user-ID bit, and no write bit for
 // group or others (anyone who could rewrite a set-user-ID root file would own the machine).
 // The group is not looked at: with no group write bit it grants nothing. The administrator's
-// step makes the file root:root, mode 4555.
+// step makes the file root:root, mode 4755 (as the package installs it).
 namespace SmcRightsUtils {
 
 // True when the file at path has the required state; false also when it cannot be examined.

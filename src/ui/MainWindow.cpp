@@ -596,8 +596,12 @@ void QFanControlMainWindow::slotFanUpdate(int fanIndex)
         if (!heldFor.isEmpty())
             tableText = uiText("MainWindow/fanControlSensorFailed").arg(heldFor);
         else if (mode.getSensor())
-            tableText =
-                uiText("MainWindow/fanControlSensor").arg(mode.getSensor()->GetDisplayName());
+            tableText = uiText("MainWindow/fanControlSensor")
+                            .arg(QStringLiteral("%1, %2\u2013%3 %4")
+                                     .arg(mode.getSensor()->GetDisplayName())
+                                     .arg(getTemperatureValueForCurrentScale(mode.valueStart()))
+                                     .arg(getTemperatureValueForCurrentScale(mode.valueMax()))
+                                     .arg(getTemperatureScaleSymbol()));
         shortText = uiText("TrayMenu/itemSensorBased");
         break;
     }

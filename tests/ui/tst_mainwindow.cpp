@@ -285,18 +285,19 @@ void tst_MainWindow::updatesAndFanMenu_data()
         << UpdateRow{"0", "Auto", "Auto", "1:reset", true, 1, "", 0, 0, 45.5, "46", 2};
     QTest::newRow("constant, reset; a menu-bar sensor updated") << UpdateRow{
         "1,2000", constant, constant, "1:reset", true, 0, "TC0P", 1, 0, 45.0, "45.0", 3};
-    QTest::newRow("sensor-based, reset; neither chosen") << UpdateRow{"2,TC0P,40,60",
-                                                                      "Based on CPU Proximity",
-                                                                      sensor,
-                                                                      "1:reset",
-                                                                      true,
-                                                                      0,
-                                                                      "",
-                                                                      -9,
-                                                                      0,
-                                                                      45.44,
-                                                                      "45.4",
-                                                                      0};
+    QTest::newRow("sensor-based, reset; neither chosen")
+        << UpdateRow{"2,TC0P,40,60",
+                     "Based on CPU Proximity, 40\u201360 \u00b0C",
+                     sensor,
+                     "1:reset",
+                     true,
+                     0,
+                     "",
+                     -9,
+                     0,
+                     45.44,
+                     "45.4",
+                     0};
     QTest::newRow("sensor missing, read-only")
         << UpdateRow{"2,TZ9Z,40,60", "", sensor, "ro", false, 1, "", 1, 0, 0.0, "-", 2};
     QTest::newRow("undefined, unknown fan index")

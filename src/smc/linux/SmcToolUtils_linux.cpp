@@ -38,5 +38,5 @@ QString SmcRightsUtils::platformElevationProgram()
 QStringList SmcRightsUtils::platformElevationArguments(const QString& toolPath)
 {
     return {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-            QStringLiteral("chown root:root \"$0\" && chmod 4555 \"$0\""), toolPath};
+            QStringLiteral("chown root:root \"$0\" && chmod 4755 \"$0\""), toolPath};
 }
