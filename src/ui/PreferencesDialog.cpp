@@ -154,6 +154,20 @@ void QPreferencesDialog::createComboSensors()
         ui.comboSensor->setCurrentIndex(nIndex);
 }
 
+// A language as its speakers name it; a language file the program does not know by its file name.
+QString QPreferencesDialog::nativeLanguageName(const QString& language)
+{
+    static const char* const kNames[][2] = {
+        {"English", "English"},
+        {"German", "Deutsch"},
+        {"Russian", "\u0420\u0443\u0441\u0441\u043a\u0438\u0439"}};
+    for (const auto& names : kNames) {
+        if (language == QLatin1String(names[0]))
+            return QString::fromUtf8(names[1]);
+    }
+    return language;
+}
+
 void QPreferencesDialog::FillLanguages()
 {
     QStringList languages = g_pLocale ? g_pLocale->GetLanguagesList() : QStringList();
@@ -163,11 +177,9 @@ void QPreferencesDialog::FillLanguages()
         languages.sort(Qt::CaseInsensitive);
     }
     for (const QString& language : languages)
-        ui.comboLanguage->addItem(QLanguageLoader::iconFromLanguage(language), language);
-    const int nCurrent = g_pLocale
-                             ? ui.comboLanguage->findText(g_pLocale->GetLanguageName(),
-                                                          Qt::MatchExactly | Qt::MatchCaseSensitive)
-                             : -1;
+        ui.comboLanguage->addItem(QLanguageLoader::iconFromLanguage(language),
+                                  nativeLanguageName(language), language);
+    const int nCurrent = g_pLocale ? ui.comboLanguage->findData(g_pLocale->GetLanguageName()) : -1;
     if (nCurrent >= 0)
         ui.comboLanguage->setCurrentIndex(nCurrent);
 }
@@ -183,6 +195,8 @@ void QPreferencesDialog::applyLanguage()
     ui.checkGiveBack->setText(textOf("PreferencesWindow/checkGiveBack"));
     ui.labelBrowseLog->setText(
         QStringLiteral("<a href='browse'>%1</a>").arg(textOf("PreferencesWindow/browseLog")));
+    ui.labelTranslate->setText(QStringLiteral("<a href=\"translate\">%1</a>")
+                                   .arg(textOf("PreferencesWindow/linkTranslate")));
     const QString pad = QStringLiteral("  ");
     m_pButtonClose->setText(pad + textOf("Common/buttonClose") + pad);
     ui.labelSensor->setText(textOf("PreferencesWindow/staticSensor"));
@@ -342,7 +356,7 @@ void QPreferencesDialog::OnLanguageChanged(int index)
 {
     if (!g_pLocale)
         return;
-    const QString language = index >= 0 ? ui.comboLanguage->itemText(index) : QString();
+    const QString language = index >= 0 ? ui.comboLanguage->itemData(index).toString() : QString();
     if (!language.isEmpty() && language != g_pLocale->GetLanguageName())
         g_pLocale->LoadLanguage(language + QStringLiteral(".xml"));
     PreferenceUtils::setString(QStringLiteral("InterfaceLanguage"),

@@ -41,6 +41,7 @@ protected:
     bool eventFilter(QObject* pObject, QEvent* pEvent) override;
 
 private:
+    static QString nativeLanguageName(const QString& language);
     void createLogging();
     void createComboIcons();
     void createComboFans();

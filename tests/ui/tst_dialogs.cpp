@@ -187,8 +187,15 @@ private slots:
         QCOMPARE(recorder.urls, QStringList(QUrl::fromLocalFile(logFolder).toString()));
 
         // The dialog and the window behind it change language at once.
-        for (QString language : {"German", "Russian", "English"}) {
-            ui.comboLanguage->setCurrentText(language);
+        for (QString language : {"German|Deutsch|\u00dcbersetzen",
+                                 "Russian|\u0420\u0443\u0441\u0441\u043a\u0438\u0439|"
+                                 "\u041f\u0435\u0440\u0435\u0432\u0435\u0441\u0442\u0438",
+                                 "English|English|Translate"}) {
+            ui.comboLanguage->setCurrentIndex(
+                ui.comboLanguage->findData(language.section('|', 0, 0)));
+            QCOMPARE(ui.comboLanguage->currentText(), language.section('|', 1, 1)); // its own name
+            QVERIFY(ui.labelTranslate->text().contains(language.section('|', 2)));
+            language = language.section('|', 0, 0);
             QCOMPARE(machine.prefs.getString("InterfaceLanguage"), language + ".xml");
             QLabel* pHeader = window.findChild<QLabel*>("labelFansHeader");
             QCOMPARE(dialog.windowTitle() + '|' + ui.checkGiveBack->text() + '|' + pHeader->text(),
