@@ -150,11 +150,13 @@ bool QTempSensorSmart::isHDD()
 
 int QTempSensorSmart::GetProposedMin()
 {
+    std::lock_guard<std::mutex> lock(m_Mutex); // written by the update pass
     return m_ProposedMin;
 }
 
 int QTempSensorSmart::GetProposedMax()
 {
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return m_ProposedMax;
 }
 
@@ -190,6 +192,7 @@ bool QTempSensorSmart::readSmartTemperatures(const _DRIVEATTRIBUTE* pRecord)
     // (42 to 52 unless an earlier reading set it).
     const int nLimit = pRecord->bRawValue[4];
     if (nLimit > nCurrent && isPlausibleCelsius(nLimit)) {
+        std::lock_guard<std::mutex> lock(m_Mutex); // the fan dialog reads the range
         m_ProposedMax = nLimit;
         m_ProposedMin = nLimit - 10;
     }

@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <thread>
+
 #include <cerrno>
 
 namespace {
@@ -216,7 +218,11 @@ void tst_DriveSensors::failedReadsKeepLastReading()
     pSource->drives[0].smart = smartBlock({{194, 40, 58}});
     QVector<QTempSensorSmart*> sensors = QTempSensorSmart::LoadAvailableSensors();
     QTempSensorSmart* pSensor = sensors.first();
+    // The fan dialog may read the range while the update pass sets it (the thread sanitizer
+    // watches this one).
+    std::thread dialog([pSensor] { QVERIFY(pSensor->GetProposedMax() >= 52); });
     pSensor->UpdateValue(nullptr);
+    dialog.join();
     pSource->drives[0].smart = smartBlock({{194, 45, 0}});
     pSource->drives[0].nEnable = kError;
     pSensor->UpdateValue(nullptr);
