@@ -41,8 +41,8 @@ public:
     int error() const { return m_nError; }
     qint64 received() const { return m_nReceived; }
 
-    static const int kStallTimeoutMsecs = 60000;
-    static const int kMaxRedirects = 3;
+    static constexpr int kStallTimeoutMsecs = 60000;
+    static constexpr int kMaxRedirects = 3;
 
 signals:
     void finished();

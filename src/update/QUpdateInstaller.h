@@ -63,9 +63,9 @@ public:
     int nUnpackTimeoutMsecs = 120000;
     // The unpacked size may not pass this many times the archive's (or 1 MiB for a tiny one),
     // nor kMaxUnpackedBytes.
-    static const int kUnpackFactor = 4;
-    static const qint64 kMinUnpackBound = 1024LL * 1024;
-    static const qint64 kMaxUnpackedBytes = 512LL * 1024 * 1024;
+    static constexpr int kUnpackFactor = 4;
+    static constexpr qint64 kMinUnpackBound = 1024LL * 1024;
+    static constexpr qint64 kMaxUnpackedBytes = 512LL * 1024 * 1024;
     // Called as each step begins (fault injection in tests and the install tool).
     std::function<void(Step)> stepHook;
 
