@@ -99,10 +99,8 @@ QString QMyTrayIcon::fansToolTip() const
 {
     if (!m_pFanControl)
         return QString();
-    const QString key = QStringLiteral("TrayMenu/toolTipFan");
-    QString format = LocalizationHelpers::text(key);
-    if (format == key || !format.contains(QLatin1String("%2")))
-        format = QStringLiteral("%1 - %2 RPM"); // no language loaded
+    const QString format = LocalizationHelpers::format(QStringLiteral("TrayMenu/toolTipFan"),
+                                                       QStringLiteral("%1 - %2 RPM"), 2);
     QStringList lines;
     for (const FanInfo* pFan : m_pFanControl->fans()) {
         // A fan not read yet, or a controller that does not answer, has no speed to show.

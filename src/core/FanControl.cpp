@@ -59,12 +59,9 @@ QByteArray fanKey(const char* format, int index)
 // The name of a fan the controller does not name ("Fan 1"), in the user's language.
 QString defaultFanName(int index)
 {
-    const QString key = QStringLiteral("MainWindow/fanNameDefault");
-    QString format = LocalizationHelpers::text(key);
-    if (format == key || !format.contains(QLatin1String("%1"))) {
-        format = QStringLiteral("Fan %1"); // no language loaded
-    }
-    return format.arg(index);
+    return LocalizationHelpers::format(QStringLiteral("MainWindow/fanNameDefault"),
+                                       QStringLiteral("Fan %1"), 1)
+        .arg(index);
 }
 
 QString settingKeyForFan(int index)

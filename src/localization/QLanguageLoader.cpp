@@ -216,4 +216,13 @@ QString text(const QString& key)
     return g_pLocale ? g_pLocale->GetString(key) : key;
 }
 
+QString format(const QString& key, const QString& fallback, int nPlaceholders)
+{
+    const QString found = text(key);
+    const bool bUsable = found != key &&
+                         (nPlaceholders < 1 || found.contains(QLatin1String("%1"))) &&
+                         (nPlaceholders < 2 || found.contains(QLatin1String("%2")));
+    return bUsable ? found : fallback;
+}
+
 } // namespace LocalizationHelpers

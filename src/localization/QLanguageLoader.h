@@ -72,4 +72,7 @@ extern QLanguageLoader* g_pLocale;
 namespace LocalizationHelpers {
 // The text for key from g_pLocale, or the key itself when there is no loader.
 QString text(const QString& key);
+// A text with nPlaceholders place holders (%1, %2) for key, or fallback when no language is loaded
+// or the language's text lacks one of them (a format must never lose a value).
+QString format(const QString& key, const QString& fallback, int nPlaceholders);
 } // namespace LocalizationHelpers
