@@ -37,11 +37,25 @@ struct Daemon
     std::thread thread;
 };
 
+Daemon* g_pDaemon = nullptr;
+
+// The server thread is stopped and joined when the run ends, before the leak check: a
+// connection it was still serving would otherwise leave its buffers behind as leaks.
+void stopDaemon()
+{
+    g_pDaemon->server->stop();
+    g_pDaemon->thread.join();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static Daemon* pDaemon = new Daemon; // lives for the whole run
+    static Daemon* pDaemon = [] { // lives for the whole run
+        g_pDaemon = new Daemon;
+        std::atexit(stopDaemon);
+        return g_pDaemon;
+    }();
     const std::string path = pDaemon->path.toStdString();
     const int fd = SimSocketUtils::connectTo(path, 300, nullptr);
     if (fd < 0)
